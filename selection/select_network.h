@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <vector>
+
+namespace netrevia::selection {
+
+inline constexpr int kMaxDatasets = 4;
+
+// Called after every iteration of the selection loop with the iteration number (from 1) and
+// the objective F after that iteration. Observing changes nothing.
+using Observer = std::function<void(int iteration, double objective)>;
+
+// What the per-dataset solutions leave for the selection. The stores hold slices of n x n
+// column-major matrices: slice k (1-based) starts at (k-1)*n*n. Slices 1..K are used.
+struct SelectionInput {
+    int n = 0;
+    int K = 0;
+    const std::vector<double>* particular_store = nullptr;  // J0_k
+    const std::vector<double>* basis_store = nullptr;       // B_k, columns 1..z_k free
+    std::array<int, kMaxDatasets> zero_counts{};            // z_k
+    std::array<int, kMaxDatasets> time_point_counts{};      // T_k
+    double total_time_points = 0.0;
+    double lambda = 0.0;
+};
+
+struct SelectionResult {
+    std::vector<double> R;  // n x n column-major
+    int iterations = 0;
+    double objective = 0.0;  // F when the loop ended
+};
+
+// The selection loop: alternating least-absolute-deviation projections of every dataset row
+// onto its family and weighted-median consensus steps, until F changes by at most 1e-6 or
+// 100 iterations have run.
+SelectionResult select_network(const SelectionInput& input, const Observer& observer = {});
+
+}  // namespace netrevia::selection
