@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <ostream>
+#include <streambuf>
+
+namespace netrevia::output {
+
+// Output stream buffer over a C stream (std::FILE, which does the buffering). It owns the
+// stream, and keeps the errno of the first failed operation, so that the caller can name the
+// reason ("No space left on device") rather than only seeing a bad stream.
+class FileStreamBuf final : public std::streambuf {
+public:
+    explicit FileStreamBuf(std::FILE* file) noexcept : file_(file) {}
+    FileStreamBuf(const FileStreamBuf&) = delete;
+    FileStreamBuf& operator=(const FileStreamBuf&) = delete;
+    ~FileStreamBuf() override;
+
+    // errno of the first failure, 0 if none.
+    int error() const noexcept { return error_; }
+    bool is_open() const noexcept { return file_ != nullptr; }
+    // Flushes the C stream, forces the data to the storage device (where the platform can) and
+    // closes; returns error(), which now includes failures of these steps.
+    int close() noexcept;
+
+protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize count) override;
+    int sync() override;
+
+private:
+    void record_failure() noexcept;
+
+    std::FILE* file_;
+    int error_ = 0;
+};
+
+// A file written under a temporary name beside its final path (".<name>.tmp-<random hex>", in
+// the same folder so that the rename cannot cross file systems) and renamed over the final path
+// only once it is complete. Until commit() succeeds the final path is untouched; the destructor
+// removes the temporary file unless it was committed. Every failure throws IoError naming the
+// condition, the unit and the final path:
+//   "cannot create file: <reason>"   the temporary file could not be created
+//   "write error: <reason>"          writing, flushing or closing failed
+//   "cannot replace file: <reason>"  the rename over the final path failed
+class AtomicFile {
+public:
+    AtomicFile(std::filesystem::path final_path, int unit);
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile();
+
+    // Where the content goes; unformatted writes (ostream::write) are the fast path.
+    std::ostream& stream() noexcept { return stream_; }
+    // Ends writing: flushes, syncs to the device, closes and checks every step.
+    void finish();
+    // Renames the finished temporary file over the final path (atomic on POSIX file systems).
+    void commit();
+
+    const std::filesystem::path& final_path() const noexcept { return final_path_; }
+    const std::filesystem::path& temp_path() const noexcept { return temp_path_; }
+    int unit() const noexcept { return unit_; }
+
+private:
+    std::filesystem::path final_path_;
+    int unit_;
+    std::filesystem::path temp_path_;
+    FileStreamBuf buffer_;
+    std::ostream stream_;
+    bool committed_ = false;
+};
+
+// Commits first, then second, as one step as far as a file system allows: if second's rename
+// fails, first's old file is put back (kept meanwhile under a hard link, or a copy where hard
+// links are not supported), or first's new file is removed when there was no old one. Both
+// files must be finished. Throws the IoError of the failed step.
+void commit_together(AtomicFile& first, AtomicFile& second);
+
+}  // namespace netrevia::output
