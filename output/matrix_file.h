@@ -11,8 +11,11 @@ namespace netrevia::output {
 inline constexpr int kMatrixFileUnit = 3;
 inline constexpr const char* kMatrixFileName = "GRN.dat";
 
-// One 25-character field: fixed point with 12 decimals, right-justified; 25 asterisks when the
-// text does not fit.
+// One 25-character field: fixed point with 12 decimals (exactly rounded, as C's "%25.12f" in
+// the "C" locale, whatever the process locale), right-justified; 25 asterisks when the text
+// needs more than 25 characters (from 1e12, or from 1e11 when negative, up to rounding).
+// A negative value that rounds to zero keeps its sign ("-0.000000000000"); NaN is written
+// "NaN" (sign ignored), infinities "Infinity" and "-Infinity", right-justified like numbers.
 std::string format_matrix_field(double value);
 
 // The content of GRN.dat: n lines, line i = R(i,1..n) as fields, CR LF after every line.
