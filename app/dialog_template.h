@@ -1,0 +1,83 @@
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace netrevia::app {
+
+// Control ids of the main window. The window itself answers to kWindowId.
+inline constexpr int kWindowId = 0;
+inline constexpr int kOpenButton = 30002;
+inline constexpr int kAboutButton = 30003;
+inline constexpr int kInferButton = 1015;
+inline constexpr int kExitButton = 30001;
+inline constexpr int kLambdaLabel = 1014;
+inline constexpr int kLambdaField = 1009;
+inline constexpr int kThresholdLabel = 1016;
+inline constexpr int kThresholdField = 1010;
+inline constexpr int kUpperStatusLine = 1013;
+inline constexpr int kMiddleStatusLine = 1011;
+inline constexpr int kLowerStatusLine = 1007;
+
+enum class ControlKind { push_button, edit_field, static_text };
+
+// Control styles, combined as bit flags.
+enum ControlStyle : unsigned {
+    kNoStyle = 0,
+    kDefaultButton = 1u << 0,  // drawn as the button Enter would press
+    kTabStop = 1u << 1,        // reachable with the Tab key
+    kBorder = 1u << 2,         // framed edit field
+    kAutoHScroll = 1u << 3,    // an edit field scrolls its text sideways while typing
+    kLeftAligned = 1u << 4,    // static text starts at the left edge
+};
+
+// A rectangle in dialog units: horizontal units are a quarter of the dialog font's average
+// character width, vertical units an eighth of its character height.
+struct DialogUnits {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// A rectangle in pixels.
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+struct ControlTemplate {
+    int id;
+    ControlKind kind;
+    unsigned style;
+    std::string_view text;
+    DialogUnits rect;
+};
+
+// Everything needed to build a dialog: title, placement and size of the client area, font
+// and the controls. The window has a caption and a system menu but no sizing border and no
+// minimise or maximise box; it has its own task-bar entry.
+struct DialogTemplate {
+    int resource_id;
+    std::string_view title;
+    DialogUnits rect;
+    std::string_view font_name;
+    int font_points;
+    std::span<const ControlTemplate> controls;
+
+    // The control with this id, or nullptr.
+    const ControlTemplate* find(int id) const noexcept;
+};
+
+// Template 101: the main window with its four command buttons, the two parameter fields with
+// their labels and the three status lines.
+const DialogTemplate& main_window_template() noexcept;
+
+// Dialog units to pixels for a font of the given average character width and height
+// (truncating: x * avg_char_width / 4, y * char_height / 8).
+Rect to_pixels(const DialogUnits& units, int avg_char_width, int char_height) noexcept;
+
+}  // namespace netrevia::app

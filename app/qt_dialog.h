@@ -1,0 +1,61 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/dialog.h"
+#include "app/shell.h"
+
+class QWidget;
+
+namespace netrevia::app {
+
+// Our dialog layer on Qt Widgets: a fixed-size top-level window with a caption, a system menu
+// and a close box, laid out from the template in dialog units of the template's font. Push
+// buttons raise clicked, edit fields text_changed (typing and texts set by the program
+// alike), the window initialised (when first shown), destroyed (Exit, close box, destroy())
+// and size_changed (state changes such as minimise and restore, and real resizes). Handlers
+// must not throw: an exception reaching this layer ends the program instead of crossing Qt's
+// event loop. Needs a QApplication.
+class QtDialog final : public DialogCore {
+public:
+    explicit QtDialog(const DialogTemplate& dialog_template);
+    ~QtDialog() override;
+    QtDialog(const QtDialog&) = delete;
+    QtDialog& operator=(const QtDialog&) = delete;
+
+    bool show() override;
+    WindowMetrics metrics() const override;
+    Rect window_rect() const override;
+    Rect client_rect() const override;
+    Rect control_rect(int id) const override;
+    void move_control(int id, const Rect& rect) override;
+
+    // The top-level widget and the widget of a control (nullptr for an unknown id), for
+    // owners of message boxes and for tests.
+    QWidget* window() const noexcept;
+    QWidget* control(int id) const noexcept;
+
+protected:
+    void apply_text(int id, std::string_view text) override;
+    std::string control_text(int id) const override;
+    void tear_down() override;
+
+private:
+    class Window;
+    // The way into the shared dispatch for Qt's callbacks.
+    void deliver(int id, EventKind kind) noexcept;
+    void deliver_destroy() noexcept;
+
+    std::unique_ptr<Window> window_;
+    std::map<int, QWidget*> controls_;  // children of window_
+    bool shown_ = false;
+};
+
+// The platform of the real program: QtDialog, QApplication's event loop and quit request, the
+// file-open dialog, message boxes, and the inference run in the working directory.
+Platform qt_platform();
+
+}  // namespace netrevia::app
