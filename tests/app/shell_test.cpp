@@ -1,0 +1,346 @@
+#include "app/shell.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/dialog_template.h"
+#include "fake_dialog.h"
+#include "inference/data_file.h"
+#include "output/io_error.h"
+
+namespace netrevia::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string padded(std::string text) {
+    text.resize(kPathFieldLength, ' ');
+    return text;
+}
+
+// A platform that records what the shell asks of it. The inference run is replaced by a
+// recorder whose behaviour each test chooses.
+class ShellTest : public ::testing::Test {
+protected:
+    struct RunCall {
+        std::string path;
+        double lambda;
+        double threshold;
+    };
+
+    std::vector<std::string> messages;  // "caption: text"
+    std::vector<int> quit_codes;
+    std::optional<std::string> chosen_file;
+    std::vector<FileFilter> offered_filters;
+    std::vector<RunCall> runs;
+    std::function<void(const numeric::Notify&)> run_behaviour = [](const numeric::Notify&) {};
+    FakeDialog* created = nullptr;  // the dialog run_application made
+    std::function<int()> message_loop = [] { return 0; };
+    bool creation_fails = false;
+    fs::path saved_working_directory = fs::current_path();
+    fs::path temp_dir;
+
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        temp_dir = fs::path(::testing::TempDir()) /
+                   (std::string("netrevia-shell-") + info->test_suite_name() + "-" + info->name());
+        fs::remove_all(temp_dir);
+        fs::create_directories(temp_dir);
+    }
+    void TearDown() override {
+        fs::current_path(saved_working_directory);
+        fs::remove_all(temp_dir);
+    }
+
+    Platform platform() {
+        Platform p;
+        p.create_dialog = [this](const DialogTemplate&) -> std::unique_ptr<Dialog> {
+            if (creation_fails) return nullptr;
+            auto dialog = std::make_unique<FakeDialog>();
+            created = dialog.get();
+            return dialog;
+        };
+        p.run_message_loop = [this] { return message_loop(); };
+        p.post_quit = [this](int code) { quit_codes.push_back(code); };
+        p.choose_file = [this](Dialog&, const std::vector<FileFilter>& filters) {
+            offered_filters = filters;
+            return chosen_file;
+        };
+        p.message_box = [this](Dialog*, std::string_view text, std::string_view caption) {
+            messages.push_back(std::string(caption) + ": " + std::string(text));
+        };
+        p.run_inference = [this](std::string_view path, const double& lambda,
+                                 const double& threshold, const numeric::Notify& notify) {
+            runs.push_back({std::string(path), lambda, threshold});
+            run_behaviour(notify);
+        };
+        return p;
+    }
+
+    std::string make_data_file(const std::string& name = "data.dat") {
+        const fs::path file = temp_dir / name;
+        std::ofstream(file) << "END\n";
+        return file.string();
+    }
+};
+
+// The shell attached to a fake dialog, as after start-up.
+class AttachedShellTest : public ShellTest {
+protected:
+    FakeDialog dialog;
+    Shell shell{platform()};
+    void SetUp() override {
+        ShellTest::SetUp();
+        shell.attach(dialog);
+    }
+    void open(const std::string& path) {
+        chosen_file = path;
+        dialog.click(kOpenButton);
+    }
+    void expect_lines(std::string_view upper, std::string_view middle, std::string_view lower) {
+        EXPECT_EQ(dialog.visible(kUpperStatusLine), upper);
+        EXPECT_EQ(dialog.visible(kMiddleStatusLine), middle);
+        EXPECT_EQ(dialog.visible(kLowerStatusLine), lower);
+    }
+};
+
+TEST_F(ShellTest, StartUpShowsInitialTextsAndExitEndsWithCodeZero) {
+    message_loop = [this] {
+        EXPECT_TRUE(created->shown);
+        EXPECT_EQ(created->visible(kLambdaField), "0.0");
+        EXPECT_EQ(created->visible(kThresholdField), "0.000001");
+        for (const int line : {kUpperStatusLine, kMiddleStatusLine, kLowerStatusLine}) {
+            EXPECT_EQ(created->visible(line), "");
+        }
+        EXPECT_EQ(created->visible(kExitButton), "E&xit");
+        created->click(kExitButton);
+        return quit_codes.empty() ? -1 : quit_codes.back();
+    };
+    EXPECT_EQ(run_application(platform()), 0);
+    EXPECT_EQ(quit_codes, std::vector<int>{0});
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(ShellTest, StartUpFailureIsReportedAndEndsWithCodeZero) {
+    bool loop_ran = false;
+    message_loop = [&] {
+        loop_ran = true;
+        return 5;
+    };
+    creation_fails = true;
+    EXPECT_EQ(run_application(platform()), 0);
+    EXPECT_EQ(messages, std::vector<std::string>{"Error: Error initializing application Netrevia"});
+
+    creation_fails = false;
+    messages.clear();
+    Platform p = platform();
+    p.create_dialog = [](const DialogTemplate&) -> std::unique_ptr<Dialog> {
+        auto dialog = std::make_unique<FakeDialog>();
+        dialog->show_succeeds = false;
+        return dialog;
+    };
+    EXPECT_EQ(run_application(p), 0);
+    EXPECT_EQ(messages, std::vector<std::string>{"Error: Error initializing application Netrevia"});
+    EXPECT_FALSE(loop_ran);
+}
+
+TEST_F(ShellTest, FatalErrorInsideARunEndsTheProgramWithCodeOne) {
+    const std::string data_file = make_data_file();
+    run_behaviour = [&](const numeric::Notify&) {
+        throw output::IoError("end-of-file during read", 7, data_file);
+    };
+    message_loop = [&] {
+        chosen_file = data_file;
+        created->click(kOpenButton);
+        created->click(kInferButton);
+        return quit_codes.empty() ? -1 : quit_codes.front();
+    };
+    EXPECT_EQ(run_application(platform()), 1);
+    EXPECT_EQ(messages, std::vector<std::string>{"Error: end-of-file during read, unit 7, file " +
+                                                 data_file});
+}
+
+TEST_F(AttachedShellTest, InferBeforeOpenAsksForTheDataFile) {
+    dialog.applied.clear();
+    dialog.click(kInferButton);
+    expect_lines("Please choose the Data file! ", "0.000000000000000E+000",
+                 "1.000000000000000E-006");
+    EXPECT_TRUE(runs.empty());
+    // Inside the handler each line was cleared and set several times; only the last shows.
+    std::vector<std::string> upper_texts;
+    for (const auto& [id, text] : dialog.applied) {
+        if (id == kUpperStatusLine) upper_texts.push_back(text);
+    }
+    EXPECT_EQ(upper_texts, std::vector<std::string>{"Please choose the Data file! "});
+}
+
+TEST_F(AttachedShellTest, OpenShowsThePathAndMakesItsFolderTheWorkingDirectory) {
+    dialog.click(kAboutButton);
+    const std::string data_file = make_data_file();
+    open(data_file);
+    expect_lines("Status: Multiple Microarray Datasets are ready ", "", padded(data_file));
+    EXPECT_EQ(shell.data_path(), padded(data_file));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), temp_dir));
+
+    ASSERT_EQ(offered_filters.size(), 2u);
+    EXPECT_EQ(offered_filters[0].name, "All files (*.*)");
+    EXPECT_EQ(offered_filters[0].pattern, "*.*");
+    EXPECT_EQ(offered_filters[1].name, "Multiple Gene Expression Data Files (.dat)");
+    EXPECT_EQ(offered_filters[1].pattern, "*.dat");
+}
+
+TEST_F(AttachedShellTest, CancelledOpenChangesNothing) {
+    const std::string data_file = make_data_file();
+    open(data_file);
+    dialog.click(kInferButton);
+    fs::current_path(saved_working_directory);
+    dialog.applied.clear();
+
+    chosen_file.reset();
+    dialog.click(kOpenButton);
+    EXPECT_TRUE(dialog.applied.empty());
+    EXPECT_EQ(shell.data_path(), padded(data_file));
+    EXPECT_EQ(fs::current_path(), saved_working_directory);
+
+    dialog.click(kInferButton);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[1].path, padded(data_file));
+}
+
+TEST_F(AttachedShellTest, OpenAfterARunClearsTheCompletionHint) {
+    const std::string data_file = make_data_file();
+    open(data_file);
+    dialog.click(kInferButton);
+    expect_lines("The computation is finished! ",
+                 "Please check the output files in working directory!", "");
+    const std::string second = make_data_file("second.dat");
+    open(second);
+    expect_lines("Status: Multiple Microarray Datasets are ready ", "", padded(second));
+}
+
+TEST_F(AttachedShellTest, PathLongerThanTheFieldIsKeptWhole) {
+    const std::string long_path = (temp_dir / std::string(300, 'p') / "data.dat").string();
+    open(long_path);
+    EXPECT_EQ(shell.data_path(), long_path);
+    EXPECT_EQ(dialog.visible(kLowerStatusLine), long_path);
+    // The folder does not exist: the working directory stays where it was.
+    EXPECT_EQ(fs::current_path(), saved_working_directory);
+}
+
+TEST_F(AttachedShellTest, InferRunsOnThePathWithTheAcceptedParameters) {
+    dialog.type(kLambdaField, "0.5");
+    dialog.type(kThresholdField, "1.0D-2");
+    const std::string data_file = make_data_file();
+    open(data_file);
+    dialog.click(kInferButton);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].path, padded(data_file));
+    EXPECT_EQ(runs[0].lambda, 0.5);
+    EXPECT_EQ(runs[0].threshold, 0.01);
+    expect_lines("The computation is finished! ",
+                 "Please check the output files in working directory!", "");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(quit_codes.empty());
+}
+
+TEST_F(AttachedShellTest, InvalidLambdaLeavesTheLastAcceptedValueForInfer) {
+    dialog.type(kLambdaField, "2");
+    dialog.type(kLambdaField, "abc");
+    expect_lines("The input of Lambda is not proper!", "", "");
+    dialog.click(kInferButton);
+    expect_lines("Please choose the Data file! ", "2.00000000000000", "1.000000000000000E-006");
+
+    open(make_data_file());
+    dialog.click(kInferButton);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].lambda, 2.0);
+}
+
+TEST_F(AttachedShellTest, CommaOnlyThresholdRunsWithZero) {
+    dialog.type(kThresholdField, ",");
+    open(make_data_file());
+    dialog.click(kInferButton);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].threshold, 0.0);
+}
+
+TEST_F(AttachedShellTest, NonConvergenceNoticeIsShownAndTheRunGoesOn) {
+    run_behaviour = [](const numeric::Notify& notify) { notify("no convergence in svdcmp"); };
+    open(make_data_file());
+    dialog.click(kInferButton);
+    EXPECT_EQ(messages, std::vector<std::string>{"Netrevia: no convergence in svdcmp"});
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
+    EXPECT_TRUE(quit_codes.empty());
+}
+
+TEST_F(AttachedShellTest, RejectedDataFileIsExplainedAndTheWindowStaysOpen) {
+    run_behaviour = [](const numeric::Notify&) {
+        throw inference::DataFileRejected("data.dat: more than four datasets");
+    };
+    open(make_data_file());
+    dialog.click(kInferButton);
+    expect_lines("data.dat: more than four datasets", "0.000000000000000E+000",
+                 "1.000000000000000E-006");
+    EXPECT_EQ(messages, std::vector<std::string>{"Netrevia: data.dat: more than four datasets"});
+    EXPECT_TRUE(quit_codes.empty());
+    EXPECT_FALSE(dialog.torn_down);
+}
+
+TEST_F(AttachedShellTest, FatalFailuresShowTheirMessageThenQuitWithOne) {
+    open(make_data_file());
+    run_behaviour = [](const numeric::Notify&) { throw std::bad_alloc(); };
+    dialog.click(kInferButton);
+    run_behaviour = [](const numeric::Notify&) {
+        throw output::IoError("cannot open for writing", 3, "GRN.dat");
+    };
+    dialog.click(kInferButton);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"Error: insufficient virtual memory",
+                                        "Error: cannot open for writing, unit 3, file GRN.dat"}));
+    EXPECT_EQ(quit_codes, (std::vector<int>{1, 1}));
+}
+
+TEST_F(AttachedShellTest, AboutShowsThreeLinesAndChangesNothingElse) {
+    dialog.type(kLambdaField, "3");
+    dialog.click(kAboutButton);
+    EXPECT_EQ(dialog.visible(kUpperStatusLine).rfind("Netrevia ", 0), 0u);
+    EXPECT_FALSE(dialog.visible(kMiddleStatusLine).empty());
+    EXPECT_FALSE(dialog.visible(kLowerStatusLine).empty());
+    EXPECT_EQ(shell.parameters().lambda(), 3.0);
+    EXPECT_EQ(dialog.visible(kLambdaField), "3");
+}
+
+TEST_F(AttachedShellTest, DestroyingTheWindowPostsQuitWithZero) {
+    dialog.destroy();
+    EXPECT_EQ(quit_codes, std::vector<int>{0});
+}
+
+TEST_F(AttachedShellTest, LayoutKeepsButtonsRightAndLowerLineAtTheBottom) {
+    // Caption buttons 18 x 18, border 1: margins m = h = 13. Client 414 x 205; the client
+    // origin lies 3 pixels right of the frame's left edge.
+    const Rect infer_before = dialog.client_rect_of(kInferButton);
+    const Rect open_before = dialog.client_rect_of(kOpenButton);
+    const Rect lower_before = dialog.client_rect_of(kLowerStatusLine);
+    dialog.dispatch(kWindowId, EventKind::size_changed);
+
+    const int bw = open_before.width;
+    const int bh = open_before.height;
+    const int x = 414 - 1 - 13 - bw;
+    EXPECT_EQ(dialog.client_rect_of(kOpenButton), (Rect{x, 13, bw, bh}));
+    EXPECT_EQ(dialog.client_rect_of(kAboutButton), (Rect{x, bh + 26, bw, bh}));
+    EXPECT_EQ(dialog.client_rect_of(kExitButton), (Rect{x, 205 - 13 - bh, bw, bh}));
+    EXPECT_EQ(dialog.client_rect_of(kLowerStatusLine),
+              (Rect{lower_before.x + 3 - 1, 205 - 13 - lower_before.height, lower_before.width,
+                    lower_before.height}));
+    EXPECT_EQ(dialog.client_rect_of(kInferButton), infer_before);
+}
+
+}  // namespace
+}  // namespace netrevia::app
