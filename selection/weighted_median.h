@@ -9,10 +9,7 @@ namespace netrevia::selection {
 // when it is strictly better, so for non-negative weights x_star is the smallest minimiser
 // (the lower weighted median). f_star is f at x_star as computed piece by piece. All sums in
 // double.
-void weighted_median(int N,
-                     double& x_star,
-                     double& f_star,
-                     numeric::ConstVectorRef c,
-                     numeric::ConstVectorRef v);
+void weighted_median(
+    int N, double& x_star, double& f_star, numeric::ConstVectorRef c, numeric::ConstVectorRef v);
 
 }  // namespace netrevia::selection
