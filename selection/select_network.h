@@ -26,7 +26,8 @@ struct SelectionInput {
 };
 
 struct SelectionResult {
-    std::vector<double> R;  // n x n column-major
+    std::vector<double> R;          // n x n column-major
+    std::vector<double> solutions;  // K x n x n: the final dataset solutions J_k
     int iterations = 0;
     double objective = 0.0;  // F when the loop ended
 };

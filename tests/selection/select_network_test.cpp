@@ -1,0 +1,196 @@
+#include "selection/select_network.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+namespace {
+
+using netrevia::selection::select_network;
+using netrevia::selection::SelectionInput;
+using netrevia::selection::SelectionResult;
+
+// Deterministic pseudo-random values in [-1, 1).
+class Values {
+public:
+    explicit Values(unsigned seed) : state_(seed) {}
+    double next() {
+        state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(state_ >> 11) / 4503599627370496.0 - 1.0;
+    }
+
+private:
+    unsigned long long state_;
+};
+
+// Stores for K datasets of n genes with random particular solutions and random bases.
+struct Problem {
+    int n;
+    int K;
+    std::vector<double> J0;
+    std::vector<double> B;
+    SelectionInput input;
+
+    Problem(int genes, std::vector<int> zero_counts, std::vector<int> time_points, unsigned seed)
+        : n(genes), K(static_cast<int>(zero_counts.size())) {
+        Values values(seed);
+        const std::size_t size = static_cast<std::size_t>(K) * n * n;
+        J0.resize(size);
+        B.resize(size);
+        for (double& x : J0) x = values.next();
+        for (double& x : B) x = values.next();
+        input.n = n;
+        input.K = K;
+        input.particular_store = &J0;
+        input.basis_store = &B;
+        for (std::size_t k = 0; k < zero_counts.size(); ++k) {
+            input.zero_counts[k] = zero_counts[k];
+            input.time_point_counts[k] = time_points[k];
+            input.total_time_points += time_points[k];
+        }
+    }
+    double j0(int k, int i, int j) const {
+        return J0[static_cast<std::size_t>(k - 1) * n * n + static_cast<std::size_t>(j - 1) * n +
+                  static_cast<std::size_t>(i - 1)];
+    }
+    double b(int k, int t, int l) const {
+        return B[static_cast<std::size_t>(k - 1) * n * n + static_cast<std::size_t>(l - 1) * n +
+                 static_cast<std::size_t>(t - 1)];
+    }
+};
+
+double entry(const std::vector<double>& M, int n, int i, int j) {
+    return M[static_cast<std::size_t>(j - 1) * n + static_cast<std::size_t>(i - 1)];
+}
+
+TEST(SelectNetwork, OneDatasetIgnoresLambda) {
+    Problem p(6, {2}, {5}, 1u);
+    p.input.lambda = 0.0;
+    const SelectionResult base = select_network(p.input);
+    EXPECT_EQ(base.iterations, 1);
+    for (double lambda : {0.05, 1.0, 25.0, -0.3}) {
+        p.input.lambda = lambda;
+        EXPECT_EQ(select_network(p.input).R, base.R) << "lambda " << lambda;
+    }
+}
+
+// With one dataset each row of R is the member of its family with the smallest sum of absolute
+// entries: moving along any free direction cannot lower it (convexity makes local global).
+TEST(SelectNetwork, OneDatasetRowsHaveMinimalAbsoluteSum) {
+    const int n = 7;
+    const int z = 3;
+    Problem p(n, {z}, {5}, 7u);
+    const SelectionResult result = select_network(p.input);
+    for (int i = 1; i <= n; ++i) {
+        auto row_sum = [&](int l, double step) {
+            double s = 0.0;
+            for (int t = 1; t <= n; ++t)
+                s += std::abs(entry(result.R, n, i, t) + step * p.b(1, t, l));
+            return s;
+        };
+        double start = 0.0;
+        for (int t = 1; t <= n; ++t) start += std::abs(p.j0(1, i, t));
+        const double optimum = row_sum(1, 0.0);
+        EXPECT_LE(optimum, start + 1e-6) << "row " << i;
+        for (int l = 1; l <= z; ++l) {
+            EXPECT_LE(optimum, row_sum(l, 1e-3) + 1e-6) << "row " << i << " direction " << l;
+            EXPECT_LE(optimum, row_sum(l, -1e-3) + 1e-6) << "row " << i << " direction " << l;
+        }
+    }
+}
+
+TEST(SelectNetwork, NoFreeDirectionsKeepsParticularSolution) {
+    Problem p(5, {0}, {8}, 3u);
+    const SelectionResult result = select_network(p.input);
+    EXPECT_EQ(result.R, p.J0);
+}
+
+// Equal weights and lambda = 0: every entry is the smaller of the two dataset values, and with
+// nothing to project the loop stops at the start of the third iteration.
+TEST(SelectNetwork, TwoFixedDatasetsOfEqualWeightTakeTheSmallerValue) {
+    const int n = 4;
+    Problem p(n, {0, 0}, {6, 6}, 5u);
+    const SelectionResult result = select_network(p.input);
+    EXPECT_EQ(result.iterations, 2);
+    for (int i = 1; i <= n; ++i) {
+        for (int j = 1; j <= n; ++j) {
+            EXPECT_EQ(entry(result.R, n, i, j), std::min(p.j0(1, i, j), p.j0(2, i, j)));
+        }
+    }
+}
+
+TEST(SelectNetwork, DatasetWeightsFollowTimePointCounts) {
+    const int n = 3;
+    Problem p(n, {0, 0}, {3, 9}, 11u);  // weights 0.25 and 0.75
+    const SelectionResult result = select_network(p.input);
+    for (int i = 1; i <= n; ++i) {
+        for (int j = 1; j <= n; ++j) EXPECT_EQ(entry(result.R, n, i, j), p.j0(2, i, j));
+    }
+}
+
+TEST(SelectNetwork, StrongSparsityPullZeroesEveryEntry) {
+    Problem p(5, {2, 3}, {4, 6}, 9u);
+    p.input.lambda = 0.0;
+    const SelectionResult loose = select_network(p.input);
+    EXPECT_GE(loose.iterations, 2);
+    bool any_nonzero = false;
+    for (double x : loose.R) any_nonzero = any_nonzero || x != 0.0;
+    EXPECT_TRUE(any_nonzero);
+
+    p.input.lambda = 0.6;  // K lambda = 1.2 > 1: the zero candidate always wins
+    const SelectionResult sparse = select_network(p.input);
+    for (double x : sparse.R) {
+        EXPECT_EQ(x, 0.0);
+        EXPECT_FALSE(std::signbit(x));
+    }
+}
+
+TEST(SelectNetwork, NoDatasetsGiveZeroResultAfterOneIteration) {
+    Problem p(4, {}, {}, 2u);
+    const SelectionResult result = select_network(p.input);
+    EXPECT_EQ(result.iterations, 1);
+    EXPECT_EQ(result.R, std::vector<double>(16, 0.0));
+}
+
+TEST(SelectNetwork, DatasetWithoutFreeDirectionsKeepsItsSolutionAmongOthers) {
+    const int n = 5;
+    Problem p(n, {0, 3}, {6, 4}, 13u);
+    const SelectionResult result = select_network(p.input);
+    ASSERT_GE(result.iterations, 2);
+    const std::size_t nn = static_cast<std::size_t>(n) * n;
+    const std::vector<double> first(result.solutions.begin(),
+                                    result.solutions.begin() + static_cast<std::ptrdiff_t>(nn));
+    const std::vector<double> second(result.solutions.begin() + static_cast<std::ptrdiff_t>(nn),
+                                     result.solutions.end());
+    EXPECT_EQ(first,
+              std::vector<double>(p.J0.begin(), p.J0.begin() + static_cast<std::ptrdiff_t>(nn)));
+    EXPECT_NE(second,
+              std::vector<double>(p.J0.begin() + static_cast<std::ptrdiff_t>(nn), p.J0.end()));
+}
+
+TEST(SelectNetwork, ObserverSeesEachIterationAndChangesNothing) {
+    Problem p(6, {2, 4, 3}, {5, 7, 4}, 17u);
+    p.input.lambda = 0.05;
+    const SelectionResult plain = select_network(p.input);
+    std::vector<double> seen;
+    int last_iteration = 0;
+    const SelectionResult observed = select_network(p.input, [&](int iteration, double F) {
+        EXPECT_EQ(iteration, last_iteration + 1);
+        last_iteration = iteration;
+        seen.push_back(F);
+    });
+    EXPECT_EQ(observed.R, plain.R);
+    EXPECT_EQ(observed.iterations, plain.iterations);
+    ASSERT_EQ(static_cast<int>(seen.size()), plain.iterations);
+    EXPECT_EQ(seen.back(), plain.objective);
+    // The loop stops on a small change of F, or at its limit.
+    if (plain.iterations < 100) {
+        ASSERT_GE(seen.size(), 2u);
+        EXPECT_LE(std::abs(seen[seen.size() - 1] - seen[seen.size() - 2]), 1e-6);
+    }
+}
+
+}  // namespace
