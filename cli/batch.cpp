@@ -1,0 +1,197 @@
+#include "cli/batch.h"
+
+#include <charconv>
+#include <cmath>
+#include <iomanip>
+#include <new>
+#include <ostream>
+#include <string_view>
+
+#include "cli/render.h"
+#include "inference/data_file.h"
+#include "inference/run.h"
+#include "output/io_error.h"
+
+namespace netrevia::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: netrevia-batch [options] DATAFILE\n"
+    "Infers a gene regulatory network from the time courses in DATAFILE and writes\n"
+    "GRN.dat (the interaction matrix) and GRN.dot (the network) into the output folder.\n"
+    "\n"
+    "Options:\n"
+    "  --lambda L          weight of the sparsity term (default 0.0)\n"
+    "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6)\n"
+    "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
+    "  --render svg|png    also draw the network with Graphviz into GRN.svg or GRN.png\n"
+    "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
+    "                      networks, sfdp for large ones)\n"
+    "  --quiet             no progress while the network is selected\n"
+    "  --help              show this text\n"
+    "  --version           show the version\n";
+
+}  // namespace
+
+std::optional<double> parse_number(const std::string& text) {
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (first != last && *first == '+') {
+        ++first;  // from_chars takes no plus sign; "+-1" stays an error
+        if (first != last && *first == '-') return {};
+    }
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+    if (ec != std::errc() || end != last || first == last || !std::isfinite(value)) return {};
+    return value;
+}
+
+ParsedArgs parse_args(const std::vector<std::string>& args) {
+    ParsedArgs parsed;
+    BatchOptions& o = parsed.options;
+    auto fail = [&parsed](std::string message) {
+        parsed.outcome = ParseOutcome::kError;
+        parsed.error = std::move(message);
+        return parsed;
+    };
+    bool have_file = false;
+    for (std::size_t a = 0; a < args.size(); ++a) {
+        const std::string& arg = args[a];
+        if (arg == "--help" || arg == "-h") {
+            parsed.outcome = ParseOutcome::kHelp;
+            return parsed;
+        }
+        if (arg == "--version") {
+            parsed.outcome = ParseOutcome::kVersion;
+            return parsed;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+            continue;
+        }
+        if (arg.size() > 2 && arg.rfind("--", 0) == 0) {
+            std::string name = arg;
+            std::string value;
+            const std::size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            }
+            const bool takes_value = name == "--lambda" || name == "--threshold" ||
+                                     name == "--output-dir" || name == "--render" ||
+                                     name == "--layout";
+            if (!takes_value) return fail("unknown option '" + name + "'");
+            if (eq == std::string::npos) {
+                if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
+                value = args[++a];
+            }
+            if (name == "--lambda" || name == "--threshold") {
+                const std::optional<double> number = parse_number(value);
+                if (!number) return fail("'" + value + "' is not a number (" + name + ")");
+                (name == "--lambda" ? o.lambda : o.threshold) = *number;
+            } else if (name == "--output-dir") {
+                if (value.empty()) return fail("--output-dir needs a folder");
+                o.output_dir = value;
+            } else if (name == "--render") {
+                if (value != "svg" && value != "png") {
+                    return fail("--render takes svg or png, not '" + value + "'");
+                }
+                o.render = value;
+            } else {
+                if (value.empty()) return fail("--layout needs a program name");
+                o.layout = value;
+            }
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-' && arg != "-")
+            return fail("unknown option '" + arg + "'");
+        if (have_file) return fail("more than one data file given");
+        o.data_file = arg;
+        have_file = true;
+    }
+    if (!have_file) return fail("no data file given");
+    parsed.outcome = ParseOutcome::kRun;
+    return parsed;
+}
+
+int batch_main(const std::vector<std::string>& args,
+               std::ostream& out,
+               std::ostream& err,
+               bool progress_to_terminal) {
+    const ParsedArgs parsed = parse_args(args);
+    switch (parsed.outcome) {
+        case ParseOutcome::kHelp:
+            out << kUsage;
+            return 0;
+        case ParseOutcome::kVersion:
+            out << "netrevia-batch " << NETREVIA_VERSION << "\n";
+            return 0;
+        case ParseOutcome::kError:
+            err << "netrevia-batch: " << parsed.error << "\n" << kUsage;
+            return 2;
+        case ParseOutcome::kRun:
+            break;
+    }
+    const BatchOptions& o = parsed.options;
+
+    inference::RunOptions run_options;
+    run_options.output_dir = o.output_dir;
+    run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
+    if (progress_to_terminal && !o.quiet) {
+        run_options.observer = [&err](int iteration, double objective) {
+            err << "\riteration " << std::setw(3) << iteration << "  objective "
+                << std::setprecision(10) << objective << std::flush;
+        };
+    }
+
+    inference::RunSummary summary;
+    try {
+        summary = inference::run_inference(o.data_file, o.lambda, o.threshold, run_options);
+    } catch (const output::IoError& e) {
+        if (run_options.observer) err << "\n";
+        err << "netrevia-batch: " << e.what() << "\n";
+        return 1;
+    } catch (const inference::DataFileRejected& e) {
+        err << "netrevia-batch: " << e.what() << "\n";
+        return 1;
+    } catch (const std::bad_alloc&) {
+        err << "netrevia-batch: insufficient virtual memory\n";
+        return 1;
+    }
+    if (run_options.observer && summary.network.iterations > 0) err << "\n";
+
+    const inference::InferredNetwork& net = summary.network;
+    out << "genes:        " << net.n << "\n";
+    out << "datasets:     " << net.K;
+    if (net.K > 0) {
+        out << " (time points:";
+        for (int k = 0; k < net.K; ++k)
+            out << " " << net.time_point_counts[static_cast<std::size_t>(k)];
+        out << ")";
+    }
+    out << "\n";
+    out << "iterations:   " << net.iterations << "\n";
+    out << "objective:    " << std::setprecision(12) << net.objective << "\n";
+    out << "edges:        " << summary.positive_edges + summary.negative_edges << " ("
+        << summary.positive_edges << " positive, " << summary.negative_edges
+        << " negative) at threshold " << std::setprecision(6) << o.threshold << "\n";
+    out << "matrix:       " << summary.matrix_file.string() << "\n";
+    out << "network:      " << summary.graphviz_file.string() << "\n";
+
+    if (!o.render.empty()) {
+        const std::string layout =
+            o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
+                             : o.layout;
+        std::filesystem::path drawn;
+        const std::string problem = render_graph(summary.graphviz_file, o.render, layout, drawn);
+        if (!problem.empty()) {
+            err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
+            return 1;
+        }
+        out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
+    }
+    return 0;
+}
+
+}  // namespace netrevia::cli

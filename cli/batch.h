@@ -1,0 +1,41 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace netrevia::cli {
+
+// Command line of the batch tool, parsed strictly.
+struct BatchOptions {
+    double lambda = 0.0;
+    double threshold = 1.0e-6;
+    std::string output_dir = ".";
+    bool quiet = false;
+    std::string render;  // "", "svg" or "png"
+    std::string layout;  // Graphviz layout program; empty: chosen by network size
+    std::string data_file;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kError };
+
+struct ParsedArgs {
+    ParseOutcome outcome = ParseOutcome::kError;
+    BatchOptions options;
+    std::string error;  // for kError
+};
+
+ParsedArgs parse_args(const std::vector<std::string>& args);
+
+// A number argument: the whole text must be one finite decimal number.
+std::optional<double> parse_number(const std::string& text);
+
+// The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err), 2 a bad
+// command line (usage on err). progress_to_terminal: print the selection's progress on err.
+int batch_main(const std::vector<std::string>& args,
+               std::ostream& out,
+               std::ostream& err,
+               bool progress_to_terminal);
+
+}  // namespace netrevia::cli
