@@ -1,9 +1,14 @@
 #include "selection/select_network.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "numeric/lad_solve.h"
 #include "numeric/matrix_ref.h"
@@ -19,6 +24,36 @@ using numeric::MatrixRef;
 constexpr int kMaxIterations = 100;
 constexpr double kObjectiveChange = 1.0e-6;    // absolute, not relative
 constexpr double kInitialPrevious = 100000.0;  // previous objective before the first iteration
+
+// Runs work(task) for every task in 0..count-1 on up to `threads` threads, the caller's among
+// them. Each task runs exactly once, on one thread, and the tasks of this loop write to
+// disjoint places, so the outcome is the same for any number of threads. make_worker() builds
+// one work function per thread, holding that thread's own work storage. An exception in a
+// worker (std::bad_alloc) is passed on to the caller once every thread has stopped.
+template <class MakeWorker>
+void parallel_for(int count, int threads, MakeWorker make_worker) {
+    std::atomic<int> next{0};
+    std::exception_ptr failure;
+    std::mutex failure_mutex;
+    auto run = [&] {
+        try {
+            auto work = make_worker();
+            for (int task = next.fetch_add(1); task < count; task = next.fetch_add(1)) work(task);
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failure_mutex);
+            if (!failure) failure = std::current_exception();
+            next.store(count);  // the others stop at their next task
+        }
+    };
+    const int helpers = std::max(0, std::min(threads, count) - 1);
+    {
+        std::vector<std::jthread> pool;
+        pool.reserve(static_cast<std::size_t>(helpers));
+        for (int t = 0; t < helpers; ++t) pool.emplace_back(run);
+        run();
+    }
+    if (failure) std::rethrow_exception(failure);
+}
 
 // The selection's own stores, created once per run.
 struct Stores {
@@ -88,56 +123,55 @@ void project_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage&
     for (int t = z + 1; t <= n; ++t) correction(i, t) = 0.0;
 }
 
-// J_k(i,j) += s with s = sum_{l=1..n} correction(k,i,l) B_k(j,l), l ascending from s = 0.
-// The coefficients beyond z_k are exactly zero and s starts at +0, so those terms cannot change
-// s: the sum stops at z_k, bit for bit the same. A dataset with z_k = 0 is left as it is.
-void update_solution(Stores& s, ConstMatrixRef B_k, int k, int z) {
+// Row i of dataset k: J_k(i,j) += s with s = sum_{l=1..n} correction(k,i,l) B_k(j,l), l
+// ascending from s = 0. The coefficients beyond z_k are exactly zero and s starts at +0, so
+// those terms cannot change s: the sum stops at z_k, bit for bit the same. A dataset with
+// z_k = 0 is left as it is.
+void update_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i) {
+    if (z == 0) return;
     const MatrixRef J_k = s.solution(k);
     const MatrixRef correction = s.correction(k);
-    for (int i = 1; i <= s.n; ++i) {
-        for (int j = 1; j <= s.n; ++j) {
-            double sum = 0.0;
-            for (int l = 1; l <= z; ++l) sum += correction(i, l) * B_k(j, l);
-            J_k(i, j) = J_k(i, j) + sum;
-        }
+    for (int j = 1; j <= s.n; ++j) {
+        double sum = 0.0;
+        for (int l = 1; l <= z; ++l) sum += correction(i, l) * B_k(j, l);
+        J_k(i, j) = J_k(i, j) + sum;
     }
 }
 
-// Consensus entry by entry: the weighted median of the K dataset values (weights w_k) and the
-// zero candidate (weight K lambda), over the candidates sorted ascending by repeated selection
-// of the maximum (the first of equal maxima moves to the end).
-void median_step(Stores& s, const std::array<double, kMaxDatasets>& w, double lambda) {
+// Column j of the consensus, entry by entry: the weighted median of the K dataset values
+// (weights w_k) and the zero candidate (weight K lambda), over the candidates sorted ascending by
+// repeated selection of the maximum (the first of equal maxima moves to the end).
+void median_column(Stores& s, const std::array<double, kMaxDatasets>& w, double lambda, int j) {
     const int N = s.K + 1;
     std::array<double, kMaxDatasets + 1> v{};
     std::array<double, kMaxDatasets + 1> c{};
+    const auto at = [](int index) { return static_cast<std::size_t>(index - 1); };
     const MatrixRef J = s.consensus();
     for (int i = 1; i <= s.n; ++i) {
-        for (int j = 1; j <= s.n; ++j) {
-            for (int k = 1; k <= s.K; ++k) {
-                v[static_cast<std::size_t>(k - 1)] = s.solution(k)(i, j);
-                c[static_cast<std::size_t>(k - 1)] = w[static_cast<std::size_t>(k - 1)];
-            }
-            v[static_cast<std::size_t>(N - 1)] = 0.0;
-            c[static_cast<std::size_t>(N - 1)] = static_cast<double>(s.K) * lambda;
-            for (int p = N; p >= 1; --p) {
-                // A candidate that is not above minus infinity (never a finite value) leaves
-                // position p in place.
-                int q = p;
-                double largest = -std::numeric_limits<double>::infinity();
-                for (int idx = 1; idx <= p; ++idx) {
-                    if (v[static_cast<std::size_t>(idx - 1)] > largest) {
-                        largest = v[static_cast<std::size_t>(idx - 1)];
-                        q = idx;
-                    }
-                }
-                std::swap(v[static_cast<std::size_t>(p - 1)], v[static_cast<std::size_t>(q - 1)]);
-                std::swap(c[static_cast<std::size_t>(p - 1)], c[static_cast<std::size_t>(q - 1)]);
-            }
-            double x_star = 0.0;
-            double f_star = 0.0;
-            weighted_median(N, x_star, f_star, {c.data()}, {v.data()});
-            J(i, j) = x_star;
+        for (int k = 1; k <= s.K; ++k) {
+            v[at(k)] = s.solution(k)(i, j);
+            c[at(k)] = w[at(k)];
         }
+        v[at(N)] = 0.0;
+        c[at(N)] = static_cast<double>(s.K) * lambda;
+        for (int p = N; p >= 1; --p) {
+            // The search starts from minus infinity; should no candidate exceed it (NaN), position
+            // p stays where it is.
+            int q = p;
+            double largest = -std::numeric_limits<double>::infinity();
+            for (int idx = 1; idx <= p; ++idx) {
+                if (v[at(idx)] > largest) {
+                    largest = v[at(idx)];
+                    q = idx;
+                }
+            }
+            std::swap(v[at(p)], v[at(q)]);
+            std::swap(c[at(p)], c[at(q)]);
+        }
+        double x_star = 0.0;
+        double f_star = 0.0;
+        weighted_median(N, x_star, f_star, {c.data()}, {v.data()});
+        J(i, j) = x_star;
     }
 }
 
@@ -166,6 +200,10 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
     auto basis = [&](int k) { return ConstMatrixRef{input.basis_store->data() + s.slice(k), n}; };
     auto zeros = [&](int k) { return input.zero_counts[static_cast<std::size_t>(k - 1)]; };
 
+    const int threads = input.threads > 0
+                            ? input.threads
+                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
     double F = objective(s, w, input.lambda);
     double previous = kInitialPrevious;
     int iteration = 0;
@@ -177,14 +215,31 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
         previous = F;
         s.R = s.J;
 
-        // Projection step: every row of every dataset with free directions.
+        // Projection step: every row of every dataset with free directions, as independent
+        // fits (tasks ordered by dataset, then gene); then the update of every dataset row.
+        std::vector<int> fitted;  // datasets with free directions
         for (int k = 1; k <= K; ++k) {
-            const int z = zeros(k);
-            if (z == 0) continue;
-            FitStorage fit(n, z);
-            for (int i = 1; i <= n; ++i) project_row(s, basis(k), k, z, i, fit);
+            if (zeros(k) > 0) fitted.push_back(k);
         }
-        for (int k = 1; k <= K; ++k) update_solution(s, basis(k), k, zeros(k));
+        parallel_for(static_cast<int>(fitted.size()) * n, threads, [&] {
+            // One fit storage per thread, replaced when its tasks move on to the next dataset.
+            return [&, fit = std::unique_ptr<FitStorage>(), fit_k = 0](int task) mutable {
+                const int k = fitted[static_cast<std::size_t>(task / n)];
+                const int i = task % n + 1;
+                if (fit_k != k) {
+                    fit.reset();
+                    fit = std::make_unique<FitStorage>(n, zeros(k));
+                    fit_k = k;
+                }
+                project_row(s, basis(k), k, zeros(k), i, *fit);
+            };
+        });
+        parallel_for(K * n, threads, [&] {
+            return [&](int task) {
+                const int k = task / n + 1;
+                update_row(s, basis(k), k, zeros(k), task % n + 1);
+            };
+        });
 
         if (K == 1) {
             // One dataset: the projection towards the zero consensus is the answer. F is
@@ -195,7 +250,9 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
             break;
         }
 
-        median_step(s, w, input.lambda);
+        parallel_for(n, threads, [&] {
+            return [&](int task) { median_column(s, w, input.lambda, task + 1); };
+        });
         F = objective(s, w, input.lambda);
         if (observer) observer(iteration, F);
     }

@@ -23,6 +23,9 @@ struct SelectionInput {
     std::array<int, kMaxDatasets> time_point_counts{};      // T_k
     double total_time_points = 0.0;
     double lambda = 0.0;
+    // Worker threads for the projection fits, the update and the median step; 0 means one per
+    // hardware thread. The result is bit for bit the same for every count.
+    int threads = 0;
 };
 
 struct SelectionResult {
