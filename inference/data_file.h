@@ -1,6 +1,13 @@
 #pragma once
 
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <span>
 #include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace netrevia::inference {
 
@@ -12,5 +19,102 @@ class DataFileRejected : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+inline constexpr int kDataFileUnit = 7;  // unit number named in the read errors
+inline constexpr int kNameLength = 9;    // gene names are cut or blank-padded to this
+inline constexpr int kMaxGenes = 2000;   // bound of the decomposition
+inline constexpr int kMaxDatasetBlocks = 4;
+
+// Opens the data file for reading (binary: line ends are the reader's business on every
+// platform). Throws output::IoError, unit 7: "file not found" when nothing is at file (an empty
+// path included), an input error naming the reason when it exists but cannot be opened.
+std::ifstream open_data_file(const std::filesystem::path& file);
+
+// The three kinds of read on a data file, line-oriented; every read starts at the beginning
+// of the next unread line.
+//  - Skip read: consumes one line, whatever it holds.
+//  - Marker read: the first three characters of the next line, blank-padded; consumes it.
+//  - Value read: a fixed number of values separated by blanks, tabs, commas or line ends,
+//    across as many lines as needed (lines without values are passed over); the rest of the
+//    last line touched is discarded. r*v stands for r copies of v; r* stands for r null values
+//    and an empty field between commas for one; a slash ends the read. Null values and values
+//    not reached keep what the caller's array held. A repeat count (1 to 2147483647) fills only
+//    the values the read still needs. Integers are a sign and digits; reals may add a decimal
+//    point and an exponent introduced by E or D in either case. Names are one token, or quoted
+//    with ' or " to hold blanks and commas (a doubled quote stands for one), stored cut or
+//    blank-padded to kNameLength characters.
+// A CR before a line feed (or at the very end of the file) belongs to the line end.
+// Failures throw output::IoError, unit 7: "end-of-file during read" when any read finds the
+// file ended, and "input error: ... (line L)" naming the offending token. Memory: a value read
+// holds one line; skip and marker reads hold none.
+class DataFileReader {
+public:
+    // file is used only in messages.
+    DataFileReader(std::istream& in, std::filesystem::path file);
+
+    void skip_line();
+    std::string read_marker();  // exactly 3 characters
+    void read_values(std::span<int> values);
+    void read_values(std::span<double> values);
+    void read_values(std::span<std::string> names);  // stored names have kNameLength chars
+
+    const std::filesystem::path& file() const noexcept { return file_; }
+    // Number of the last line consumed (1-based; 0 before the first read).
+    long long line_number() const noexcept { return line_number_; }
+
+    // Throws the input error "input error: <what> (line L)" for the current line.
+    [[noreturn]] void input_error(std::string_view what) const;
+
+private:
+    struct Target;  // the caller's array of one kind of value
+
+    void value_read(Target& target);
+    bool next_line();
+    [[noreturn]] void end_of_file() const;
+
+    std::istream& in_;
+    std::filesystem::path file_;
+    long long line_number_ = 0;
+    std::string line_;  // the line a value read is working on
+};
+
+// True only for the exact upper-case "END" (so "End", " EN" are dataset blocks).
+bool is_end_marker(std::string_view marker);
+
+// The layout of the data file, as the run reads it. The limit checks throw DataFileRejected
+// with "data file <file>, <where>: <limit>" before anything of the offending part is used.
+
+struct FileHeader {
+    int declared_count = 0;  // K'
+    int n = 0;               // gene count; 0 is allowed and gives an empty network
+};
+
+// Skip, K', skip, n, skip. Rejects K' < 0, n < 0 and n > kMaxGenes.
+FileHeader read_file_header(DataFileReader& reader);
+
+// n value reads of one name each, in file order; every name has kNameLength characters.
+std::vector<std::string> read_gene_names(DataFileReader& reader, int n);
+
+struct BlockHeader {
+    int n = 0;
+    int T = 0;
+};
+
+// For dataset block k (from 1), whose marker line has been read: rejects k above
+// kMaxDatasetBlocks or above K', then skip, skip, (n, T), and rejects a gene count other
+// than the header's and T < 2.
+BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, int k);
+
+// Skip, then the T time points of block k into t (whose previous contents stand for values
+// not given); rejects them unless finite and strictly increasing.
+void read_time_points(DataFileReader& reader, int k, std::span<double> t);
+
+// Skip, the reserved value (read and dropped), then the skip read before the expression rows.
+void read_reserved_value(DataFileReader& reader);
+
+// The T log-expression values of gene i (1-based, named name) of block k into x; rejects a
+// value whose linear scale 2^x is not finite.
+void read_expression_row(
+    DataFileReader& reader, int k, int i, std::string_view name, std::span<double> x);
 
 }  // namespace netrevia::inference
