@@ -189,12 +189,20 @@ void lad_solve(int m,
             for (int j = kr; j <= n1; ++j) {
                 if (j != in) T(out, j) = T(out, j) / pivot;
             }
-            for (int i = 1; i <= m1; ++i) {
-                if (i == out) continue;
-                const float d = static_cast<float>(T(i, in));
-                for (int j = kr; j <= n1; ++j) {
-                    if (j != in) T(i, j) = T(i, j) - d * T(out, j);
-                }
+            // T(i,j) -= d_i T(out,j) for i != out, j != in, with the multiplier d_i = T(i,in)
+            // rounded to float. Column in is not written here, so each update depends only on
+            // its own element, its row's multiplier and the pivot row: the loops run column by
+            // column, in storage order, and every element gets the same rounding as row by row.
+            // The candidate ratios in b are dead until the next ratio test, so b holds the
+            // multipliers of rows 1..m meanwhile (each a float, widened exactly).
+            for (int i = 1; i <= m; ++i) b(i) = static_cast<float>(T(i, in));
+            const float d_cost = static_cast<float>(T(m1, in));
+            for (int j = kr; j <= n1; ++j) {
+                if (j == in) continue;
+                const double pivot_row = T(out, j);
+                for (int i = 1; i < out; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
+                for (int i = out + 1; i <= m; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
+                T(m1, j) = T(m1, j) - d_cost * pivot_row;
             }
             for (int i = 1; i <= m1; ++i) {
                 if (i != out) T(i, in) = -T(i, in) / pivot;
