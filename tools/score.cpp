@@ -1,0 +1,286 @@
+#include "tools/score.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <istream>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "numeric/matrix_ref.h"
+
+namespace netrevia::tools {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t kFieldWidth = 25;
+constexpr std::size_t kNameWidth = 9;
+
+bool get_line(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+std::string trim(std::string_view s) {
+    const auto b = s.find_first_not_of(" \t");
+    if (b == std::string_view::npos) return {};
+    return std::string(s.substr(b, s.find_last_not_of(" \t") - b + 1));
+}
+
+// Names compare as the inference stores them: cut to 9 characters, trailing blanks dropped.
+std::string key(std::string_view name) { return trim(name.substr(0, kNameWidth)); }
+
+std::vector<std::string> split(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) out.push_back(w);
+    return out;
+}
+
+double field_value(std::string_view text) {
+    const std::string t = trim(text);
+    if (t.find('*') != std::string::npos) return std::numeric_limits<double>::infinity();
+    double v = kNaN;
+    const auto res = std::from_chars(t.data(), t.data() + t.size(), v);
+    return (res.ec == std::errc{} && res.ptr == t.data() + t.size()) ? v : kNaN;
+}
+
+std::map<std::string, int> index_of(const std::vector<std::string>& genes) {
+    std::map<std::string, int> idx;
+    for (std::size_t g = 0; g < genes.size(); ++g) idx.emplace(key(genes[g]), static_cast<int>(g));
+    return idx;
+}
+
+int lookup(const std::map<std::string, int>& idx, const std::string& name) {
+    const auto it = idx.find(key(name));
+    if (it == idx.end()) throw std::runtime_error("unknown gene name '" + name + "'");
+    return it->second;
+}
+
+std::string number_text(double v) {
+    if (std::isnan(v)) return "NA";
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
+    return std::string(buf, res.ptr);
+}
+
+}  // namespace
+
+Truth read_truth(std::istream& in, std::vector<std::string> genes) {
+    struct Named {
+        std::string regulator, target;
+        double weight;
+    };
+    std::vector<Named> named;
+    for (std::string line; get_line(in, line);) {
+        auto f = split(line);
+        if (f.empty()) continue;
+        if (f[0] == "#") {
+            if (f.size() > 1 && f[1] == "genes" && genes.empty())
+                genes.assign(f.begin() + 2, f.end());
+            continue;
+        }
+        if (f[0][0] == '#' || f[0] == "regulator") continue;
+        if (f.size() < 3 || (f[2] != "+" && f[2] != "-"))
+            throw std::runtime_error("truth line is not 'regulator target +|- [weight]': " + line);
+        double w = f[2] == "+" ? 1.0 : -1.0;
+        if (f.size() > 3 && std::isfinite(field_value(f[3])) && field_value(f[3]) != 0.0)
+            w = std::copysign(field_value(f[3]), w);
+        named.push_back({f[0], f[1], w});
+    }
+    if (genes.empty()) throw std::runtime_error("no gene order: no '# genes' line and no --data");
+    Truth truth;
+    truth.genes = std::move(genes);
+    const auto idx = index_of(truth.genes);
+    for (const Named& e : named) {
+        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
+        if (edge.regulator != edge.target) truth.edges.push_back(edge);
+    }
+    return truth;
+}
+
+std::vector<std::string> read_data_file_genes(std::istream& in) {
+    std::string line;
+    for (int l = 1; l <= 3; ++l) get_line(in, line);
+    if (!get_line(in, line) || split(line).empty())
+        throw std::runtime_error("data file: no gene count on line 4");
+    const int n = std::stoi(split(line)[0]);
+    get_line(in, line);
+    std::vector<std::string> genes;
+    while (static_cast<int>(genes.size()) < n && get_line(in, line)) {
+        std::string name = trim(line);
+        if (name.empty()) continue;
+        if (name[0] == '\'' || name[0] == '"') {
+            const auto close = name.find(name[0], 1);
+            name = name.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+        } else {
+            name = name.substr(0, name.find_first_of(" \t,/"));
+        }
+        genes.push_back(name);
+    }
+    if (static_cast<int>(genes.size()) != n) throw std::runtime_error("data file: too few names");
+    return genes;
+}
+
+std::vector<double> read_matrix_file(std::istream& in, int n) {
+    const auto un = static_cast<std::size_t>(n);
+    std::vector<double> data(un * un, kNaN);
+    const numeric::MatrixRef R{data.data(), n};
+    int i = 0;
+    for (std::string line; i < n && get_line(in, line);) {
+        if (trim(line).empty()) continue;
+        ++i;
+        std::vector<double> row;
+        if (line.size() == kFieldWidth * un) {
+            for (std::size_t j = 0; j < un; ++j)
+                row.push_back(
+                    field_value(std::string_view(line).substr(j * kFieldWidth, kFieldWidth)));
+        } else {
+            for (const std::string& w : split(line)) row.push_back(field_value(w));
+        }
+        if (row.size() != un)
+            throw std::runtime_error("GRN.dat line " + std::to_string(i) + ": " +
+                                     std::to_string(row.size()) + " values, expected " +
+                                     std::to_string(n));
+        for (int j = 1; j <= n; ++j) R(i, j) = row[static_cast<std::size_t>(j - 1)];
+    }
+    if (i != n)
+        throw std::runtime_error("GRN.dat: " + std::to_string(i) + " rows, expected " +
+                                 std::to_string(n));
+    return data;
+}
+
+std::vector<DrawnEdge> read_dot_edges(std::istream& in, const std::vector<std::string>& genes) {
+    const auto idx = index_of(genes);
+    std::vector<DrawnEdge> edges;
+    for (std::string line; get_line(in, line);) {
+        if (line.size() < 2 * kNameWidth + 6 || line[0] == ' ' || line.compare(9, 6, "  ->  ") != 0)
+            continue;
+        DrawnEdge e{lookup(idx, line.substr(0, kNameWidth)),
+                    lookup(idx, line.substr(15, kNameWidth)), true};
+        std::string colour;
+        if (!get_line(in, colour) || (colour.find("\"blue\"") == std::string::npos &&
+                                      colour.find("\"red\"") == std::string::npos))
+            throw std::runtime_error("GRN.dot: no colour line after '" + line + "'");
+        e.positive = colour.find("\"blue\"") != std::string::npos;
+        edges.push_back(e);
+    }
+    return edges;
+}
+
+double auroc(const std::vector<double>& scores, const std::vector<bool>& labels) {
+    std::vector<std::size_t> order(scores.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return scores[a] < scores[b]; });
+    double positives = 0.0, rank_sum = 0.0;
+    for (std::size_t a = 0; a < order.size();) {
+        std::size_t b = a;  // tie group [a, b) shares the mean of ranks a+1 .. b
+        int group_pos = 0;
+        for (; b < order.size() && scores[order[b]] == scores[order[a]]; ++b)
+            group_pos += labels[order[b]] ? 1 : 0;
+        rank_sum += group_pos * (static_cast<double>(a + 1 + b) / 2.0);
+        positives += group_pos;
+        a = b;
+    }
+    const double negatives = static_cast<double>(scores.size()) - positives;
+    if (positives == 0.0 || negatives == 0.0) return kNaN;
+    return (rank_sum - positives * (positives + 1.0) / 2.0) / (positives * negatives);
+}
+
+double average_precision(const std::vector<double>& scores, const std::vector<bool>& labels) {
+    std::vector<std::size_t> order(scores.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return scores[a] > scores[b]; });
+    const auto positives = static_cast<double>(std::count(labels.begin(), labels.end(), true));
+    if (positives == 0.0) return kNaN;
+    double ap = 0.0, tp = 0.0;
+    for (std::size_t a = 0; a < order.size();) {
+        std::size_t b = a;
+        double group_pos = 0.0;
+        for (; b < order.size() && scores[order[b]] == scores[order[a]]; ++b)
+            group_pos += labels[order[b]] ? 1.0 : 0.0;
+        tp += group_pos;
+        ap += group_pos * (tp / static_cast<double>(b));
+        a = b;
+    }
+    return ap / positives;
+}
+
+Score score_network(const Truth& truth,
+                    const std::vector<double>& R,
+                    const std::vector<DrawnEdge>* dot) {
+    const int n = static_cast<int>(truth.genes.size());
+    const numeric::ConstMatrixRef Rv{R.data(), n};
+    std::vector<double> sign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
+    const numeric::MatrixRef S{sign.data(), n};  // S(target, regulator) = true sign, 0 if none
+    for (const TrueEdge& e : truth.edges) S(e.target + 1, e.regulator + 1) = e.weight > 0 ? 1 : -1;
+
+    Score s;
+    std::vector<double> scores;
+    std::vector<bool> labels;
+    int sign_ok = 0;
+    for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i) {
+            if (i == j) continue;
+            const double r = Rv(i, j);
+            scores.push_back(std::isnan(r) ? 0.0 : std::abs(r));
+            labels.push_back(S(i, j) != 0.0);
+            if (S(i, j) != 0.0) {
+                ++s.true_edges;
+                if (r * S(i, j) > 0.0) ++sign_ok;
+            }
+        }
+    s.auroc = auroc(scores, labels);
+    s.aupr = average_precision(scores, labels);
+    s.sign_matrix = s.true_edges ? static_cast<double>(sign_ok) / s.true_edges : kNaN;
+    if (dot) {
+        s.has_dot = true;
+        int colour_ok = 0;
+        for (const DrawnEdge& e : *dot) {
+            if (e.regulator == e.target) {
+                ++s.self_drawn;
+                continue;
+            }
+            ++s.drawn;
+            const double truth_sign = S(e.target + 1, e.regulator + 1);
+            if (truth_sign == 0.0) continue;
+            ++s.hits;
+            if ((truth_sign > 0.0) == e.positive) ++colour_ok;
+        }
+        s.precision = s.drawn ? static_cast<double>(s.hits) / s.drawn : kNaN;
+        s.recall = s.true_edges ? static_cast<double>(s.hits) / s.true_edges : kNaN;
+        s.f1 = s.hits ? 2.0 * s.precision * s.recall / (s.precision + s.recall)
+                      : (s.drawn && s.true_edges ? 0.0 : kNaN);
+        s.sign_dot = s.hits ? static_cast<double>(colour_ok) / s.hits : kNaN;
+    }
+    return s;
+}
+
+void write_score(std::ostream& out, const Score& s, bool tsv) {
+    const auto opt = [&](double v) { return s.has_dot ? number_text(v) : std::string("NA"); };
+    const std::vector<std::pair<std::string, std::string>> kv = {
+        {"true_edges", std::to_string(s.true_edges)},
+        {"auroc", number_text(s.auroc)},
+        {"aupr", number_text(s.aupr)},
+        {"sign_R", number_text(s.sign_matrix)},
+        {"drawn", s.has_dot ? std::to_string(s.drawn) : "NA"},
+        {"self_drawn", s.has_dot ? std::to_string(s.self_drawn) : "NA"},
+        {"hits", s.has_dot ? std::to_string(s.hits) : "NA"},
+        {"precision", opt(s.precision)},
+        {"recall", opt(s.recall)},
+        {"f1", opt(s.f1)},
+        {"sign_dot", opt(s.sign_dot)},
+    };
+    for (std::size_t k = 0; k < kv.size(); ++k)
+        out << (k ? (tsv ? "\t" : " ") : "") << kv[k].first << (tsv ? "" : "=" + kv[k].second);
+    if (tsv)
+        for (std::size_t k = 0; k < kv.size(); ++k) out << (k ? "\t" : "\n") << kv[k].second;
+    out << "\n";
+}
+
+}  // namespace netrevia::tools

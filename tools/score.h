@@ -1,0 +1,71 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace netrevia::tools {
+
+// A true network: gene names in matrix order and the signed edges (regulator, target are
+// 0-based indices into genes; self edges are not kept).
+struct TrueEdge {
+    int regulator = 0;
+    int target = 0;
+    double weight = 0.0;  // only its sign is used
+};
+struct Truth {
+    std::vector<std::string> genes;
+    std::vector<TrueEdge> edges;
+};
+
+// Tab- or blank-separated lines "regulator target sign [weight]"; lines starting with '#' are
+// comments except "# genes <name>...", which gives the gene order unless genes is given (from
+// the data file); a first field "regulator" marks the header. Throws std::runtime_error.
+Truth read_truth(std::istream& in, std::vector<std::string> genes = {});
+
+// The gene names of a data file: line 4 holds n, lines 6..5+n one name each.
+std::vector<std::string> read_data_file_genes(std::istream& in);
+
+// GRN.dat: n lines of n fields of 25 characters (CR LF or LF), row i = target gene. A field of
+// asterisks (too large to print) reads as +infinity, an unreadable field as NaN. A line that is
+// not 25 n characters long is split at blanks instead. Returns R column-major n x n.
+std::vector<double> read_matrix_file(std::istream& in, int n);
+
+// The edges of GRN.dot, self edges included: (regulator, target, positive) from each names
+// line "<9 chars>  ->  <9 chars>" and the colour line after it. Names are matched against genes
+// after cutting to 9 characters; an unknown name throws std::runtime_error.
+struct DrawnEdge {
+    int regulator = 0;
+    int target = 0;
+    bool positive = true;
+};
+std::vector<DrawnEdge> read_dot_edges(std::istream& in, const std::vector<std::string>& genes);
+
+// Area under the ROC curve of scores against labels, by the Mann-Whitney statistic with
+// average ranks for ties: (sum of positive ranks - P(P+1)/2) / (P N). NaN when P or N is 0.
+double auroc(const std::vector<double>& scores, const std::vector<bool>& labels);
+
+// Average precision, step-wise: sum over distinct score thresholds (highest first) of
+// (recall gain) x (precision at that threshold); tied scores enter together. NaN when P is 0.
+double average_precision(const std::vector<double>& scores, const std::vector<bool>& labels);
+
+struct Score {
+    int true_edges = 0;
+    double auroc = 0.0, aupr = 0.0;
+    double sign_matrix = 0.0;  // true edges whose R(i,j) has the true sign
+    bool has_dot = false;
+    int drawn = 0, self_drawn = 0, hits = 0;
+    double precision = 0.0, recall = 0.0, f1 = 0.0;
+    double sign_dot = 0.0;  // drawn true edges whose colour has the true sign
+};
+
+// Ranks the off-diagonal |R(i,j)| (NaN counts as 0) against the truth; dot may be null. Self
+// edges of the dot are counted in self_drawn and otherwise ignored.
+Score score_network(const Truth& truth,
+                    const std::vector<double>& R,
+                    const std::vector<DrawnEdge>* dot);
+
+// "key=value ..." on one line, or a tab-separated header and row; NA where there is no dot.
+void write_score(std::ostream& out, const Score& s, bool tsv);
+
+}  // namespace netrevia::tools
