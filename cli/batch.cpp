@@ -16,6 +16,8 @@ namespace netrevia::cli {
 
 namespace {
 
+constexpr int kMaxThreads = 256;
+
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
     "Infers a gene regulatory network from the time courses in DATAFILE and writes\n"
@@ -28,6 +30,8 @@ constexpr const char* kUsage =
     "  --render svg|png    also draw the network with Graphviz into GRN.svg or GRN.png\n"
     "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
     "                      networks, sfdp for large ones)\n"
+    "  --threads N         worker threads (default: one per hardware thread); the\n"
+    "                      result is the same for every N\n"
     "  --quiet             no progress while the network is selected\n"
     "  --help              show this text\n"
     "  --version           show the version\n";
@@ -80,7 +84,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             }
             const bool takes_value = name == "--lambda" || name == "--threshold" ||
                                      name == "--output-dir" || name == "--render" ||
-                                     name == "--layout";
+                                     name == "--layout" || name == "--threads";
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -90,6 +94,16 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 const std::optional<double> number = parse_number(value);
                 if (!number) return fail("'" + value + "' is not a number (" + name + ")");
                 (name == "--lambda" ? o.lambda : o.threshold) = *number;
+            } else if (name == "--threads") {
+                int threads = 0;
+                const auto [end, ec] =
+                    std::from_chars(value.data(), value.data() + value.size(), threads);
+                if (ec != std::errc() || end != value.data() + value.size() || threads < 1 ||
+                    threads > kMaxThreads) {
+                    return fail("--threads takes a whole number from 1 to " +
+                                std::to_string(kMaxThreads) + ", not '" + value + "'");
+                }
+                o.threads = threads;
             } else if (name == "--output-dir") {
                 if (value.empty()) return fail("--output-dir needs a folder");
                 o.output_dir = value;
@@ -137,6 +151,7 @@ int batch_main(const std::vector<std::string>& args,
 
     inference::RunOptions run_options;
     run_options.output_dir = o.output_dir;
+    run_options.threads = o.threads;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (progress_to_terminal && !o.quiet) {
         run_options.observer = [&err](int iteration, double objective) {

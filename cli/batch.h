@@ -15,6 +15,7 @@ struct BatchOptions {
     bool quiet = false;
     std::string render;  // "", "svg" or "png"
     std::string layout;  // Graphviz layout program; empty: chosen by network size
+    int threads = 0;     // 0: one per hardware thread
     std::string data_file;
 };
 

@@ -115,6 +115,7 @@ InferredNetwork infer_network(std::string_view data_path,
     input.time_point_counts = run.time_point_counts;
     input.total_time_points = run.total_time_points;
     input.lambda = lambda;
+    input.threads = options.threads;
     selection::SelectionResult selected = selection::select_network(input, options.observer);
 
     InferredNetwork network;

@@ -16,6 +16,7 @@ struct RunOptions {
     std::filesystem::path output_dir = ".";  // where GRN.dat and GRN.dot go
     numeric::Notify notify;                  // "no convergence in svdcmp"
     selection::Observer observer;            // progress of the selection loop
+    int threads = 0;  // worker threads of the selection; 0: one per hardware thread
 };
 
 // The inferred network before it is written: gene names (9 characters each) and R.

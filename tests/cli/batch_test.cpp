@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -127,6 +128,51 @@ TEST_F(BatchRun, RendersTheNetworkWhenGraphvizIsThere) {
     const std::string svg = read(dir_ / "GRN.svg");
     EXPECT_NE(svg.find("<svg"), std::string::npos);
     EXPECT_NE(svg.find("G1"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Whole runs with 1, 2 and 4 worker threads must give the committed results byte for byte: the
+// fits of one iteration run in parallel, but each lands in its own place and every sum keeps
+// its order.
+class ThreadCountTest : public BatchRun,
+                        public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {
+};
+
+TEST_P(ThreadCountTest, ResultFilesMatchGoldenForEveryThreadCount) {
+    const auto [name, lambda] = GetParam();
+    const fs::path data = fs::path(CLI_TEST_DIR) / "data" / (std::string(name) + ".dat");
+    const fs::path golden =
+        fs::path(CLI_TEST_DIR) / "golden" / (std::string(name) + "_lambda_" + lambda);
+    for (const char* threads : {"1", "2", "4"}) {
+        ASSERT_EQ(run({"--quiet", "--threads", threads, "--lambda", lambda, "--output-dir",
+                       dir_.string(), data.string()}),
+                  0)
+            << err_.str();
+        for (const char* file : {"GRN.dat", "GRN.dot"}) {
+            const std::string actual = read(dir_ / file);
+            EXPECT_TRUE(actual == read(golden / file)) << file << " with " << threads << " threads";
+            if (actual != read(golden / file)) {
+                std::ofstream(golden / (std::string(file) + ".actual"), std::ios::binary) << actual;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs,
+                         ThreadCountTest,
+                         ::testing::Combine(::testing::Values("four_courses", "two_courses"),
+                                            ::testing::Values("0", "0.05")));
+
+TEST(BatchArgs, ThreadCountMustBeAPositiveWholeNumber) {
+    EXPECT_EQ(parse_args({"--threads", "3", "d.dat"}).options.threads, 3);
+    for (const char* bad : {"0", "-1", "1.5", "two", ""}) {
+        EXPECT_EQ(parse_args({std::string("--threads=") + bad, "d.dat"}).outcome,
+                  ParseOutcome::kError)
+            << bad;
+    }
 }
 
 }  // namespace
