@@ -261,9 +261,13 @@ Score score_network(const Truth& truth,
     return s;
 }
 
-void write_score(std::ostream& out, const Score& s, bool tsv) {
+namespace {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+Fields score_fields(const Score& s) {
     const auto opt = [&](double v) { return s.has_dot ? number_text(v) : std::string("NA"); };
-    const std::vector<std::pair<std::string, std::string>> kv = {
+    return {
         {"true_edges", std::to_string(s.true_edges)},
         {"auroc", number_text(s.auroc)},
         {"aupr", number_text(s.aupr)},
@@ -276,11 +280,83 @@ void write_score(std::ostream& out, const Score& s, bool tsv) {
         {"f1", opt(s.f1)},
         {"sign_dot", opt(s.sign_dot)},
     };
-    for (std::size_t k = 0; k < kv.size(); ++k)
-        out << (k ? (tsv ? "\t" : " ") : "") << kv[k].first << (tsv ? "" : "=" + kv[k].second);
-    if (tsv)
-        for (std::size_t k = 0; k < kv.size(); ++k) out << (k ? "\t" : "\n") << kv[k].second;
+}
+
+void write_header(std::ostream& out, const Fields& kv) {
+    for (std::size_t k = 0; k < kv.size(); ++k) out << (k ? "\t" : "") << kv[k].first;
     out << "\n";
+}
+
+void write_fields(std::ostream& out, const Fields& kv, bool tsv) {
+    for (std::size_t k = 0; k < kv.size(); ++k) {
+        out << (k ? (tsv ? "\t" : " ") : "");
+        if (!tsv) out << kv[k].first << "=";
+        out << kv[k].second;
+    }
+    out << "\n";
+}
+
+}  // namespace
+
+void write_score(std::ostream& out, const Score& s, bool tsv) {
+    const Fields kv = score_fields(s);
+    if (tsv) write_header(out, kv);
+    write_fields(out, kv, tsv);
+}
+
+std::vector<DrawnEdge> edges_above(const std::vector<double>& R, int n, double t) {
+    const numeric::ConstMatrixRef Rv{R.data(), n};
+    std::vector<DrawnEdge> edges;
+    for (int i = 1; i <= n; ++i)
+        for (int j = 1; j <= n; ++j) {
+            if (Rv(i, j) > t)
+                edges.push_back({j - 1, i - 1, true});
+            else if (Rv(i, j) < -t)
+                edges.push_back({j - 1, i - 1, false});
+        }
+    return edges;
+}
+
+double largest_off_diagonal(const std::vector<double>& R, int n) {
+    const numeric::ConstMatrixRef Rv{R.data(), n};
+    double largest = 0.0;
+    for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i)
+            if (i != j && std::abs(Rv(i, j)) > largest) largest = std::abs(Rv(i, j));
+    return largest;
+}
+
+void drop_gene(Truth& truth, std::vector<double>& R, int g) {
+    const int n = static_cast<int>(truth.genes.size());
+    const numeric::ConstMatrixRef Rv{R.data(), n};
+    std::vector<double> kept;
+    kept.reserve(static_cast<std::size_t>(n - 1) * static_cast<std::size_t>(n - 1));
+    for (int j = 1; j <= n; ++j)
+        for (int i = 1; i <= n; ++i)
+            if (i != g + 1 && j != g + 1) kept.push_back(Rv(i, j));
+    R = std::move(kept);
+    truth.genes.erase(truth.genes.begin() + g);
+    std::vector<TrueEdge> edges;
+    for (TrueEdge e : truth.edges) {
+        if (e.regulator == g || e.target == g) continue;
+        if (e.regulator > g) --e.regulator;
+        if (e.target > g) --e.target;
+        edges.push_back(e);
+    }
+    truth.edges = std::move(edges);
+}
+
+void write_threshold_scores(std::ostream& out, const std::vector<ThresholdScore>& rows, bool tsv) {
+    const bool with_fraction = std::any_of(
+        rows.begin(), rows.end(), [](const ThresholdScore& r) { return !std::isnan(r.fraction); });
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        Fields kv = {{"threshold", number_text(rows[k].t)}};
+        if (with_fraction) kv.emplace_back("fraction", number_text(rows[k].fraction));
+        const Fields rest = score_fields(rows[k].score);
+        kv.insert(kv.end(), rest.begin(), rest.end());
+        if (tsv && k == 0) write_header(out, kv);
+        write_fields(out, kv, tsv);
+    }
 }
 
 }  // namespace netrevia::tools

@@ -68,4 +68,28 @@ Score score_network(const Truth& truth,
 // "key=value ..." on one line, or a tab-separated header and row; NA where there is no dot.
 void write_score(std::ostream& out, const Score& s, bool tsv);
 
+// The edges GRN.dot holds for threshold t, by the writer's rule: R(i,j) > t positive, otherwise
+// R(i,j) < -t negative (both strict, NaN never an edge), self edges included. R is column-major
+// n x n. Scoring these instead of a GRN.dot evaluates many thresholds from one GRN.dat.
+std::vector<DrawnEdge> edges_above(const std::vector<double>& R, int n, double t);
+
+// The largest off-diagonal |R(i,j)|, NaN ignored; 0 when there is none.
+double largest_off_diagonal(const std::vector<double>& R, int n);
+
+// Removes gene g (0-based) from the truth and from R (its row and column), so that a helper
+// gene such as the constant gene CONST is not scored.
+void drop_gene(Truth& truth, std::vector<double>& R, int g);
+
+// One scored threshold: t is the absolute threshold applied to R; fraction is t as a share of
+// the largest off-diagonal |R| (NaN when not asked for).
+struct ThresholdScore {
+    double t = 0.0;
+    double fraction = 0.0;
+    Score score;
+};
+
+// As write_score, one line (or tsv row) per threshold, led by threshold= (and fraction= when
+// any fraction is a number); the tsv header is written once.
+void write_threshold_scores(std::ostream& out, const std::vector<ThresholdScore>& rows, bool tsv);
+
 }  // namespace netrevia::tools

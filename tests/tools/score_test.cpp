@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -163,6 +165,75 @@ TEST(ScoreNetwork, SimulatedTruthScoresItsOwnMatrixPerfectly) {
     write_score(line, s, false);
     EXPECT_NE(line.str().find(" auroc=1 "), std::string::npos) << line.str();
     EXPECT_NE(line.str().find(" precision=NA "), std::string::npos) << line.str();
+}
+
+TEST(EdgesAbove, FollowsTheGraphvizWritersRule) {
+    // 2 x 2, column-major: R(1,1) = 0.5, R(2,1) = -0.5, R(1,2) = NaN, R(2,2) = 0.2.
+    const std::vector<double> R = {0.5, -0.5, std::numeric_limits<double>::quiet_NaN(), 0.2};
+    const auto at_02 = netrevia::tools::edges_above(R, 2, 0.2);  // strict: 0.2 is no edge
+    ASSERT_EQ(at_02.size(), 2u);
+    EXPECT_EQ(at_02[0].regulator, 0);  // 1 -> 1, blue
+    EXPECT_TRUE(at_02[0].positive);
+    EXPECT_EQ(at_02[1].target, 1);  // 1 -> 2, red
+    EXPECT_FALSE(at_02[1].positive);
+    // A negative threshold draws every number; anything above it is blue. NaN stays out.
+    const auto negative = netrevia::tools::edges_above(R, 2, -1.0);
+    ASSERT_EQ(negative.size(), 3u);
+    for (const DrawnEdge& e : negative) EXPECT_TRUE(e.positive);
+    EXPECT_EQ(netrevia::tools::largest_off_diagonal(R, 2), 0.5);
+}
+
+TEST(ScoreThresholds, EqualsTheScoreOfTheMatchingDotAndDropsAHelperGene) {
+    Truth t = three_edges();
+    std::vector<double> R(16, 0.0);
+    R[1] = 0.9;    // R(2,1): true A -> B
+    R[6] = -0.8;   // R(3,2): true B -> C, right sign
+    R[3] = -0.05;  // R(4,1): false A -> D
+    R[12] = 0.3;   // R(1,4): false D -> A
+    const auto edges = netrevia::tools::edges_above(R, 4, 0.1);
+    const auto s = netrevia::tools::score_network(t, R, &edges);
+    EXPECT_EQ(s.drawn, 3);
+    EXPECT_EQ(s.hits, 2);
+    EXPECT_DOUBLE_EQ(s.f1, 2.0 / 3.0);
+
+    // Dropping D (index 3) leaves A, B, C: both false edges go, the true ones stay.
+    netrevia::tools::drop_gene(t, R, 3);
+    ASSERT_EQ(t.genes.size(), 3u);
+    ASSERT_EQ(R.size(), 9u);
+    EXPECT_EQ(R[1], 0.9);   // R(2,1)
+    EXPECT_EQ(R[5], -0.8);  // R(3,2)
+    const auto kept = netrevia::tools::edges_above(R, 3, 0.1);
+    const auto d = netrevia::tools::score_network(t, R, &kept);
+    EXPECT_EQ(d.true_edges, 3);
+    EXPECT_EQ(d.drawn, 2);
+    EXPECT_EQ(d.precision, 1.0);
+
+    // Dropping a gene in the middle renumbers the edges behind it.
+    Truth u = three_edges();
+    std::vector<double> S(16, 0.0);
+    netrevia::tools::drop_gene(u, S, 1);  // B: A -> B and B -> C go, C -> A stays
+    ASSERT_EQ(u.edges.size(), 1u);
+    EXPECT_EQ(u.edges[0].regulator, 1);
+    EXPECT_EQ(u.edges[0].target, 0);
+}
+
+TEST(ScoreThresholds, TsvHasOneHeaderAndAFractionColumnOnlyWhenRelative) {
+    netrevia::tools::ThresholdScore a, b;
+    a.t = 0.1;
+    a.fraction = std::numeric_limits<double>::quiet_NaN();
+    a.score.has_dot = true;
+    b = a;
+    b.t = 0.5;
+    std::ostringstream tsv;
+    netrevia::tools::write_threshold_scores(tsv, {a, b}, true);
+    const std::string table = tsv.str();
+    EXPECT_EQ(table.rfind("threshold\ttrue_edges\t", 0), 0u) << table;
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3);
+    EXPECT_NE(table.find("\n0.5\t"), std::string::npos) << table;
+    a.fraction = 0.2;
+    std::ostringstream line;
+    netrevia::tools::write_threshold_scores(line, {a}, false);
+    EXPECT_EQ(line.str().rfind("threshold=0.1 fraction=0.2 true_edges=", 0), 0u) << line.str();
 }
 
 }  // namespace
