@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "numeric/l1_equality.h"
 #include "numeric/lad_solve.h"
 #include "numeric/matrix_ref.h"
 #include "selection/weighted_median.h"
@@ -103,10 +104,10 @@ struct FitStorage {
     }
 };
 
-// Projection of row i of dataset k onto its family: the coefficients x of the free directions
-// B_k(:, 1..z) that minimise sum_t |J(i,t) - J_k(i,t) - sum_l B_k(t,l) x(l)|, by the L1 solver
-// with tolerance 0. Writes x into row i of the correction slice (zeros beyond z).
-void project_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit) {
+// The least-absolute-deviation fit of row i of dataset k: the coefficients x (in fit.x) of the
+// free directions B_k(:, 1..z) that minimise sum_t |J(i,t) - J_k(i,t) - sum_l B_k(t,l) x(l)|,
+// by the L1 solver with tolerance 0.
+void fit_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit) {
     const int n = s.n;
     fit.clear();
     const MatrixRef J = s.consensus();
@@ -118,9 +119,94 @@ void project_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage&
     }
     numeric::lad_solve(n, z, n + 2, z + 2, T, {fit.b.data()}, 0.0f, {fit.x.data()}, {fit.r.data()},
                        {fit.ws.data()});
+}
+
+// Projection of row i of dataset k onto its family (exact engine): writes the fit's x into row
+// i of the correction slice (zeros beyond z).
+void project_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit) {
+    fit_row(s, B_k, k, z, i, fit);
     const MatrixRef correction = s.correction(k);
     for (int t = 1; t <= z; ++t) correction(i, t) = fit.x[static_cast<std::size_t>(t - 1)];
-    for (int t = z + 1; t <= n; ++t) correction(i, t) = 0.0;
+    for (int t = z + 1; t <= s.n; ++t) correction(i, t) = 0.0;
+}
+
+// Fast engine: the constraint rows of the fits of one dataset, A = M^T = B_k(:, z+1..n)^T
+// (p x n, p = n - z, the column of gene t contiguous), and for every gene i the signed basis
+// labels its latest fit ended with (column i of bases, p x n), the start of its next fit.
+struct FastDataset {
+    int p = 0;
+    std::vector<double> A;
+    std::vector<int> bases;
+    std::vector<int> start;  // the complete-pivoting start basis of A, shared by all genes
+
+    FastDataset(ConstMatrixRef B_k, int n, int z)
+        : p(n - z),
+          A(static_cast<std::size_t>(n - z) * n),
+          bases(static_cast<std::size_t>(n - z) * n),
+          start(static_cast<std::size_t>(n - z)) {
+        if (p == 0) return;
+        const MatrixRef A_ref{A.data(), p};
+        for (int t = 1; t <= n; ++t) {
+            for (int q = 1; q <= p; ++q) A_ref(q, t) = B_k(t, z + q);
+        }
+        numeric::L1EqualityWork work;
+        numeric::l1_equality_start_basis(ConstMatrixRef{A.data(), p}, p, n, {start.data()}, work);
+        for (int i = 1; i <= n; ++i) reset(i);
+    }
+    numeric::IntVectorRef basis(int i) { return {bases.data() + std::ptrdiff_t{i - 1} * p}; }
+    void reset(int i) { std::copy(start.begin(), start.end(), basis(i).data); }
+};
+
+// Work storage of the fast fits on one thread.
+struct FastFitStorage {
+    numeric::L1EqualityWork work;
+    std::vector<double> b, c, r;
+    std::unique_ptr<FitStorage> exact;  // for the fallback, made when first needed
+    int exact_z = -1;
+    explicit FastFitStorage(int n) : b(n), c(n), r(n) {}
+};
+
+// Projection of row i of dataset k (fast engine): b = J(i,:) - J_k(i,:), r* minimises ||r||_1
+// subject to M^T r = M^T b, and the new row is J(i,:) - r* = J_k(i,:) + (b - r*), where
+// b - r* = N x is the optimal move along the free directions. With z = n there is no
+// constraint and the row becomes J(i,:).
+// Should the solver stop at its iteration limit (never seen in practice), this row is fitted
+// by lad_solve instead, as the exact engine does, and its next fit starts afresh.
+void project_row_fast(
+    Stores& s, ConstMatrixRef B_k, FastDataset& fd, int k, int z, int i, FastFitStorage& fit) {
+    const int n = s.n;
+    const int p = fd.p;
+    const MatrixRef J = s.consensus();
+    const MatrixRef J_k = s.solution(k);
+    const numeric::VectorRef b{fit.b.data()};
+    const numeric::VectorRef c{fit.c.data()};
+    const numeric::VectorRef r{fit.r.data()};
+    for (int t = 1; t <= n; ++t) b(t) = J(i, t) - J_k(i, t);
+    const ConstMatrixRef A{fd.A.data(), std::max(p, 1)};
+    for (int q = 1; q <= p; ++q) {
+        double sum = 0.0;
+        for (int t = 1; t <= n; ++t) sum += A(q, t) * b(t);
+        c(q) = sum;
+    }
+    const numeric::L1EqualityOutcome outcome =
+        numeric::l1_equality_solve(A, p, n, {fit.c.data()}, r, fd.basis(i), fit.work);
+    if (outcome.status == numeric::L1EqualityStatus::kIterationLimit) {
+        if (fit.exact_z != z) {
+            fit.exact.reset();
+            fit.exact = std::make_unique<FitStorage>(n, z);
+            fit.exact_z = z;
+        }
+        fit_row(s, B_k, k, z, i, *fit.exact);
+        for (int j = 1; j <= n; ++j) {
+            double sum = 0.0;
+            for (int l = 1; l <= z; ++l)
+                sum += fit.exact->x[static_cast<std::size_t>(l - 1)] * B_k(j, l);
+            J_k(i, j) = J_k(i, j) + sum;
+        }
+        fd.reset(i);
+        return;
+    }
+    for (int t = 1; t <= n; ++t) J_k(i, t) = J(i, t) - r(t);
 }
 
 // Row i of dataset k: J_k(i,j) += s with s = sum_{l=1..n} correction(k,i,l) B_k(j,l), l
@@ -193,7 +279,8 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
     s.K = K;
     s.solutions.assign(input.particular_store->begin(),
                        input.particular_store->begin() + static_cast<std::ptrdiff_t>(K * nn));
-    s.corrections.assign(K * nn, 0.0);
+    const bool fast = input.engine == Engine::kFast;
+    if (!fast) s.corrections.assign(K * nn, 0.0);  // the fast engine keeps no coefficients
     s.J.assign(nn, 0.0);
     s.R.assign(nn, 0.0);
 
@@ -203,6 +290,17 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
     const int threads = input.threads > 0
                             ? input.threads
                             : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+
+    // Fast engine: the constraint rows and start bases of every dataset with free directions.
+    std::vector<std::unique_ptr<FastDataset>> fast_datasets(static_cast<std::size_t>(K));
+    if (fast) {
+        for (int k = 1; k <= K; ++k) {
+            if (zeros(k) > 0) {
+                fast_datasets[static_cast<std::size_t>(k - 1)] =
+                    std::make_unique<FastDataset>(basis(k), n, zeros(k));
+            }
+        }
+    }
 
     double F = objective(s, w, input.lambda);
     double previous = kInitialPrevious;
@@ -216,30 +314,42 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
         s.R = s.J;
 
         // Projection step: every row of every dataset with free directions, as independent
-        // fits (tasks ordered by dataset, then gene); then the update of every dataset row.
+        // fits (tasks ordered by dataset, then gene); then, for the exact engine, the update of
+        // every dataset row (the fast engine writes the new rows in its fits).
         std::vector<int> fitted;  // datasets with free directions
         for (int k = 1; k <= K; ++k) {
             if (zeros(k) > 0) fitted.push_back(k);
         }
-        parallel_for(static_cast<int>(fitted.size()) * n, threads, [&] {
-            // One fit storage per thread, replaced when its tasks move on to the next dataset.
-            return [&, fit = std::unique_ptr<FitStorage>(), fit_k = 0](int task) mutable {
-                const int k = fitted[static_cast<std::size_t>(task / n)];
-                const int i = task % n + 1;
-                if (fit_k != k) {
-                    fit.reset();
-                    fit = std::make_unique<FitStorage>(n, zeros(k));
-                    fit_k = k;
-                }
-                project_row(s, basis(k), k, zeros(k), i, *fit);
-            };
-        });
-        parallel_for(K * n, threads, [&] {
-            return [&](int task) {
-                const int k = task / n + 1;
-                update_row(s, basis(k), k, zeros(k), task % n + 1);
-            };
-        });
+        if (fast) {
+            parallel_for(static_cast<int>(fitted.size()) * n, threads, [&] {
+                return [&, fit = FastFitStorage(n)](int task) mutable {
+                    const int k = fitted[static_cast<std::size_t>(task / n)];
+                    project_row_fast(s, basis(k), *fast_datasets[static_cast<std::size_t>(k - 1)],
+                                     k, zeros(k), task % n + 1, fit);
+                };
+            });
+        } else {
+            parallel_for(static_cast<int>(fitted.size()) * n, threads, [&] {
+                // One fit storage per thread, replaced when its tasks move on to the next
+                // dataset.
+                return [&, fit = std::unique_ptr<FitStorage>(), fit_k = 0](int task) mutable {
+                    const int k = fitted[static_cast<std::size_t>(task / n)];
+                    const int i = task % n + 1;
+                    if (fit_k != k) {
+                        fit.reset();
+                        fit = std::make_unique<FitStorage>(n, zeros(k));
+                        fit_k = k;
+                    }
+                    project_row(s, basis(k), k, zeros(k), i, *fit);
+                };
+            });
+            parallel_for(K * n, threads, [&] {
+                return [&](int task) {
+                    const int k = task / n + 1;
+                    update_row(s, basis(k), k, zeros(k), task % n + 1);
+                };
+            });
+        }
 
         if (K == 1) {
             // One dataset: the projection towards the zero consensus is the answer. F is

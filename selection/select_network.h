@@ -12,6 +12,17 @@ inline constexpr int kMaxDatasets = 4;
 // the objective F after that iteration. Observing changes nothing.
 using Observer = std::function<void(int iteration, double objective)>;
 
+// How the projection fits are computed.
+//   kExact: the n x z_k least-absolute-deviation fit min_x ||b - N x||_1 (N = B_k(:, 1..z_k))
+//           by lad_solve, then J_k(i, :) += (N x)^T: the method as specified, O(n^3) per fit.
+//   kFast:  the same minimum in its small exact form. With M = B_k(:, z_k+1..n) and V = [N | M]
+//           orthogonal, {b - N x} = {r : M^T r = M^T b}, so the fit is min ||r||_1 subject to
+//           M^T r = M^T b (n - z_k <= T_k - 1 rows), and the new row is J(i, :) - r*. Each fit
+//           warm-starts from the optimal basis of the same row in the previous iteration.
+//           Agrees with kExact up to lad_solve's single-precision rounding wherever the fits
+//           have unique minimisers; needs B_k orthogonal, as the per-dataset solution gives.
+enum class Engine { kExact, kFast };
+
 // What the per-dataset solutions leave for the selection. The stores hold slices of n x n
 // column-major matrices: slice k (1-based) starts at (k-1)*n*n. Slices 1..K are used.
 struct SelectionInput {
@@ -26,6 +37,7 @@ struct SelectionInput {
     // Worker threads for the projection fits, the update and the median step; 0 means one per
     // hardware thread. The result is bit for bit the same for every count.
     int threads = 0;
+    Engine engine = Engine::kExact;
 };
 
 struct SelectionResult {
