@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "selection/select_network.h"
+
 namespace netrevia::cli {
 
 // Command line of the batch tool, parsed strictly.
@@ -16,6 +18,7 @@ struct BatchOptions {
     std::string render;  // "", "svg" or "png"
     std::string layout;  // Graphviz layout program; empty: chosen by network size
     int threads = 0;     // 0: one per hardware thread
+    selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast
     std::string data_file;
 };
 

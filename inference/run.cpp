@@ -116,6 +116,7 @@ InferredNetwork infer_network(std::string_view data_path,
     input.total_time_points = run.total_time_points;
     input.lambda = lambda;
     input.threads = options.threads;
+    input.engine = options.engine;
     selection::SelectionResult selected = selection::select_network(input, options.observer);
 
     InferredNetwork network;

@@ -17,6 +17,7 @@ struct RunOptions {
     numeric::Notify notify;                  // "no convergence in svdcmp"
     selection::Observer observer;            // progress of the selection loop
     int threads = 0;  // worker threads of the selection; 0: one per hardware thread
+    selection::Engine engine = selection::Engine::kExact;  // how the projection fits run
 };
 
 // The inferred network before it is written: gene names (9 characters each) and R.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -172,6 +174,148 @@ TEST(BatchArgs, ThreadCountMustBeAPositiveWholeNumber) {
         EXPECT_EQ(parse_args({std::string("--threads=") + bad, "d.dat"}).outcome,
                   ParseOutcome::kError)
             << bad;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The summary separates the edges between distinct genes from the self-edges GRN.dot also
+// draws, and hints at a better threshold when the one given only removes rounding-level
+// entries (below 1e-3 of the largest |R(i,j)|, i != j).
+class BatchSummary : public BatchRun {
+protected:
+    bool hinted() const { return out_.str().find("hint:") != std::string::npos; }
+    std::string three_genes_ = std::string(EXAMPLES_DIR) + "/three_genes.dat";
+};
+
+TEST_F(BatchSummary, ThreeGenesAtDefaultThresholdCountsEdgesAndHints) {
+    // R = (1, 0, 0; -2/3, 0, 2/3; 0.5, 0, -1) with ~1e-8 in column 2: five edges, two of them
+    // on the diagonal; the largest off-diagonal entry is 2/3, so the hint suggests 0.13.
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), three_genes_}), 0) << err_.str();
+    const std::string summary = out_.str();
+    EXPECT_NE(summary.find("3 between distinct genes of 6 possible, 2 self-edges\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("hint:         nearly every nonzero entry is drawn; try --threshold "
+                           "0.13 (0.2 x the largest |R(i,j)|, i != j)\n"),
+              std::string::npos)
+        << summary;
+}
+
+TEST_F(BatchSummary, SensibleThresholdGetsNoHint) {
+    ASSERT_EQ(run({"--quiet", "--threshold", "0.13", "--output-dir", dir_.string(), three_genes_}),
+              0);
+    EXPECT_FALSE(hinted()) << out_.str();
+    ASSERT_EQ(run({"--quiet", "--threshold", "0.6", "--output-dir", dir_.string(), three_genes_}),
+              0);
+    EXPECT_FALSE(hinted()) << out_.str();
+    EXPECT_NE(out_.str().find("4 (2 positive, 2 negative)"), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("2 between distinct genes of 6 possible, 2 self-edges"),
+              std::string::npos)
+        << out_.str();
+}
+
+TEST_F(BatchSummary, HintStopsAtAThousandthOfTheLargestEntry) {
+    // 1e-3 x 2/3 = 6.67e-4; negative thresholds draw everything and are hinted too.
+    for (const char* below : {"6.6e-4", "0", "-1"}) {
+        ASSERT_EQ(
+            run({"--quiet", "--threshold", below, "--output-dir", dir_.string(), three_genes_}), 0);
+        EXPECT_TRUE(hinted()) << below;
+    }
+    ASSERT_EQ(
+        run({"--quiet", "--threshold", "6.7e-4", "--output-dir", dir_.string(), three_genes_}), 0);
+    EXPECT_FALSE(hinted());
+}
+
+TEST_F(BatchSummary, DistinctGeneCountAgreesWithTheScoredExample) {
+    // examples/README.md: at threshold 0.1 the scorer counts 54 off-diagonal edges of 380.
+    const std::string twenty = std::string(EXAMPLES_DIR) + "/twenty_genes.dat";
+    ASSERT_EQ(run({"--quiet", "--threshold", "0.1", "--output-dir", dir_.string(), twenty}), 0);
+    EXPECT_NE(out_.str().find("54 between distinct genes of 380 possible"), std::string::npos)
+        << out_.str();
+}
+
+TEST_F(BatchSummary, AllZeroMatrixGetsNoHint) {
+    // Two datasets with 2 x lambda > 1: every median step returns 0, R is all zero.
+    const fs::path data = fs::path(CLI_TEST_DIR) / "data" / "two_courses.dat";
+    ASSERT_EQ(run({"--quiet", "--lambda", "1", "--output-dir", dir_.string(), data.string()}), 0);
+    EXPECT_NE(out_.str().find("0 between distinct genes of 870 possible, 0 self-edges"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_FALSE(hinted()) << out_.str();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BatchArgs, EngineIsExactOrFast) {
+    using netrevia::selection::Engine;
+    EXPECT_EQ(parse_args({"d.dat"}).options.engine, Engine::kExact);
+    EXPECT_EQ(parse_args({"--engine", "fast", "d.dat"}).options.engine, Engine::kFast);
+    EXPECT_EQ(parse_args({"--engine=exact", "d.dat"}).options.engine, Engine::kExact);
+    for (const char* bad : {"Fast", "", "lad", "fast,exact"}) {
+        EXPECT_EQ(parse_args({std::string("--engine=") + bad, "d.dat"}).outcome,
+                  ParseOutcome::kError)
+            << bad;
+    }
+}
+
+// The values of a GRN.dat file, row by row.
+std::vector<double> matrix_values(const fs::path& file) {
+    std::ifstream in(file);
+    std::vector<double> values;
+    for (double v = 0.0; in >> v;) values.push_back(v);
+    return values;
+}
+
+// The worked example (3 genes, one free direction): the fast engine's fits carry no
+// single-precision rounding, so R has the rows (1, 0, 0), (-2/3, 0, 2/3), (0.5, 0, -1) to the
+// 12 decimals of GRN.dat, where the exact engine leaves entries of about 1e-8 for the zeros.
+TEST_F(BatchRun, FastEngineSolvesTheWorkedExampleToRounding) {
+    ASSERT_EQ(run({"--quiet", "--engine", "fast", "--output-dir", dir_.string(), example_}), 0)
+        << err_.str();
+    const std::vector<double> expected = {1.0,       0.0, 0.0, -2.0 / 3.0, 0.0,
+                                          2.0 / 3.0, 0.5, 0.0, -1.0};
+    const std::vector<double> fast = matrix_values(dir_ / "GRN.dat");
+    ASSERT_EQ(fast.size(), expected.size());
+    for (std::size_t e = 0; e < expected.size(); ++e) EXPECT_NEAR(fast[e], expected[e], 1e-12) << e;
+}
+
+// The fast engine through the batch tool: the committed exact results to 1e-5 of the largest
+// entry (lambda > 0 makes every median step's minimiser unique, so the two engines follow the
+// same path), and the same bytes for every thread count.
+TEST_F(BatchRun, FastEngineAgreesWithTheExactGoldenResults) {
+    for (const char* name : {"four_courses", "two_courses"}) {
+        const fs::path data = fs::path(CLI_TEST_DIR) / "data" / (std::string(name) + ".dat");
+        const fs::path golden =
+            fs::path(CLI_TEST_DIR) / "golden" / (std::string(name) + "_lambda_0.05");
+        std::string first;
+        for (const char* threads : {"1", "2"}) {
+            ASSERT_EQ(run({"--quiet", "--engine", "fast", "--threads", threads, "--lambda", "0.05",
+                           "--output-dir", dir_.string(), data.string()}),
+                      0)
+                << err_.str();
+            const std::string actual = read(dir_ / "GRN.dat");
+            if (first.empty()) {
+                first = actual;
+            } else {
+                EXPECT_TRUE(actual == first) << name << ": 1 and 2 threads differ";
+            }
+        }
+        const std::vector<double> expected = matrix_values(golden / "GRN.dat");
+        const std::vector<double> fast = matrix_values(dir_ / "GRN.dat");
+        ASSERT_EQ(fast.size(), expected.size()) << name;
+        double largest = 0.0;
+        double difference = 0.0;
+        for (std::size_t e = 0; e < expected.size(); ++e) {
+            largest = std::max(largest, std::abs(expected[e]));
+            difference = std::max(difference, std::abs(fast[e] - expected[e]));
+        }
+        EXPECT_GT(largest, 0.0) << name;
+        EXPECT_LE(difference, 1e-5 * largest) << name;
     }
 }
 
