@@ -465,6 +465,13 @@ void read_time_points(DataFileReader& reader, int k, std::span<double> t) {
                              format_number(t[j]) + " does not exceed t(" + std::to_string(j) +
                              ") = " + format_number(t[j - 1]));
         }
+        // The rates of change divide by the step: an infinite step (-1e308 to 1e308) would
+        // make them zero, a subnormal one (1e-320) infinite, both without a trace.
+        if (j > 0 && !std::isnormal(t[j] - t[j - 1])) {
+            reject_block(reader, k,
+                         "time step " + label + " - t(" + std::to_string(j) + ") = " +
+                             format_number(t[j] - t[j - 1]) + " is not a finite normal number");
+        }
     }
 }
 

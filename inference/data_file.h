@@ -106,7 +106,8 @@ struct BlockHeader {
 BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, int k);
 
 // Skip, then the T time points of block k into t (whose previous contents stand for values
-// not given); rejects them unless finite and strictly increasing.
+// not given); rejects them unless finite and strictly increasing with every step
+// t(j+1) - t(j) a finite normal number (neither overflowing nor subnormal).
 void read_time_points(DataFileReader& reader, int k, std::span<double> t);
 
 // Skip, the reserved value (read and dropped), then the skip read before the expression rows.

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <fstream>
+#include <ios>
+#include <istream>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "inference/data_file.h"
@@ -39,15 +43,46 @@ std::filesystem::path data_file_path(std::string_view field) {
     return std::filesystem::path(field.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
+std::string format_number(double x) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, x);
+    return std::string(buffer, result.ptr);
+}
+
+[[noreturn]] void reject_block(const DataFileReader& reader, int k, const std::string& what) {
+    throw DataFileRejected("data file " + reader.file().string() + ", dataset block " +
+                           std::to_string(k) + ": " + what);
+}
+
+// Characters of in not yet read, or -1 when the stream cannot tell (a pipe).
+std::streamoff characters_left(std::istream& in) {
+    const std::istream::pos_type here = in.tellg();
+    if (here == std::istream::pos_type(-1)) return -1;
+    in.seekg(0, std::ios::end);
+    const std::istream::pos_type end = in.tellg();
+    in.clear();
+    in.seekg(here);
+    if (end == std::istream::pos_type(-1) || !in) return -1;
+    return end - here;
+}
+
 // Block k of the data file, from the line after its marker through its last expression row,
 // and its per-dataset solution into slice k of the stores.
-void read_and_solve_dataset(DataFileReader& reader,
-                            RunState& run,
-                            int k,
-                            const numeric::Notify& notify) {
+void read_and_solve_dataset(
+    std::istream& in, DataFileReader& reader, RunState& run, int k, const numeric::Notify& notify) {
     const BlockHeader block = read_block_header(reader, run.header, k);
     const int n = block.n;
     const int T = block.T;
+    // The header may claim any T, and the arrays below are sized by it. Strictly increasing
+    // time points are values of their own in the file (a repeat count gives equal values; a
+    // slash or null value leaves zeros, of which at most one can follow negative values), so
+    // T - 1 of them need at least T - 1 characters: a T beyond the rest of the file is refused
+    // before anything is sized by it.
+    if (const std::streamoff left = characters_left(in); left >= 0 && T - 1 > left) {
+        reject_block(reader, k,
+                     "time-point count " + std::to_string(T) +
+                         " is more than the rest of the file can hold");
+    }
     run.time_point_counts[static_cast<std::size_t>(k - 1)] = T;
 
     // Per-dataset arrays, zero-filled: values a slash leaves out stay 0.0 (linear scale 1.0).
@@ -68,6 +103,20 @@ void read_and_solve_dataset(DataFileReader& reader,
         // Step 1 of the per-dataset solution, row by row as read: Y(j, i) = 2^X(i, j).
         for (int j = 1; j <= T; ++j) {
             Y_ref(j, i) = std::pow(2.0, x[static_cast<std::size_t>(j - 1)]);
+        }
+    }
+
+    // Each rate of change (Y(j+1, i) - Y(j, i)) / h lies within y_max / h, Y being positive:
+    // when that bound is not finite for the shortest step, a rate may overflow, and the block
+    // is refused rather than filling the network with infinities and NaN.
+    const double y_max = Y.empty() ? 0.0 : *std::max_element(Y.begin(), Y.end());
+    for (int j = 1; j < T; ++j) {
+        const double h = t[static_cast<std::size_t>(j)] - t[static_cast<std::size_t>(j - 1)];
+        if (!std::isfinite(y_max / h)) {
+            reject_block(reader, k,
+                         "rates of change overflow: linear-scale value " + format_number(y_max) +
+                             " over the time step t(" + std::to_string(j + 1) + ") - t(" +
+                             std::to_string(j) + ") = " + format_number(h));
         }
     }
 
@@ -102,7 +151,7 @@ InferredNetwork infer_network(std::string_view data_path,
 
     while (!is_end_marker(reader.read_marker())) {
         ++run.K;
-        read_and_solve_dataset(reader, run, run.K, options.notify);
+        read_and_solve_dataset(in, reader, run, run.K, options.notify);
     }
     in.close();
 
