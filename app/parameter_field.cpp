@@ -30,12 +30,18 @@ bool parse_value(std::string_view item, double& value) {
     }
     if (negative) number += '-';
 
-    // Mantissa: digits with at most one decimal point, at least one digit in all.
+    // Mantissa: digits with at most one decimal point, at least one digit in all. Its decimal
+    // magnitude d (mantissa in [10^(d-1), 10^d)) is counted from the first nonzero digit.
     int digit_count = 0;
     bool seen_point = false;
+    bool seen_nonzero = false;
+    long magnitude = 0;
     for (; p < n; ++p) {
         if (is_digit(item[p])) {
             ++digit_count;
+            seen_nonzero = seen_nonzero || item[p] != '0';
+            if (seen_nonzero && !seen_point) ++magnitude;
+            if (!seen_nonzero && seen_point) --magnitude;
         } else if (item[p] == '.' && !seen_point) {
             seen_point = true;
         } else {
@@ -44,7 +50,6 @@ bool parse_value(std::string_view item, double& value) {
         number += item[p];
     }
     if (digit_count == 0) return false;
-    const std::size_t mantissa_end = number.size();
 
     // Exponent: E or D in either case, an optional sign, at least one digit.
     long exponent = 0;  // saturated; only its sign and rough size matter below
@@ -73,14 +78,10 @@ bool parse_value(std::string_view item, double& value) {
     const char* last = first + number.size();
     auto [end, error] = std::from_chars(first, last, result, std::chars_format::general);
     if (error == std::errc::result_out_of_range) {
-        // Out of range either way. The mantissa alone (at most 256 digits) is in range, so
-        // its magnitude with the exponent tells overflow, which fails, from underflow, which
-        // reads as zero.
-        double mantissa = 0.0;
-        std::from_chars(first, first + mantissa_end, mantissa, std::chars_format::fixed);
-        if (std::floor(std::log10(std::abs(mantissa))) + static_cast<double>(exponent) >= 0.0) {
-            return false;
-        }
+        // Out of range either way. The value lies in [10^(d-1+e), 10^(d+e)): at least 1
+        // means overflow, which fails; below 1, underflow, which reads as zero. Counted from
+        // the digits, as the mantissa alone may be out of range too (a long text).
+        if (magnitude - 1 + exponent >= 0) return false;
         value = negative ? -0.0 : 0.0;
         return true;
     }
