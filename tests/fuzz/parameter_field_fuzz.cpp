@@ -1,0 +1,106 @@
+// Fuzz target of the parameter fields: the free-format parser and the display format.
+// Invariants checked (abort on failure):
+//  - display_format of any double (the first 8 bytes taken as one, NaN and infinities
+//    included, and every parsed value) is non-empty printable ASCII from the characters of a
+//    number, NaN or Infinity: no locale decimal comma, no blanks;
+//  - a failed parse leaves the target unchanged;
+//  - a parsed finite value, displayed and parsed again, comes back within the display's
+//    precision: 15 significant digits round by at most 5e-15 relative, the parse adds half an
+//    ulp, and subnormals may lose up to half of the smallest subnormal. The one exception by
+//    design: a value within 5e-15 of the largest double displays rounded above it, and that
+//    text is beyond the range of a double;
+//  - the fixed-point form (15 significant digits, at most DBL_DIG) is a fixed point of
+//    display and parse: display(parse(display(x))) == display(x). Not so the scientific form:
+//    its 16 digits need not survive a trip through a double (1.000000000000000E+034 reads as
+//    the double nearest 1e34, which displays as 9.999999999999999E+033);
+//  - a parsed value equals the C library's correctly rounded reading of the same item (the
+//    value without its repeat prefix, D read as E) in the C locale.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "app/parameter_field.h"
+
+namespace {
+
+using netrevia::app::display_format;
+using netrevia::app::parse_free_format;
+
+void check(bool holds) {
+    if (!holds) std::abort();
+}
+
+bool is_number_text(const std::string& text) {
+    if (text == "NaN" || text == "Infinity" || text == "-Infinity") return true;
+    if (text.empty()) return false;
+    for (const char c : text) {
+        const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == 'E' || c == '+' || c == '-';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+void check_display(double x) {
+    const std::string text = display_format(x);
+    check(is_number_text(text));
+    if (!std::isfinite(x)) return;
+
+    double back = -7.0;  // a parse that fails must leave it so
+    if (!parse_free_format(text, back)) {
+        check(back == -7.0);
+        // Rounded to 15 digits above the largest double.
+        check(std::abs(x) > 1.797693134862315e308);
+        return;
+    }
+    const double tolerance = 5.2e-15 * std::abs(x) + std::numeric_limits<double>::denorm_min();
+    check(std::abs(back - x) <= tolerance);
+    if (text.find('E') == std::string::npos) check(display_format(back) == text);
+}
+
+// The item parse_free_format reads, in strtod's syntax: leading blanks skipped, cut at the
+// first separator, without a repeat prefix, D as exponent letter turned into E.
+std::string item_of(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+    std::size_t end = begin;
+    while (end < text.size() &&
+           std::string_view(" \t,/").find(text[end]) == std::string_view::npos) {
+        ++end;
+    }
+    std::string item(text.substr(begin, end - begin));
+    if (const std::size_t star = item.find('*'); star != std::string::npos) item.erase(0, star + 1);
+    for (char& c : item) {
+        if (c == 'd' || c == 'D') c = 'e';
+    }
+    return item;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size >= sizeof(double)) {
+        double bits = 0.0;
+        std::memcpy(&bits, data, sizeof bits);
+        check_display(bits);
+    }
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    double value = 0.25;
+    const bool parsed = parse_free_format(text, value);
+    if (!parsed) {
+        check(value == 0.25);
+        return 0;
+    }
+    if (const std::string item = item_of(text); !item.empty()) {
+        char* end = nullptr;
+        const double reference = std::strtod(item.c_str(), &end);
+        check(end == item.c_str() + item.size());
+        check(std::memcmp(&reference, &value, sizeof value) == 0);
+    }
+    check_display(value);
+    return 0;
+}
