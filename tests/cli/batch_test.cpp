@@ -99,6 +99,32 @@ TEST_F(BatchRun, WorkedExampleWritesBothFilesAndSummary) {
     EXPECT_NE(summary.find("5 (3 positive, 2 negative)"), std::string::npos) << summary;
 }
 
+// The worked example through the whole tool: the five edges in the order the file lists them
+// (grouped by regulated gene, then by regulator) and the matrix rows in GRN.dat.
+TEST_F(BatchRun, WorkedExampleGivesItsFiveEdgesInOrder) {
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), example_}), 0) << err_.str();
+    const std::string graph = read(dir_ / "GRN.dot");
+    const std::string blue = " \t\t[color=\"blue\"]\r\n";
+    const std::string red = " \t\t[color=\"red\"] \r\n";
+    const std::string edges =
+        "G1         ->  G1       \r\n" + blue + "G1         ->  G2       \r\n" + red +
+        "G3         ->  G2       \r\n" + blue + "G1         ->  G3       \r\n" + blue +
+        "G3         ->  G3       \r\n" + red + " \t} \r\n";
+    ASSERT_GE(graph.size(), edges.size());
+    EXPECT_EQ(graph.substr(graph.size() - edges.size()), edges);
+
+    const std::string matrix = read(dir_ / "GRN.dat");
+    ASSERT_EQ(matrix.size(), 3u * (75u + 2u));
+    const double expected[3][3] = {{1, 0, 0}, {-2.0 / 3.0, 0, 2.0 / 3.0}, {0.5, 0, -1}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(matrix.substr(i * 77 + 75, 2), "\r\n");
+        for (std::size_t j = 0; j < 3; ++j) {
+            const double value = std::stod(matrix.substr(i * 77 + j * 25, 25));
+            EXPECT_NEAR(value, expected[i][j], 1e-6) << "R(" << i + 1 << "," << j + 1 << ")";
+        }
+    }
+}
+
 TEST_F(BatchRun, FailedRunLeavesEarlierResultsAndExitsOne) {
     {
         std::ofstream(dir_ / "GRN.dat") << "earlier";
