@@ -4,6 +4,14 @@
 #include <cmath>
 #include <utility>
 
+// No dependence between the iterations of the loop that follows (GCC's vectoriser may skip its
+// aliasing checks).
+#if defined(__GNUC__) && !defined(__clang__)
+#define NETREVIA_IVDEP _Pragma("GCC ivdep")
+#else
+#define NETREVIA_IVDEP
+#endif
+
 namespace netrevia::numeric {
 
 namespace {
@@ -209,9 +217,9 @@ void lad_solve(int m,
                 const double pivot_row = T(out, j);
                 // b and the tableau are distinct arrays (storage contract): no dependence
                 // between iterations, so the compiler may use vector instructions.
-#pragma GCC ivdep
+                NETREVIA_IVDEP
                 for (int i = 1; i < out; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
-#pragma GCC ivdep
+                NETREVIA_IVDEP
                 for (int i = out + 1; i <= m; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
                 T(m1, j) = T(m1, j) - d_cost * pivot_row;
             }

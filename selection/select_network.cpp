@@ -65,7 +65,10 @@ struct Stores {
     std::vector<double> J;            // n x n consensus
     std::vector<double> R;            // n x n result
 
-    std::size_t slice(int k) const { return static_cast<std::size_t>(k - 1) * n * n; }
+    std::size_t slice(int k) const {
+        return static_cast<std::size_t>(k - 1) * static_cast<std::size_t>(n) *
+               static_cast<std::size_t>(n);
+    }
     MatrixRef solution(int k) { return {solutions.data() + slice(k), n}; }
     MatrixRef correction(int k) { return {corrections.data() + slice(k), n}; }
     MatrixRef consensus() { return {J.data(), n}; }
@@ -81,8 +84,9 @@ double objective(Stores& s, const std::array<double, kMaxDatasets>& w, double la
         const MatrixRef J_k = s.solution(k);
         for (int i = 1; i <= s.n; ++i) {
             for (int j = 1; j <= s.n; ++j) {
-                F +=
-                    (lambda * std::abs(J(i, j)) + w[k - 1] * std::abs(J(i, j) - J_k(i, j))) / scale;
+                F += (lambda * std::abs(J(i, j)) +
+                      w[static_cast<std::size_t>(k - 1)] * std::abs(J(i, j) - J_k(i, j))) /
+                     scale;
             }
         }
     }
@@ -94,7 +98,11 @@ struct FitStorage {
     std::vector<double> T, b, x, r;
     std::vector<int> ws;
     FitStorage(int n, int z)
-        : T(static_cast<std::size_t>(n + 2) * (z + 2)), b(n), x(z), r(n), ws(n) {}
+        : T(static_cast<std::size_t>(n + 2) * static_cast<std::size_t>(z + 2)),
+          b(static_cast<std::size_t>(n)),
+          x(static_cast<std::size_t>(z)),
+          r(static_cast<std::size_t>(n)),
+          ws(static_cast<std::size_t>(n)) {}
     void clear() {
         std::fill(T.begin(), T.end(), 0.0);
         std::fill(b.begin(), b.end(), 0.0);
@@ -141,8 +149,8 @@ struct FastDataset {
 
     FastDataset(ConstMatrixRef B_k, int n, int z)
         : p(n - z),
-          A(static_cast<std::size_t>(n - z) * n),
-          bases(static_cast<std::size_t>(n - z) * n),
+          A(static_cast<std::size_t>(n - z) * static_cast<std::size_t>(n)),
+          bases(static_cast<std::size_t>(n - z) * static_cast<std::size_t>(n)),
           start(static_cast<std::size_t>(n - z)) {
         if (p == 0) return;
         const MatrixRef A_ref{A.data(), p};
@@ -163,7 +171,10 @@ struct FastFitStorage {
     std::vector<double> b, c, r;
     std::unique_ptr<FitStorage> exact;  // for the fallback, made when first needed
     int exact_z = -1;
-    explicit FastFitStorage(int n) : b(n), c(n), r(n) {}
+    explicit FastFitStorage(int n)
+        : b(static_cast<std::size_t>(n)),
+          c(static_cast<std::size_t>(n)),
+          r(static_cast<std::size_t>(n)) {}
 };
 
 // Projection of row i of dataset k (fast engine): b = J(i,:) - J_k(i,:), r* minimises ||r||_1
@@ -266,7 +277,7 @@ void median_column(Stores& s, const std::array<double, kMaxDatasets>& w, double 
 SelectionResult select_network(const SelectionInput& input, const Observer& observer) {
     const int n = input.n;
     const int K = input.K;
-    const std::size_t nn = static_cast<std::size_t>(n) * n;
+    const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
 
     // Dataset weights: each dataset's share of all time points.
     std::array<double, kMaxDatasets> w{};
@@ -278,9 +289,12 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
     s.n = n;
     s.K = K;
     s.solutions.assign(input.particular_store->begin(),
-                       input.particular_store->begin() + static_cast<std::ptrdiff_t>(K * nn));
+                       input.particular_store->begin() +
+                           static_cast<std::ptrdiff_t>(static_cast<std::size_t>(K) * nn));
     const bool fast = input.engine == Engine::kFast;
-    if (!fast) s.corrections.assign(K * nn, 0.0);  // the fast engine keeps no coefficients
+    if (!fast)
+        s.corrections.assign(static_cast<std::size_t>(K) * nn,
+                             0.0);  // the fast engine keeps no coefficients
     s.J.assign(nn, 0.0);
     s.R.assign(nn, 0.0);
 
