@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <iomanip>
+#include <exception>
 #include <new>
 #include <ostream>
 #include <string_view>
@@ -34,8 +35,9 @@ constexpr const char* kUsage =
     "                      networks, sfdp for large ones)\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
-    "  --engine exact|fast how the projection fits are computed: exact (default) as\n"
-    "                      specified; fast solves the same fits in a much smaller form,\n"
+    "  --engine exact|fast how the projection fits are computed: exact (default), the\n"
+    "                      full least-absolute-deviation simplex, as in the window;\n"
+    "                      fast solves the same fits in a much smaller form,\n"
     "                      for hundreds or thousands of genes (results agree to\n"
     "                      rounding where the fits have unique solutions)\n"
     "  --quiet             no progress while the network is selected\n"
@@ -185,6 +187,11 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     } catch (const std::bad_alloc&) {
         err << "netrevia-batch: insufficient virtual memory\n";
+        return 1;
+    } catch (const std::exception& e) {
+        // Anything else the system refuses (a file system error, say): a failed run, not a
+        // crash.
+        err << "netrevia-batch: " << e.what() << "\n";
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "numeric/l1_equality.h"
@@ -30,7 +31,9 @@ constexpr double kInitialPrevious = 100000.0;  // previous objective before the 
 // them. Each task runs exactly once, on one thread, and the tasks of this loop write to
 // disjoint places, so the outcome is the same for any number of threads. make_worker() builds
 // one work function per thread, holding that thread's own work storage. An exception in a
-// worker (std::bad_alloc) is passed on to the caller once every thread has stopped.
+// worker (std::bad_alloc) is passed on to the caller once every thread has stopped. When the
+// system refuses another thread, the threads already running (at least the caller's) take all
+// the tasks: the same result, only later.
 template <class MakeWorker>
 void parallel_for(int count, int threads, MakeWorker make_worker) {
     std::atomic<int> next{0};
@@ -50,7 +53,13 @@ void parallel_for(int count, int threads, MakeWorker make_worker) {
     {
         std::vector<std::jthread> pool;
         pool.reserve(static_cast<std::size_t>(helpers));
-        for (int t = 0; t < helpers; ++t) pool.emplace_back(run);
+        for (int t = 0; t < helpers; ++t) {
+            try {
+                pool.emplace_back(run);
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
         run();
     }
     if (failure) std::rethrow_exception(failure);
@@ -93,7 +102,8 @@ double objective(Stores& s, const std::array<double, kMaxDatasets>& w, double la
     return F;
 }
 
-// Work storage of one projection fit, zero-filled for every fit as the solver expects.
+// Work storage of one projection fit, zero-filled for every fit as fresh storage would be (the
+// solver itself writes every entry outside the coefficients before reading it).
 struct FitStorage {
     std::vector<double> T, b, x, r;
     std::vector<int> ws;

@@ -14,7 +14,7 @@ using Observer = std::function<void(int iteration, double objective)>;
 
 // How the projection fits are computed.
 //   kExact: the n x z_k least-absolute-deviation fit min_x ||b - N x||_1 (N = B_k(:, 1..z_k))
-//           by lad_solve, then J_k(i, :) += (N x)^T: the method as specified, O(n^3) per fit.
+//           by lad_solve, then J_k(i, :) += (N x)^T: the reference method, O(n^3) per fit.
 //   kFast:  the same minimum in its small exact form. With M = B_k(:, z_k+1..n) and V = [N | M]
 //           orthogonal, {b - N x} = {r : M^T r = M^T b}, so the fit is min ||r||_1 subject to
 //           M^T r = M^T b (n - z_k <= T_k - 1 rows), and the new row is J(i, :) - r*. Each fit

@@ -1,10 +1,14 @@
 #include "selection/select_network.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -191,6 +195,43 @@ TEST(SelectNetwork, ObserverSeesEachIterationAndChangesNothing) {
         ASSERT_GE(seen.size(), 2u);
         EXPECT_LE(std::abs(seen[seen.size() - 1] - seen[seen.size() - 2]), 1e-6);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// When the system refuses to start worker threads (here: no address space left for their
+// stacks), the selection still finishes on the calling thread with the same result.
+TEST(SelectNetwork, RefusedWorkerThreadsLeaveTheResultUnchanged) {
+    Problem p(8, {3, 4}, {5, 6}, 21u);
+    p.input.threads = 1;
+    const SelectionResult expected = select_network(p.input);
+    p.input.threads = 4;
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) _exit(3);
+        std::fclose(statm);
+        // Room for the run's small stores, none for an 8 MB thread stack.
+        const rlim_t limit =
+            static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (4u << 20);
+        const rlimit address_space{limit, limit};
+        if (setrlimit(RLIMIT_AS, &address_space) != 0) _exit(3);
+        try {
+            const SelectionResult result = select_network(p.input);
+            _exit(result.R == expected.R && result.iterations == expected.iterations ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other result, 2: exception, 3: setup failed";
 }
 
 }  // namespace
