@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QStyle>
 #include <QWidget>
+#include <algorithm>
 
 namespace netrevia::app {
 namespace {
@@ -143,8 +144,11 @@ WindowMetrics QtDialog::metrics() const {
     const QStyle* style = window_->style();
     int button = style->pixelMetric(QStyle::PM_TitleBarButtonSize, nullptr, window_.get());
     if (button <= 0) button = style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window_.get());
-    // A thin window border is one pixel wide.
-    return {button, button, 1};
+    // The border is the width of the frame's left side: the layout handler places the lower
+    // status line at its screen x less this width and the frame's left edge, which must give
+    // back its own x, or the line would creep sideways with every size change.
+    const int border = std::max(0, window_->geometry().x() - window_->frameGeometry().x());
+    return {button, button, border};
 }
 
 Rect QtDialog::window_rect() const {

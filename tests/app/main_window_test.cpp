@@ -137,6 +137,13 @@ TEST_F(MainWindowTest, OpenThenInferWritesBothFilesBesideTheDataFile) {
 TEST_F(MainWindowTest, RestoringTheWindowRunsTheLayoutHandler) {
     dialog.window()->showMinimized();
     dialog.window()->showNormal();
+    const int lower_x = dialog.control(kLowerStatusLine)->x();
+    for (int again = 0; again < 3; ++again) {
+        dialog.window()->showMinimized();
+        dialog.window()->showNormal();
+    }
+    // Every size change places the lower status line where it stood: it does not creep.
+    EXPECT_EQ(dialog.control(kLowerStatusLine)->x(), lower_x);
     const WindowMetrics metrics = dialog.metrics();
     const int m = 3 * metrics.caption_button_height / 4;
     const int h = 3 * metrics.caption_button_width / 4;
