@@ -91,13 +91,20 @@ int solve_dataset(int n,
         }
     }
 
-    // Transposed truncated pseudo-inverse: P(j,r) = sum_i U(j,i) winv(i) B(r,i).
+    // Transposed truncated pseudo-inverse: P(j,r) = sum_i U(j,i) winv(i) B(r,i), i ascending.
+    // The terms with winv(i) = 0 are +-0 (U and B are finite) and adding a zero to a sum that
+    // starts at +0 never changes it, so only the at most m directions with winv(i) > 0 are
+    // visited: bit for bit the same sum in O(m^2 n) instead of O(m n^2).
+    std::vector<int> nonzero;
+    for (int i = 1; i <= n; ++i) {
+        if (winv(i) != 0.0) nonzero.push_back(i);
+    }
     std::vector<double> P_store(um * un);
     const MatrixRef P{P_store.data(), m};
-    for (int j = 1; j <= m; ++j) {
-        for (int r = 1; r <= n; ++r) {
+    for (int r = 1; r <= n; ++r) {
+        for (int j = 1; j <= m; ++j) {
             double s = 0.0;
-            for (int i = 1; i <= n; ++i) s += U(j, i) * winv(i) * B(r, i);
+            for (const int i : nonzero) s += U(j, i) * winv(i) * B(r, i);
             P(j, r) = s;
         }
     }
