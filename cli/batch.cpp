@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <iomanip>
 #include <exception>
+#include <iomanip>
 #include <new>
 #include <ostream>
 #include <string_view>
@@ -209,17 +209,16 @@ int batch_main(const std::vector<std::string>& args,
     out << "iterations:   " << net.iterations << "\n";
     out << "objective:    " << std::setprecision(12) << net.objective << "\n";
     // GRN.dot draws the diagonal too (mostly each gene's own decay), so the edges between
-    // distinct genes are counted apart, against the n(n-1) possible ones. The same rule as the
-    // writer: R(i,j) > threshold or R(i,j) < -threshold.
+    // distinct genes are counted apart, against the n(n-1) possible ones.
     const double t = o.threshold;
+    const int self_edges = summary.self_edges;
     const numeric::ConstMatrixRef R{net.R.data(), std::max(net.n, 1)};
-    int self_edges = 0;
     double largest = 0.0;  // largest |R(i,j)| between distinct genes; NaN never counts
-    for (int j = 1; j <= net.n; ++j)
+    for (int j = 1; j <= net.n; ++j) {
         for (int i = 1; i <= net.n; ++i) {
-            if (i == j && (R(i, j) > t || R(i, j) < -t)) ++self_edges;
             if (i != j && std::abs(R(i, j)) > largest) largest = std::abs(R(i, j));
         }
+    }
     const int edges = summary.positive_edges + summary.negative_edges;
     const long long possible = static_cast<long long>(net.n) * (net.n - 1);
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "

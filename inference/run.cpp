@@ -15,6 +15,7 @@
 #include "inference/data_file.h"
 #include "inference/dataset_solution.h"
 #include "numeric/matrix_ref.h"
+#include "output/graphviz_file.h"
 #include "output/result_files.h"
 
 namespace netrevia::inference {
@@ -191,15 +192,13 @@ RunSummary run_inference(std::string_view data_path,
     const numeric::ConstMatrixRef R{network.R.data(), n};
     output::write_result_files(options.output_dir, network.gene_names, R, n, threshold);
 
-    // The edge rule of the Graphviz file: r > threshold is positive, else r < -threshold
-    // negative (both strict, the first decides when both hold, as for a negative threshold).
+    // The edges GRN.dot holds, by the writer's own rule.
     for (int j = 1; j <= n; ++j) {
         for (int i = 1; i <= n; ++i) {
-            if (R(i, j) > threshold) {
-                ++summary.positive_edges;
-            } else if (R(i, j) < -threshold) {
-                ++summary.negative_edges;
-            }
+            const int sign = output::edge_sign(R(i, j), threshold);
+            if (sign > 0) ++summary.positive_edges;
+            if (sign < 0) ++summary.negative_edges;
+            if (sign != 0 && i == j) ++summary.self_edges;
         }
     }
     summary.matrix_file = options.output_dir / "GRN.dat";

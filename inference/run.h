@@ -36,6 +36,7 @@ struct RunSummary {
     InferredNetwork network;
     int positive_edges = 0;
     int negative_edges = 0;
+    int self_edges = 0;  // of the edges above, those from a gene to itself
     std::filesystem::path matrix_file;
     std::filesystem::path graphviz_file;
 };

@@ -120,18 +120,13 @@ void format_graphviz(std::ostream& out,
         assert(R.ld >= n && names.size() >= static_cast<std::size_t>(n));
     }
     // Row i is the regulated gene, column j the regulating one; the edge points from j to i.
-    // Both comparisons are strict, and the first decides: a negative threshold makes every
-    // number an edge, NaN never is one.
     for (int i = 1; i <= n; ++i) {
         const std::string& target = names[static_cast<std::size_t>(i - 1)];
         for (int j = 1; j <= n; ++j) {
-            const double r = R(i, j);
-            const std::string& regulator = names[static_cast<std::size_t>(j - 1)];
-            if (r > threshold) {
-                write_edge(out, regulator, target, kBlueLine);
-            } else if (r < -threshold) {
-                write_edge(out, regulator, target, kRedLine);
-            }
+            const int sign = edge_sign(R(i, j), threshold);
+            if (sign == 0) continue;
+            write_edge(out, names[static_cast<std::size_t>(j - 1)], target,
+                       sign > 0 ? kBlueLine : kRedLine);
         }
     }
     write_text_line(out, kClosing);

@@ -12,6 +12,14 @@ namespace netrevia::output {
 inline constexpr int kGraphvizFileUnit = 5;
 inline constexpr const char* kGraphvizFileName = "GRN.dot";
 
+// The edge rule: +1 (an activation, drawn blue) when r > threshold, otherwise -1 (a
+// repression, drawn red) when r < -threshold, otherwise 0 (no edge). Both comparisons are
+// strict and the first decides, so a negative threshold makes every number an edge and NaN is
+// never one.
+constexpr int edge_sign(double r, double threshold) {
+    return r > threshold ? 1 : (r < -threshold ? -1 : 0);
+}
+
 // The content of GRN.dot: the 28 header lines, one edge pair per entry with R(i,j) > threshold
 // (blue) or else R(i,j) < -threshold (red), i then j ascending, and the closing line; CR LF
 // after every line. names holds n texts of exactly 9 characters.
