@@ -11,6 +11,7 @@ namespace {
 
 constexpr int kMaxAttempts = 200;    // fresh initial states tried per course
 constexpr double kMaxStep = 1.0e-3;  // RK4 step bound; at least kMinSubsteps per interval
+constexpr double kMaxDt = 1000.0;    // sampling interval bound: 1.5e6 RK4 steps at most
 constexpr int kMinSubsteps = 50;
 constexpr double kTimeGrid = 1.0e-6;  // time points are rounded to this grid
 
@@ -109,8 +110,9 @@ Simulation simulate(const SimulationOptions& opt) {
         throw std::invalid_argument("--points needs one value or one per course");
     for (const int T : opt.points)
         if (T < 2) throw std::invalid_argument("--points must be at least 2");
-    if (!(opt.dt > 0.0) || !(opt.noise >= 0.0))
-        throw std::invalid_argument("--dt must be positive and --noise not negative");
+    // An interval is integrated in steps of at most kMaxStep, counted in an int.
+    if (!(opt.dt > 0.0) || !(opt.dt <= kMaxDt) || !(opt.noise >= 0.0))
+        throw std::invalid_argument("--dt must be positive and at most 1000, --noise not negative");
 
     Rng rng(opt.seed);
     Simulation sim;
