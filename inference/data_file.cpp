@@ -242,6 +242,17 @@ void DataFileReader::input_error(std::string_view what) const {
         kDataFileUnit, file_);
 }
 
+std::streamoff DataFileReader::characters_left() {
+    const std::istream::pos_type here = in_.tellg();
+    if (here == std::istream::pos_type(-1)) return -1;
+    in_.seekg(0, std::ios::end);
+    const std::istream::pos_type end = in_.tellg();
+    in_.clear();
+    in_.seekg(here);
+    if (end == std::istream::pos_type(-1) || !in_) return -1;
+    return end - here;
+}
+
 void DataFileReader::end_of_file() const {
     if (in_.bad()) {
         throw output::IoError("input error: the file could not be read", kDataFileUnit, file_);
@@ -450,7 +461,27 @@ BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, 
     if (block.T < 2) {
         reject_block(reader, k, "time-point count " + std::to_string(block.T) + " is below 2");
     }
+    if (const std::streamoff left = reader.characters_left(); left >= 0 && block.T - 1 > left) {
+        reject_block(reader, k,
+                     "time-point count " + std::to_string(block.T) +
+                         " is more than the rest of the file can hold");
+    }
     return block;
+}
+
+void check_rates_of_change(const DataFileReader& reader,
+                           int k,
+                           std::span<const double> t,
+                           double y_max) {
+    for (std::size_t j = 1; j < t.size(); ++j) {
+        const double h = t[j] - t[j - 1];
+        if (!std::isfinite(y_max / h)) {
+            reject_block(reader, k,
+                         "rates of change overflow: linear-scale value " + format_number(y_max) +
+                             " over the time step t(" + std::to_string(j + 1) + ") - t(" +
+                             std::to_string(j) + ") = " + format_number(h));
+        }
+    }
 }
 
 void read_time_points(DataFileReader& reader, int k, std::span<double> t) {

@@ -65,6 +65,9 @@ public:
     // Throws the input error "input error: <what> (line L)" for the current line.
     [[noreturn]] void input_error(std::string_view what) const;
 
+    // Characters not yet read, or -1 when the stream cannot tell (a pipe).
+    std::streamoff characters_left();
+
 private:
     struct Target;  // the caller's array of one kind of value
 
@@ -102,13 +105,24 @@ struct BlockHeader {
 
 // For dataset block k (from 1), whose marker line has been read: rejects k above
 // kMaxDatasetBlocks or above K', then skip, skip, (n, T), and rejects a gene count other
-// than the header's and T < 2.
+// than the header's, T < 2, and a T the rest of the file cannot hold. Strictly increasing
+// time points are values of their own in the file (a repeat count gives equal values; a slash
+// or null value leaves zeros, of which at most one can follow negative values), so T - 1 of
+// them need at least T - 1 characters: an absurd T is refused before anything is sized by it.
 BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, int k);
 
 // Skip, then the T time points of block k into t (whose previous contents stand for values
 // not given); rejects them unless finite and strictly increasing with every step
 // t(j+1) - t(j) a finite normal number (neither overflowing nor subnormal).
 void read_time_points(DataFileReader& reader, int k, std::span<double> t);
+
+// Rejects block k when a rate of change (y(j+1) - y(j)) / h could overflow: every rate lies
+// within y_max / h, y_max being the block's largest linear-scale value (all are positive), and
+// that bound must be finite for every time step h = t(j+1) - t(j).
+void check_rates_of_change(const DataFileReader& reader,
+                           int k,
+                           std::span<const double> t,
+                           double y_max);
 
 // Skip, the reserved value (read and dropped), then the skip read before the expression rows.
 void read_reserved_value(DataFileReader& reader);

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <fstream>
-#include <ios>
-#include <istream>
 #include <span>
 #include <string>
 #include <utility>
@@ -44,46 +41,15 @@ std::filesystem::path data_file_path(std::string_view field) {
     return std::filesystem::path(field.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
-std::string format_number(double x) {
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, x);
-    return std::string(buffer, result.ptr);
-}
-
-[[noreturn]] void reject_block(const DataFileReader& reader, int k, const std::string& what) {
-    throw DataFileRejected("data file " + reader.file().string() + ", dataset block " +
-                           std::to_string(k) + ": " + what);
-}
-
-// Characters of in not yet read, or -1 when the stream cannot tell (a pipe).
-std::streamoff characters_left(std::istream& in) {
-    const std::istream::pos_type here = in.tellg();
-    if (here == std::istream::pos_type(-1)) return -1;
-    in.seekg(0, std::ios::end);
-    const std::istream::pos_type end = in.tellg();
-    in.clear();
-    in.seekg(here);
-    if (end == std::istream::pos_type(-1) || !in) return -1;
-    return end - here;
-}
-
 // Block k of the data file, from the line after its marker through its last expression row,
 // and its per-dataset solution into slice k of the stores.
-void read_and_solve_dataset(
-    std::istream& in, DataFileReader& reader, RunState& run, int k, const numeric::Notify& notify) {
+void read_and_solve_dataset(DataFileReader& reader,
+                            RunState& run,
+                            int k,
+                            const numeric::Notify& notify) {
     const BlockHeader block = read_block_header(reader, run.header, k);
     const int n = block.n;
     const int T = block.T;
-    // The header may claim any T, and the arrays below are sized by it. Strictly increasing
-    // time points are values of their own in the file (a repeat count gives equal values; a
-    // slash or null value leaves zeros, of which at most one can follow negative values), so
-    // T - 1 of them need at least T - 1 characters: a T beyond the rest of the file is refused
-    // before anything is sized by it.
-    if (const std::streamoff left = characters_left(in); left >= 0 && T - 1 > left) {
-        reject_block(reader, k,
-                     "time-point count " + std::to_string(T) +
-                         " is more than the rest of the file can hold");
-    }
     run.time_point_counts[static_cast<std::size_t>(k - 1)] = T;
 
     // Per-dataset arrays, zero-filled: values a slash leaves out stay 0.0 (linear scale 1.0).
@@ -107,19 +73,7 @@ void read_and_solve_dataset(
         }
     }
 
-    // Each rate of change (Y(j+1, i) - Y(j, i)) / h lies within y_max / h, Y being positive:
-    // when that bound is not finite for the shortest step, a rate may overflow, and the block
-    // is refused rather than filling the network with infinities and NaN.
-    const double y_max = Y.empty() ? 0.0 : *std::max_element(Y.begin(), Y.end());
-    for (int j = 1; j < T; ++j) {
-        const double h = t[static_cast<std::size_t>(j)] - t[static_cast<std::size_t>(j - 1)];
-        if (!std::isfinite(y_max / h)) {
-            reject_block(reader, k,
-                         "rates of change overflow: linear-scale value " + format_number(y_max) +
-                             " over the time step t(" + std::to_string(j + 1) + ") - t(" +
-                             std::to_string(j) + ") = " + format_number(h));
-        }
-    }
+    check_rates_of_change(reader, k, t, Y.empty() ? 0.0 : *std::max_element(Y.begin(), Y.end()));
 
     // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
     if (n > 0) {
@@ -152,7 +106,7 @@ InferredNetwork infer_network(std::string_view data_path,
 
     while (!is_end_marker(reader.read_marker())) {
         ++run.K;
-        read_and_solve_dataset(in, reader, run, run.K, options.notify);
+        read_and_solve_dataset(reader, run, run.K, options.notify);
     }
     in.close();
 

@@ -379,8 +379,15 @@ TEST(DataFileLimits, BlockHeaderNeedsTheHeadersGeneCountAndTwoTimePoints) {
               "header's 3");
     EXPECT_EQ(block_of("3 1"), "data file x.dat, dataset block 2: time-point count 1 is below 2");
     EXPECT_EQ(block_of("3/"), "data file x.dat, dataset block 2: time-point count 0 is below 2");
-    Text two("a\nb\n3 2\n");
+    Text two("a\nb\n3 2\nTime points\n0 1\n");
     EXPECT_EQ(read_block_header(two.reader(), {4, 3}, 4).T, 2);
+    // A block header claiming more time points than characters follow is refused at once.
+    Text greedy("a\nb\n3 20\nTime points\n0 1\n");
+    EXPECT_EQ(rejection_of([&] {
+                  read_block_header(greedy.reader(), {4, 3}, 1);
+              }),
+              "data file x.dat, dataset block 1: time-point count 20 is more than the rest of "
+              "the file can hold");
 }
 
 TEST(DataFileLimits, TimePointsMustIncreaseStrictly) {
