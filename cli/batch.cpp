@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <iomanip>
 #include <new>
 #include <ostream>
@@ -45,6 +46,33 @@ constexpr const char* kUsage =
     "  --version           show the version\n";
 
 }  // namespace
+
+std::string make_output_folder(const std::filesystem::path& dir,
+                               std::vector<std::filesystem::path>& created) {
+    created.clear();
+    std::error_code ec;
+    const auto status = std::filesystem::status(dir, ec);
+    if (std::filesystem::is_directory(status)) return {};
+    if (std::filesystem::exists(status)) {
+        return "the output folder " + dir.string() + " exists but is not a folder";
+    }
+    // The missing folders from the outermost down, so that a failed run can remove exactly
+    // those it made.
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path p = dir; !p.empty(); p = p.parent_path()) {
+        if (std::filesystem::exists(p, ec)) break;
+        missing.push_back(p);
+        if (p == p.parent_path()) break;
+    }
+    for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
+        std::filesystem::create_directory(*p, ec);
+        if (ec) {
+            return "cannot create the output folder " + dir.string() + ": " + ec.message();
+        }
+        created.push_back(*p);
+    }
+    return {};
+}
 
 std::optional<double> parse_number(const std::string& text) {
     const char* first = text.data();
@@ -156,12 +184,26 @@ int batch_main(const std::vector<std::string>& args,
             out << "netrevia-batch " << NETREVIA_VERSION << "\n";
             return 0;
         case ParseOutcome::kError:
-            err << "netrevia-batch: " << parsed.error << "\n" << kUsage;
+            // One line: what was wrong, and where the options are explained.
+            err << "netrevia-batch: " << parsed.error << " (see netrevia-batch --help)\n";
             return 2;
         case ParseOutcome::kRun:
             break;
     }
     const BatchOptions& o = parsed.options;
+
+    std::vector<std::filesystem::path> created_folders;
+    if (const std::string problem = make_output_folder(o.output_dir, created_folders);
+        !problem.empty()) {
+        err << "netrevia-batch: " << problem << "\n";
+        return 1;
+    }
+    // A failed run leaves nothing behind, the folders it made for its results included.
+    const auto remove_created_folders = [&created_folders] {
+        std::error_code ignored;
+        for (auto dir = created_folders.rbegin(); dir != created_folders.rend(); ++dir)
+            std::filesystem::remove(*dir, ignored);  // only while empty
+    };
 
     inference::RunOptions run_options;
     run_options.output_dir = o.output_dir;
@@ -181,17 +223,21 @@ int batch_main(const std::vector<std::string>& args,
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
         return 1;
     } catch (const inference::DataFileRejected& e) {
         err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
         return 1;
     } catch (const std::bad_alloc&) {
         err << "netrevia-batch: insufficient virtual memory\n";
+        remove_created_folders();
         return 1;
     } catch (const std::exception& e) {
         // Anything else the system refuses (a file system error, say): a failed run, not a
         // crash.
         err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
@@ -236,6 +282,8 @@ int batch_main(const std::vector<std::string>& args,
             << std::setprecision(2) << kSuggestedShare * largest << " (" << kSuggestedShare
             << " x the largest |R(i,j)|, i != j)\n";
     }
+    if (!created_folders.empty())
+        out << "created:      " << o.output_dir << " (new output folder)\n";
     out << "matrix:       " << summary.matrix_file.string() << "\n";
     out << "network:      " << summary.graphviz_file.string() << "\n";
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -31,6 +32,11 @@ struct ParsedArgs {
 };
 
 ParsedArgs parse_args(const std::vector<std::string>& args);
+
+// Makes the output folder and its missing parents. created receives the folders made, outermost
+// first. Returns "" or a message that names the folder and the reason.
+std::string make_output_folder(const std::filesystem::path& dir,
+                               std::vector<std::filesystem::path>& created);
 
 // A number argument: the whole text must be one finite decimal number.
 std::optional<double> parse_number(const std::string& text);

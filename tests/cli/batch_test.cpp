@@ -136,16 +136,35 @@ TEST_F(BatchRun, FailedRunLeavesEarlierResultsAndExitsOne) {
     EXPECT_EQ(read(dir_ / "GRN.dot"), "earlier");
 }
 
-TEST_F(BatchRun, UnwritableOutputFolderIsFatal) {
+TEST_F(BatchRun, OutputFolderThatCannotBeMadeIsNamedWithTheReason) {
     const fs::path blocked = dir_ / "not-a-folder";
     std::ofstream(blocked) << "a file where the folder should be";
     EXPECT_EQ(run({"--output-dir", blocked.string(), example_}), 1);
-    EXPECT_NE(err_.str().find("unit 3"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str(), "netrevia-batch: the output folder " + blocked.string() +
+                              " exists but is not a folder\n");
+    EXPECT_EQ(run({"--output-dir", (blocked / "sub").string(), example_}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: cannot create the output folder " +
+                              (blocked / "sub").string() + ": Not a directory\n");
 }
 
-TEST_F(BatchRun, BadCommandLineShowsUsageAndExitsTwo) {
+TEST_F(BatchRun, MissingOutputFoldersAreMadeAndRemovedAgainWhenTheRunFails) {
+    const fs::path nested = dir_ / "a" / "b";
+    EXPECT_EQ(run({"--output-dir", nested.string(), (dir_ / "missing.dat").string()}), 1);
+    EXPECT_FALSE(fs::exists(dir_ / "a"));
+    ASSERT_EQ(run({"--quiet", "--output-dir", nested.string(), example_}), 0) << err_.str();
+    EXPECT_TRUE(fs::exists(nested / "GRN.dat"));
+    EXPECT_NE(out_.str().find("created:      " + nested.string() + " (new output folder)\n"),
+              std::string::npos)
+        << out_.str();
+    ASSERT_EQ(run({"--quiet", "--output-dir", nested.string(), example_}), 0);
+    EXPECT_EQ(out_.str().find("created:"), std::string::npos) << out_.str();
+}
+
+TEST_F(BatchRun, BadCommandLineNamesTheArgumentInOneLineAndExitsTwo) {
     EXPECT_EQ(run({"--lambda", "fast", example_}), 2);
-    EXPECT_NE(err_.str().find("Usage: netrevia-batch"), std::string::npos);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: 'fast' is not a number (--lambda) (see netrevia-batch --help)\n");
+    EXPECT_EQ(out_.str(), "");
 }
 
 TEST_F(BatchRun, RendersTheNetworkWhenGraphvizIsThere) {
