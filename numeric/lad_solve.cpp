@@ -2,7 +2,9 @@
 
 #include <cassert>
 #include <cmath>
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 // No dependence between the iterations of the loop that follows (GCC's vectoriser may skip its
 // aliasing checks).
@@ -12,12 +14,115 @@
 #define NETREVIA_IVDEP
 #endif
 
+// On x86-64 the routines so marked are also compiled for AVX2 and for AVX-512, chosen at run time:
+// wider vectors, the same IEEE operations one by one. No fused multiply-add anywhere (the build
+// uses -ffp-contract=off and no clone targets FMA), so every clone gives the baseline's bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define NETREVIA_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define NETREVIA_CLONES
+#endif
+
 namespace netrevia::numeric {
 
 namespace {
 
 // BIG of the method: 1.0e38 as a single-precision constant, widened (9.99999968e37).
 constexpr double kBig = static_cast<double>(1.0e38f);
+
+// Pivots whose elimination may wait for one pass over the tableau. Four keeps the multipliers
+// of a column's rows (4 m doubles) and the running entry in the first-level cache and registers.
+constexpr int kBlock = 4;
+
+// Rows brought up to date since the last pass (see lad_solve) beyond which a pass is made early.
+constexpr int kMaxCurrentRows = 4 * kBlock;
+
+// The state of one block of pending pivots (see the invariant at lad_solve).
+//   - Pivot p's multipliers d_p(i) (rows 1..m, each a float widened) and its divided pivot row
+//     r_p(j) (columns 1..n + 1; only the deferred columns are read).
+//   - The current rows' entries in the deferred columns, row by row in a contiguous shadow, so
+//     that the row operations of the method run along memory; a current row's entries in the
+//     current columns stay in the tableau. Shadow slot s holds columns 1..n2 of row shadow_row[s].
+struct Block {
+    int m;
+    int n2;
+    int pending = 0;
+    std::vector<double> multipliers;   // multipliers[p m + i - 1] = d_p(i)
+    std::vector<double> pivot_rows;    // pivot_rows[p n2 + j - 1] = r_p(j)
+    std::vector<double> shadow;        // shadow[s n2 + j - 1], s = slot
+    std::vector<int> shadow_row;       // row of each slot
+    std::vector<int> slot_of_row;      // rows 1..m: slot, or -1 for a deferred row
+    std::vector<char> column_current;  // columns 1..n2
+    std::vector<int> current_columns;  // entered or exchanged columns of this block
+
+    Block(int rows, int columns)
+        : m(rows),
+          n2(columns),
+          multipliers(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(rows)),
+          pivot_rows(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(columns)),
+          slot_of_row(static_cast<std::size_t>(rows) + 1, -1),
+          column_current(static_cast<std::size_t>(columns) + 1, 0) {
+        column_current[static_cast<std::size_t>(columns - 1)] = 1;  // basic values
+        column_current[static_cast<std::size_t>(columns)] = 1;      // row labels
+    }
+    VectorRef multiplier(int p) { return {multipliers.data() + std::ptrdiff_t{p} * m}; }
+    VectorRef pivot_row(int p) { return {pivot_rows.data() + std::ptrdiff_t{p} * n2}; }
+    VectorRef shadow_of_slot(int s) { return {shadow.data() + std::ptrdiff_t{s} * n2}; }
+    int slot(int i) const { return slot_of_row[static_cast<std::size_t>(i)]; }
+    bool row_is_current(int i) const { return slot(i) >= 0; }
+    bool column_is_current(int j) const { return column_current[static_cast<std::size_t>(j)] != 0; }
+    int current_row_count() const { return static_cast<int>(shadow_row.size()); }
+};
+
+// Rows 1..m of column t, count pivots: t(i) = t(i) - d_p(i) r_p, p = 0..count-1 in order, every
+// step rounded on its own. Count is a constant here so that the running entry stays in a register.
+template <int count>
+[[gnu::always_inline]] inline void eliminate_column(double* t,
+                                                    int m,
+                                                    const double* const* d,
+                                                    const double* r) {
+    NETREVIA_IVDEP
+    for (int i = 0; i < m; ++i) {
+        double value = t[i];
+        for (int p = 0; p < count; ++p) value = value - d[p][i] * r[p];
+        t[i] = value;
+    }
+}
+
+// The deferred pass over the listed columns of T: every deferred row receives the pending
+// pivots' eliminations, and every current row takes its value from the shadow. The current rows
+// are computed with the rest, so that the column loop runs whole and vectorises, and then
+// overwritten.
+NETREVIA_CLONES
+void apply_pending(MatrixRef T, const std::vector<int>& columns, Block& block) {
+    const int m = block.m;
+    const double* d[kBlock] = {};
+    for (int p = 0; p < block.pending; ++p) d[p] = block.multiplier(p).data;
+    for (const int j : columns) {
+        double* t = T.column(j);
+        double r[kBlock] = {};
+        for (int p = 0; p < block.pending; ++p) r[p] = block.pivot_row(p)(j);
+        switch (block.pending) {
+            case 0:
+                break;
+            case 1:
+                eliminate_column<1>(t, m, d, r);
+                break;
+            case 2:
+                eliminate_column<2>(t, m, d, r);
+                break;
+            case 3:
+                eliminate_column<3>(t, m, d, r);
+                break;
+            default:
+                eliminate_column<kBlock>(t, m, d, r);
+                break;
+        }
+        for (int s = 0; s < block.current_row_count(); ++s) {
+            T(block.shadow_row[static_cast<std::size_t>(s)], j) = block.shadow_of_slot(s)(j);
+        }
+    }
+}
 
 }  // namespace
 
@@ -34,12 +139,27 @@ constexpr double kBig = static_cast<double>(1.0e38f);
 // that rounding, so keep them float. Everything else, including best, min, the sums and the
 // expressions mixing them with d or pivot, is double.
 //
-// On x86-64 the routine is also compiled for AVX2, chosen at run time: wider vectors for the
-// elimination, the same IEEE operations one by one (no fused multiply-add: -ffp-contract=off and
-// no FMA target), so the results are bit for bit those of the baseline code.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+// Blocked elimination. The routine makes the same decisions and the same floating-point
+// operations as lad_solve_reference, which updates the whole tableau after every pivot; here the
+// bulk of each pivot's elimination, T(i,j) -= d_i T(out,j), waits until kBlock pivots are pending
+// and is then applied in one pass, each entry receiving its pending steps in pivot order, so every
+// entry holds the same bits as in the reference once the pass is made. (The same idea as a
+// delayed-update, left-looking LU: the decisions read only what is brought up to date.)
+//
+// Invariant, after every step: an entry T(i,j) is current (holds the reference's value) unless
+// column j is deferred and row i is deferred; a deferred entry lacks exactly the eliminations of
+// the pending pivots, T(i,j) = T(i,j) - d_p(i) r_p(j) for p = 1..count in order. Current are:
+//   - rows m + 1 (costs) and m + 2 (labels), columns n + 1 (basic values) and n + 2 (labels),
+//     which every pivot updates at once;
+//   - a column once it enters, and both columns of a stage-1 set-aside exchange;
+//   - a row once it is the pivot row, is reflected, or takes part in the stage-1 row move.
+// Bringing a column or a row up to date applies its missing pending steps; from then on every
+// pivot updates it at once. Deferred rows are never moved or reflected, so a pending pivot's
+// multipliers stay attached to the same row numbers. Where the current values live: a current
+// row's entries in the deferred columns in its shadow (Block), the cost and label rows in their
+// contiguous copies, everything else in T. The pass brings every deferred column up to date,
+// writes the shadows back and ends the block: then all of T is current again.
+NETREVIA_CLONES
 void lad_solve(int m,
                int n,
                int rows,
@@ -79,10 +199,84 @@ void lad_solve(int m,
         T(m1, j) = sum;
     }
 
+    // The cost and label rows are read and written across all columns at every step: they are
+    // kept in contiguous copies meanwhile and written back when the method ends.
+    std::vector<double> cost_and_labels(2 * static_cast<std::size_t>(n2));
+    const VectorRef cost_row{cost_and_labels.data()};
+    const VectorRef label_row{cost_and_labels.data() + n2};
+    for (int j = 1; j <= n1; ++j) cost_row(j) = T(m1, j);
+    for (int j = 1; j <= n; ++j) label_row(j) = T(m2, j);
+
+    // Block state (see the invariant above).
+    Block block(m, n2);
+    std::vector<int> deferred_columns;
+    std::vector<double> ratios(static_cast<std::size_t>(m) + 1);
+    std::vector<int> candidate_rows(static_cast<std::size_t>(m) + 1);
+    int kr = 1;  // first column not set aside as linearly dependent
+
+    auto shadow_of_row = [&](int i) { return block.shadow_of_slot(block.slot(i)); };
+    // A row operation runs along the shadow of a current row: its entries in the current
+    // columns (n + 1, n + 2 and those of the block) are copied in before and back after.
+    auto shadow_takes_current_columns = [&](int i) {
+        const VectorRef row = shadow_of_row(i);
+        row(n1) = T(i, n1);
+        row(n2) = T(i, n2);
+        for (const int j : block.current_columns) {
+            if (j >= kr) row(j) = T(i, j);
+        }
+    };
+    auto tableau_takes_current_columns = [&](int i) {
+        const VectorRef row = shadow_of_row(i);
+        T(i, n1) = row(n1);
+        T(i, n2) = row(n2);
+        for (const int j : block.current_columns) {
+            if (j >= kr) T(i, j) = row(j);
+        }
+    };
+    auto bring_column_up_to_date = [&](int j) {
+        if (block.column_is_current(j)) return;
+        deferred_columns.assign(1, j);
+        apply_pending(T, deferred_columns, block);
+        block.column_current[static_cast<std::size_t>(j)] = 1;
+        block.current_columns.push_back(j);
+    };
+    // Copies row i into a new shadow slot (one pass across the column stride) and applies its
+    // pending eliminations there, along memory. Entries of current columns are copied and
+    // updated too but never read: the tableau holds those.
+    auto bring_row_up_to_date = [&](int i) {
+        if (block.row_is_current(i)) return;
+        const int s = block.current_row_count();
+        block.shadow.resize(static_cast<std::size_t>(s + 1) * static_cast<std::size_t>(n2));
+        block.shadow_row.push_back(i);
+        block.slot_of_row[static_cast<std::size_t>(i)] = s;
+        const VectorRef row = block.shadow_of_slot(s);
+        for (int j = kr; j <= n; ++j) row(j) = T(i, j);
+        for (int p = 0; p < block.pending; ++p) {
+            const double d = block.multiplier(p)(i);
+            const VectorRef pivot_row = block.pivot_row(p);
+            NETREVIA_IVDEP
+            for (int j = kr; j <= n; ++j) row(j) = row(j) - d * pivot_row(j);
+        }
+    };
+    // The deferred pass; afterwards every entry is current and no pivot is pending.
+    auto complete_block = [&]() {
+        deferred_columns.clear();
+        for (int j = kr; j <= n; ++j) {
+            if (!block.column_is_current(j)) deferred_columns.push_back(j);
+        }
+        apply_pending(T, deferred_columns, block);
+        block.pending = 0;
+        for (const int i : block.shadow_row) block.slot_of_row[static_cast<std::size_t>(i)] = -1;
+        block.shadow_row.clear();
+        for (const int j : block.current_columns) {
+            block.column_current[static_cast<std::size_t>(j)] = 0;
+        }
+        block.current_columns.clear();
+    };
+
     bool stage2 = false;
     bool ended_early = false;
     int pivots = 0;
-    int kr = 1;   // first column not set aside as linearly dependent
     int kl = 1;   // first row that does not hold an unknown
     int in = 1;   // entering column
     int out = 1;  // leaving row
@@ -96,9 +290,9 @@ void lad_solve(int m,
             double best = -1.0;
             in = 0;
             for (int j = kr; j <= n; ++j) {
-                if (std::abs(T(m2, j)) > n) continue;
+                if (std::abs(label_row(j)) > n) continue;
                 if (in == 0) in = j;
-                const float d = static_cast<float>(std::abs(T(m1, j)));
+                const float d = static_cast<float>(std::abs(cost_row(j)));
                 if (d > best) {
                     best = d;
                     in = j;
@@ -107,15 +301,18 @@ void lad_solve(int m,
             // Each stage-1 event consumes one unknown column and stage 2 begins when none is
             // left, so an unknown column always remains here.
             assert(in != 0);
-            if (T(m1, in) < 0.0) {
-                for (int i = 1; i <= m2; ++i) T(i, in) = -T(i, in);
+            bring_column_up_to_date(in);
+            if (cost_row(in) < 0.0) {
+                for (int i = 1; i <= m; ++i) T(i, in) = -T(i, in);
+                cost_row(in) = -cost_row(in);
+                label_row(in) = -label_row(in);
             }
         } else {
             // Stage 2 entering column: a column's value is its cost d when d >= 0, -d - 2 when
             // d <= -2 (entering with the opposite sign); costs in (-2, 0) cannot improve the sum.
             double best = -kBig;
             for (int j = kr; j <= n; ++j) {
-                const float d = static_cast<float>(T(m1, j));
+                const float d = static_cast<float>(cost_row(j));
                 double value = 0.0;
                 if (d >= 0.0f) {
                     value = d;
@@ -130,25 +327,43 @@ void lad_solve(int m,
                 }
             }
             if (best <= tol) break;  // optimal
-            if (!(T(m1, in) > 0.0)) {
-                for (int i = 1; i <= m2; ++i) T(i, in) = -T(i, in);
-                T(m1, in) = T(m1, in) - 2.0;
+            bring_column_up_to_date(in);
+            if (!(cost_row(in) > 0.0)) {
+                for (int i = 1; i <= m; ++i) T(i, in) = -T(i, in);
+                cost_row(in) = -cost_row(in);
+                label_row(in) = -label_row(in);
+                cost_row(in) = cost_row(in) - 2.0;
             }
         }
 
         // Leaving row. Candidate list: rows with an entry above tol in the entering column,
         // their ratios held in b and their row numbers in ws.
+        // The ratios of all rows are formed first, in one pass that vectorises.
         int k = 0;
         bool candidate = false;
-        for (int i = kl; i <= m; ++i) {
-            const float d = static_cast<float>(T(i, in));
-            if (d > tol) {
-                ++k;
-                b(k) = T(i, n1) / d;
-                ws(k) = i;
-                candidate = true;
+        {
+            const double* basic = T.column(n1);
+            const double* entering = T.column(in);
+            NETREVIA_IVDEP
+            for (int i = kl; i <= m; ++i) {
+                const float d = static_cast<float>(entering[i - 1]);
+                ratios[static_cast<std::size_t>(i)] = basic[i - 1] / d;
             }
         }
+        // The candidates are gathered without a branch into the front of the ratio and
+        // candidate arrays (every row is written, the count advances only for a candidate),
+        // then copied to b and ws.
+        for (int i = kl; i <= m; ++i) {
+            const float d = static_cast<float>(T(i, in));
+            ratios[static_cast<std::size_t>(k)] = ratios[static_cast<std::size_t>(i)];
+            candidate_rows[static_cast<std::size_t>(k)] = i;
+            k += d > tol ? 1 : 0;
+        }
+        for (int q = 1; q <= k; ++q) {
+            b(q) = ratios[static_cast<std::size_t>(q - 1)];
+            ws(q) = candidate_rows[static_cast<std::size_t>(q - 1)];
+        }
+        candidate = k > 0;
         for (;;) {
             if (k == 0) {
                 candidate = false;
@@ -158,16 +373,25 @@ void lad_solve(int m,
             // by the last one, so the list order changes with every removal. When no ratio lies
             // below BIG the method names no row; the first listed one then leaves, which keeps
             // `out` a candidate row of this call.
-            double min = kBig;
-            int chosen = 1;
-            out = ws(1);
-            for (int q = 1; q <= k; ++q) {
-                if (b(q) < min) {
-                    min = b(q);
-                    out = ws(q);
-                    chosen = q;
+            // The first minimum is found in two passes: the smallest ratio below BIG (four
+            // running minima, merged; NaN never compares below), then its first occurrence.
+            double lowest[4] = {kBig, kBig, kBig, kBig};
+            int q = 1;
+            for (; q + 3 <= k; q += 4) {
+                for (int lane = 0; lane < 4; ++lane) {
+                    const double ratio = b(q + lane);
+                    lowest[lane] = ratio < lowest[lane] ? ratio : lowest[lane];
                 }
             }
+            for (; q <= k; ++q) lowest[0] = b(q) < lowest[0] ? b(q) : lowest[0];
+            for (int lane = 1; lane < 4; ++lane) {
+                lowest[0] = lowest[lane] < lowest[0] ? lowest[lane] : lowest[0];
+            }
+            int chosen = 1;
+            if (lowest[0] < kBig) {
+                while (!(b(chosen) == lowest[0])) ++chosen;
+            }
+            out = ws(chosen);
             b(chosen) = b(k);
             ws(chosen) = ws(k);
             --k;
@@ -175,13 +399,18 @@ void lad_solve(int m,
             // Reflection test: while the cost stays above tol after passing this vertex, reflect
             // row out (pass on to the next candidate) instead of pivoting.
             pivot = static_cast<float>(T(out, in));
-            if (T(m1, in) - pivot - pivot <= tol) break;
+            if (cost_row(in) - pivot - pivot <= tol) break;
+            bring_row_up_to_date(out);
+            shadow_takes_current_columns(out);
+            const VectorRef row = shadow_of_row(out);
+            NETREVIA_IVDEP
             for (int j = kr; j <= n1; ++j) {
-                const float d = static_cast<float>(T(out, j));
-                T(m1, j) = T(m1, j) - d - d;
-                T(out, j) = -d;
+                const float d = static_cast<float>(row(j));
+                cost_row(j) = cost_row(j) - d - d;
+                row(j) = -d;
             }
-            T(out, n2) = -T(out, n2);
+            row(n2) = -row(n2);
+            tableau_takes_current_columns(out);
         }
 
         if (!candidate) {
@@ -192,56 +421,98 @@ void lad_solve(int m,
             }
             // Stage 1: the entering column depends linearly on the basis. Set it aside at kr;
             // the exchange goes through d, so the values moved into column in are rounded.
-            for (int i = 1; i <= m2; ++i) {
-                const float d = static_cast<float>(T(i, kr));
-                T(i, kr) = T(i, in);
-                T(i, in) = d;
-            }
+            bring_column_up_to_date(kr);
+            auto exchange = [&](double& set_aside, double& entering) {
+                const float d = static_cast<float>(set_aside);
+                set_aside = entering;
+                entering = d;
+            };
+            for (int i = 1; i <= m; ++i) exchange(T(i, kr), T(i, in));
+            exchange(cost_row(kr), cost_row(in));
+            exchange(label_row(kr), label_row(in));
             ++kr;
         } else {
             // Pivot on T(out, in): the multipliers d and the pivot are single precision, the
-            // updates they feed are double.
-            for (int j = kr; j <= n1; ++j) {
-                if (j != in) T(out, j) = T(out, j) / pivot;
-            }
-            // T(i,j) -= d_i T(out,j) for i != out, j != in, with the multiplier d_i = T(i,in)
-            // rounded to float. Column in is not written here, so each update depends only on
-            // its own element, its row's multiplier and the pivot row: the loops run column by
-            // column, in storage order, and every element gets the same rounding as row by row.
-            // The candidate ratios in b are dead until the next ratio test, so b holds the
-            // multipliers of rows 1..m meanwhile (each a float, widened exactly).
-            for (int i = 1; i <= m; ++i) b(i) = static_cast<float>(T(i, in));
-            const float d_cost = static_cast<float>(T(m1, in));
-            for (int j = kr; j <= n1; ++j) {
-                if (j == in) continue;
-                const double pivot_row = T(out, j);
-                // b and the tableau are distinct arrays (storage contract): no dependence
-                // between iterations, so the compiler may use vector instructions.
+            // updates they feed are double. Row out is brought up to date and divided; the
+            // pivot's multipliers and pivot row are kept for the deferred entries.
+            bring_row_up_to_date(out);
+            const int p = block.pending;
+            const VectorRef d = block.multiplier(p);
+            const VectorRef pivot_row = block.pivot_row(p);
+            shadow_takes_current_columns(out);
+            {
+                const VectorRef row = shadow_of_row(out);
                 NETREVIA_IVDEP
-                for (int i = 1; i < out; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
+                for (int j = kr; j < in; ++j) row(j) = row(j) / pivot;
                 NETREVIA_IVDEP
-                for (int i = out + 1; i <= m; ++i) T(i, j) = T(i, j) - b(i) * pivot_row;
-                T(m1, j) = T(m1, j) - d_cost * pivot_row;
+                for (int j = in + 1; j <= n1; ++j) row(j) = row(j) / pivot;
+                for (int j = kr; j <= n1; ++j) pivot_row(j) = row(j);
             }
-            for (int i = 1; i <= m1; ++i) {
-                if (i != out) T(i, in) = -T(i, in) / pivot;
+            tableau_takes_current_columns(out);
+            // b holds the multipliers too, as in the reference (its ratios are dead until the
+            // next ratio test), so that even the scratch ends the same.
+            for (int i = 1; i <= m; ++i) {
+                b(i) = static_cast<float>(T(i, in));
+                d(i) = b(i);
             }
+            const float d_cost = static_cast<float>(cost_row(in));
+            // T(i,j) -= d_i T(out,j) for i != out, j != in, now on the current entries: the cost
+            // row, the current columns (whole) and the current rows' shadows; the rest waits.
+            NETREVIA_IVDEP
+            for (int j = kr; j < in; ++j) cost_row(j) = cost_row(j) - d_cost * pivot_row(j);
+            NETREVIA_IVDEP
+            for (int j = in + 1; j <= n1; ++j) cost_row(j) = cost_row(j) - d_cost * pivot_row(j);
+            auto eliminate_current_column = [&](int j) {
+                if (j == in || j < kr) return;
+                NETREVIA_IVDEP
+                for (int i = 1; i < out; ++i) T(i, j) = T(i, j) - d(i) * pivot_row(j);
+                NETREVIA_IVDEP
+                for (int i = out + 1; i <= m; ++i) T(i, j) = T(i, j) - d(i) * pivot_row(j);
+            };
+            eliminate_current_column(n1);
+            for (const int j : block.current_columns) eliminate_current_column(j);
+            for (int s = 0; s < block.current_row_count(); ++s) {
+                const int i = block.shadow_row[static_cast<std::size_t>(s)];
+                if (i == out) continue;
+                const VectorRef row = block.shadow_of_slot(s);
+                NETREVIA_IVDEP
+                for (int j = kr; j <= n; ++j) row(j) = row(j) - d(i) * pivot_row(j);
+            }
+            ++block.pending;
+            NETREVIA_IVDEP
+            for (int i = 1; i < out; ++i) T(i, in) = -T(i, in) / pivot;
+            NETREVIA_IVDEP
+            for (int i = out + 1; i <= m; ++i) T(i, in) = -T(i, in) / pivot;
+            cost_row(in) = -cost_row(in) / pivot;
             T(out, in) = 1.0 / static_cast<double>(pivot);
-            std::swap(T(out, n2), T(m2, in));
+            std::swap(T(out, n2), label_row(in));
             ++pivots;
-            if (stage2) continue;
-
-            // Stage 1: move the new unknown row up to position `pivots` (= kl - 1 after the
-            // increment), through d, so the values moved out of row out are rounded.
-            ++kl;
-            for (int j = kr; j <= n2; ++j) {
-                const float d = static_cast<float>(T(out, j));
-                T(out, j) = T(pivots, j);
-                T(pivots, j) = d;
+            if (!stage2) {
+                // Stage 1: move the new unknown row up to position `pivots` (= kl - 1 after the
+                // increment), through d, so the values moved out of row out are rounded.
+                ++kl;
+                bring_row_up_to_date(pivots);
+                shadow_takes_current_columns(out);
+                shadow_takes_current_columns(pivots);
+                const VectorRef from = shadow_of_row(out);
+                const VectorRef to = shadow_of_row(pivots);
+                for (int j = kr; j <= n2; ++j) {
+                    const float d_moved = static_cast<float>(from(j));
+                    from(j) = to(j);
+                    to(j) = d_moved;
+                }
+                tableau_takes_current_columns(out);
+                tableau_takes_current_columns(pivots);
             }
         }
-        if (pivots + kr == n1) stage2 = true;
+        if (block.pending == kBlock || block.current_row_count() >= kMaxCurrentRows) {
+            complete_block();
+        }
+        if (!stage2 && pivots + kr == n1) stage2 = true;
     }
+    complete_block();
+    for (int j = 1; j <= n1; ++j) T(m1, j) = cost_row(j);
+    for (int j = 1; j <= n; ++j) T(m2, j) = label_row(j);
 
     if (!ended_early) {
         // Sign normalisation of the unknown rows, then the exit code: 1 when no marginal cost of
