@@ -1,0 +1,80 @@
+#pragma once
+
+#include <array>
+#include <climits>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace netrevia::table {
+
+// A table that cannot be turned into time courses. The message always reads
+// "file <path>, line <L>, column <C>: <what>"; column counts fields from 1.
+class TableError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a cell stands in its file, for messages.
+struct Place {
+    long long line = 1;
+    int column = 1;
+};
+
+enum class Layout { kDetect, kWide, kDream, kLong };
+enum class Orientation { kDetect, kGenesInRows, kTimesInRows };
+enum class Scale { kUnset, kLinear, kLog2, kLn, kLog10 };
+
+inline constexpr int kDefaultMaxCourses = 4;  // room of the data file
+inline constexpr int kNoCourseLimit = INT_MAX;
+inline constexpr int kMaxTableGenes = 2000;  // bound of the decomposition
+
+// How the tables are to be read. Every member has a "detect" or "absent" state.
+struct TableOptions {
+    Layout layout = Layout::kDetect;
+    char delimiter = '\0';  // '\0': detected from the header; ' ' splits at runs of blanks
+    Orientation orientation = Orientation::kDetect;
+    Scale scale = Scale::kUnset;  // required except for DREAM files, which are linear
+    std::optional<double> floor;  // replaces linear values <= 0
+    bool fill_interpolate = false;
+    std::vector<double> times;  // time points of files without a time column
+    double interval = 0.0;      // --interval and --points, turned into times
+    int points = 0;
+    std::array<std::string, 4> columns{"gene", "course", "time", "value"};  // long tables
+    std::vector<std::pair<int, int>> courses;  // picked ranges (1-based, inclusive); empty: all
+    int max_courses = kDefaultMaxCourses;
+};
+
+// One time course: t(1..T) and the base-2 log values of gene i at t(j) in x[(i-1)*T + (j-1)].
+struct TimeCourse {
+    std::vector<double> t;
+    std::vector<double> x;
+};
+
+// Time courses of the same genes, full names in the first course's order.
+struct ExpressionSet {
+    std::vector<std::string> names;
+    std::vector<TimeCourse> courses;
+    Scale scale = Scale::kLog2;  // what the tables held
+    long long floored = 0;       // linear values <= 0 replaced by the floor
+    long long filled = 0;        // missing values interpolated
+};
+
+// Reads the tables in order (each wide table is one course; DREAM and long tables may hold
+// several), picks the courses, checks that every course holds the same genes, and converts the
+// values to base-2 logarithms. Throws TableError naming file, line and column.
+ExpressionSet read_tables(const std::vector<std::filesystem::path>& files,
+                          const TableOptions& options);
+
+// The same for tables already in memory: texts[k] is the content of files[k].
+ExpressionSet read_table_texts(const std::vector<std::filesystem::path>& files,
+                               const std::vector<std::string>& texts,
+                               const TableOptions& options);
+
+std::string_view scale_name(Scale scale);
+
+}  // namespace netrevia::table

@@ -1,0 +1,329 @@
+#include "table/import.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "inference/data_file.h"
+#include "output/io_error.h"
+
+namespace netrevia::table {
+
+namespace {
+
+// Shortest text that reads back to the same double (std::to_chars without a precision).
+std::string number_text(double v) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, result.ptr);
+}
+
+// First bytes of name, at most limit, never cutting a UTF-8 sequence.
+std::string cut_name(const std::string& name, std::size_t limit) {
+    if (name.size() <= limit) return name;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    return name.substr(0, end);
+}
+
+// Quoted when the data-file reader would otherwise split the name or read it as something
+// else: blanks, commas, slashes, quotes, a repeat count's asterisk.
+std::string name_token(const std::string& name) {
+    if (name.find_first_of(" \t,/*'\"") == std::string::npos) return name;
+    std::string quoted = "\"";
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::optional<int> whole_number(std::string_view s) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return {};
+    return v;
+}
+
+std::optional<double> real_number(std::string_view s) {
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty() || !std::isfinite(v))
+        return {};
+    return v;
+}
+
+std::vector<std::string> split(const std::string& text, char at) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(at, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+const char* const kTableOptionsHelp =
+    "Table options:\n"
+    "  --scale linear|log2|ln|log10  what the values are (required, except for DREAM\n"
+    "                      time-series files, which are linear); converted to log2\n"
+    "  --layout wide|dream|long      detected when left out\n"
+    "  --delimiter tab|comma|semicolon|space|C  detected from the header when left out\n"
+    "  --orientation genes|times     what the rows of a wide table hold (detected)\n"
+    "  --times T1,T2,...  time points of a table without a time column\n"
+    "  --interval H --points P       the same as --times 0,H,...,(P-1)H\n"
+    "  --columns G,C,T,V  names of the gene, course, time and value columns of a long\n"
+    "                      table (default gene,course,time,value)\n"
+    "  --courses LIST     pick courses, say 1,3-4 (counted over all tables in order)\n"
+    "  --floor V          replace linear values of 0 or below by V (refused otherwise)\n"
+    "  --fill interpolate fill missing values (empty, NA, NaN) linearly within a course\n";
+
+std::vector<std::string> make_short_names(const std::vector<std::string>& full_names,
+                                          std::vector<std::string>& warnings) {
+    const std::size_t limit = static_cast<std::size_t>(inference::kNameLength);
+    std::vector<std::string> cut;
+    for (const std::string& name : full_names) cut.push_back(cut_name(name, limit));
+    std::unordered_map<std::string, int> uses;
+    for (const std::string& name : cut) ++uses[name];
+    std::unordered_set<std::string> taken;
+    for (const std::string& name : cut)
+        if (uses[name] == 1) taken.insert(name);
+
+    std::vector<std::string> short_names = cut;
+    std::unordered_map<std::string, std::vector<std::size_t>> clashes;
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < cut.size(); ++i) {
+        if (uses[cut[i]] == 1) continue;
+        if (clashes[cut[i]].empty()) order.push_back(cut[i]);
+        clashes[cut[i]].push_back(i);
+    }
+    for (const std::string& clash : order) {
+        std::string message = "genes";
+        int number = 0;
+        for (std::size_t i : clashes[clash]) {
+            std::string candidate;
+            do {
+                std::string ending = std::to_string(++number);
+                ending.insert(ending.begin(), '~');
+                candidate = cut_name(clash, limit - ending.size());
+                candidate.append(ending);
+            } while (taken.count(candidate) > 0);
+            taken.insert(candidate);
+            short_names[i] = candidate;
+            message += " " + full_names[i] + " (" + candidate + ")";
+        }
+        warnings.push_back(message + " share their first " + std::to_string(limit) +
+                           " characters; the data file names them as shown");
+    }
+    return short_names;
+}
+
+ImportedTables import_tables(const std::vector<std::filesystem::path>& files,
+                             const TableOptions& options) {
+    ImportedTables tables;
+    tables.set = read_tables(files, options);
+    tables.short_names = make_short_names(tables.set.names, tables.warnings);
+    return tables;
+}
+
+void write_data_file(std::ostream& out, const ImportedTables& tables) {
+    const ExpressionSet& set = tables.set;
+    const std::size_t n = set.names.size();
+    out << "Number of datasets\n" << set.courses.size() << "\nNumber of genes\n" << n << "\n";
+    out << "Gene names\n";
+    for (const std::string& name : tables.short_names) out << name_token(name) << "\n";
+    for (std::size_t k = 0; k < set.courses.size(); ++k) {
+        const TimeCourse& c = set.courses[k];
+        const std::size_t T = c.t.size();
+        out << "Set" << k + 1 << "\nDataset " << k + 1 << "\nGenes and time points\n";
+        out << n << " " << T << "\nTime points\n";
+        for (std::size_t j = 0; j < T; ++j) out << (j ? " " : "") << number_text(c.t[j]);
+        out << "\nReserved\n1.0\nExpression values (log2)\n";
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < T; ++j)
+                out << (j ? " " : "") << number_text(c.x[i * T + j]);
+            out << "\n";
+        }
+    }
+    out << "END\n";
+}
+
+std::string data_file_text(const ImportedTables& tables) {
+    std::ostringstream out;
+    write_data_file(out, tables);
+    return out.str();
+}
+
+void write_names_map(std::ostream& out, const ImportedTables& tables) {
+    out << "short_name\tfull_name\n";
+    for (std::size_t i = 0; i < tables.short_names.size(); ++i)
+        out << tables.short_names[i] << "\t" << tables.set.names[i] << "\n";
+}
+
+void write_summary(std::ostream& out, const ImportedTables& tables) {
+    const ExpressionSet& set = tables.set;
+    out << "genes:        " << set.names.size() << "\n";
+    out << "courses:      " << set.courses.size() << " (time points:";
+    for (const TimeCourse& c : set.courses) out << " " << c.t.size();
+    out << ")\n";
+    out << "scale:        " << scale_name(set.scale) << " -> log2"
+        << (set.scale == Scale::kLog2 ? " (unchanged)" : "") << "\n";
+    out << "floored:      " << set.floored << "\n";
+    out << "filled:       " << set.filled << "\n";
+    for (const std::string& w : tables.warnings) out << "warning:      " << w << "\n";
+}
+
+bool is_table_option(std::string_view name) {
+    for (const char* option :
+         {"--layout", "--delimiter", "--orientation", "--scale", "--floor", "--fill", "--times",
+          "--interval", "--points", "--columns", "--courses"}) {
+        if (name == option) return true;
+    }
+    return false;
+}
+
+std::string set_table_option(std::string_view name, const std::string& value, TableOptions& o) {
+    const std::string bad = std::string(name) + " does not take '" + value + "'";
+    if (name == "--layout") {
+        if (value == "wide")
+            o.layout = Layout::kWide;
+        else if (value == "dream")
+            o.layout = Layout::kDream;
+        else if (value == "long")
+            o.layout = Layout::kLong;
+        else
+            return bad + " (wide, dream or long)";
+    } else if (name == "--delimiter") {
+        if (value == "tab" || value == "\t")
+            o.delimiter = '\t';
+        else if (value == "comma")
+            o.delimiter = ',';
+        else if (value == "semicolon")
+            o.delimiter = ';';
+        else if (value == "space")
+            o.delimiter = ' ';
+        else if (value.size() == 1 && value != "\"" && value != "\n")
+            o.delimiter = value[0];
+        else
+            return bad + " (tab, comma, semicolon, space or one character)";
+    } else if (name == "--orientation") {
+        if (value == "genes")
+            o.orientation = Orientation::kGenesInRows;
+        else if (value == "times")
+            o.orientation = Orientation::kTimesInRows;
+        else
+            return bad + " (genes or times: what the rows hold)";
+    } else if (name == "--scale") {
+        if (value == "linear")
+            o.scale = Scale::kLinear;
+        else if (value == "log2")
+            o.scale = Scale::kLog2;
+        else if (value == "ln")
+            o.scale = Scale::kLn;
+        else if (value == "log10")
+            o.scale = Scale::kLog10;
+        else
+            return bad + " (linear, log2, ln or log10)";
+    } else if (name == "--floor") {
+        const std::optional<double> v = real_number(value);
+        if (!v || *v <= 0.0) return bad + " (a number above 0)";
+        o.floor = *v;
+    } else if (name == "--fill") {
+        if (value != "interpolate") return bad + " (interpolate)";
+        o.fill_interpolate = true;
+    } else if (name == "--times") {
+        o.times.clear();
+        for (const std::string& part : split(value, ',')) {
+            const std::optional<double> v = real_number(part);
+            if (!v) return bad + " (numbers separated by commas)";
+            o.times.push_back(*v);
+        }
+    } else if (name == "--interval") {
+        const std::optional<double> v = real_number(value);
+        if (!v || *v <= 0.0) return bad + " (a number above 0)";
+        o.interval = *v;
+    } else if (name == "--points") {
+        const std::optional<int> v = whole_number(value);
+        if (!v || *v < 2) return bad + " (a whole number of at least 2)";
+        o.points = *v;
+    } else if (name == "--columns") {
+        const std::vector<std::string> parts = split(value, ',');
+        if (parts.size() != 4) return bad + " (four names: gene,course,time,value)";
+        for (std::size_t k = 0; k < 4; ++k) o.columns[k] = parts[k];
+    } else if (name == "--courses") {
+        o.courses.clear();
+        for (const std::string& part : split(value, ',')) {
+            const std::size_t dash = part.find('-');
+            const std::optional<int> first = whole_number(part.substr(0, dash));
+            const std::optional<int> last =
+                dash == std::string::npos ? first : whole_number(part.substr(dash + 1));
+            if (!first || !last || *first < 1 || *last < *first)
+                return bad + " (course numbers from 1 and ranges, say 1,3-4)";
+            o.courses.emplace_back(*first, *last);
+        }
+    } else {
+        return "unknown option '" + std::string(name) + "'";
+    }
+    return {};
+}
+
+bool looks_like_table(const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return false;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || !std::getline(in, line)) return true;  // the reader says why
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return true;
+    const std::size_t last = line.find_last_not_of(" \t\r,");
+    return !whole_number(std::string_view(line).substr(first, last - first + 1)).has_value();
+}
+
+TemporaryDataFile::TemporaryDataFile(const std::string& text) {
+    std::string name = (std::filesystem::temp_directory_path() / "netrevia-table-XXXXXX").string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        throw output::IoError("cannot create file: " + std::string(std::strerror(errno)),
+                              inference::kDataFileUnit, name);
+    }
+    path_ = name;
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t step = ::write(fd, text.data() + written, text.size() - written);
+        if (step <= 0) {
+            const int error = errno;
+            ::close(fd);
+            std::filesystem::remove(path_);
+            throw output::IoError("write error: " + std::string(std::strerror(error)),
+                                  inference::kDataFileUnit, path_);
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    ::close(fd);
+}
+
+TemporaryDataFile::~TemporaryDataFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+}
+
+std::string finish_table_options(TableOptions& o) {
+    if ((o.interval > 0.0) != (o.points > 0)) return "--interval and --points go together";
+    if (o.interval > 0.0) {
+        if (!o.times.empty()) return "give either --times or --interval with --points";
+        for (int j = 0; j < o.points; ++j) o.times.push_back(j * o.interval);
+    }
+    return {};
+}
+
+}  // namespace netrevia::table
