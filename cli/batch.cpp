@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <iomanip>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <string_view>
 
@@ -15,6 +16,7 @@
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
 #include "output/io_error.h"
+#include "table/import.h"
 
 namespace netrevia::cli {
 
@@ -24,8 +26,10 @@ constexpr int kMaxThreads = 256;
 
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
-    "Infers a gene regulatory network from the time courses in DATAFILE and writes\n"
-    "GRN.dat (the interaction matrix) and GRN.dot (the network) into the output folder.\n"
+    "       netrevia-batch [options] [table options] TABLE...\n"
+    "Infers a gene regulatory network from the time courses in DATAFILE (or in the tables,\n"
+    "read as netrevia-import reads them) and writes GRN.dat (the interaction matrix) and\n"
+    "GRN.dot (the network) into the output folder.\n"
     "\n"
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
@@ -41,9 +45,44 @@ constexpr const char* kUsage =
     "                      fast solves the same fits in a much smaller form,\n"
     "                      for hundreds or thousands of genes (results agree to\n"
     "                      rounding where the fits have unique solutions)\n"
+    "  --input data|table  how to read the inputs (default: a .csv, .tsv or .txt file\n"
+    "                      that is not a data file is a table)\n"
     "  --quiet             no progress while the network is selected\n"
     "  --help              show this text\n"
     "  --version           show the version\n";
+
+// The one place that says which engines take any number of courses from tables; the others
+// take the data file's four at most.
+bool engine_takes_any_course_count(selection::Engine /*engine*/) { return false; }
+
+// The run's input: the data file as given, or the tables imported into a temporary data file
+// exactly as netrevia-import writes it, so that both roads give the same run. full_names
+// stand beside the 9-character names of the data file, in the same order, for exports that
+// show them (empty for a data file, whose names are all there is).
+struct RunInput {
+    std::string data_file;
+    std::vector<std::string> full_names;
+    std::optional<table::TemporaryDataFile> temporary;
+};
+
+void prepare_input(const BatchOptions& o, RunInput& input, std::ostream& out) {
+    const bool tables =
+        o.input_kind == "table" ||
+        (o.input_kind.empty() && (o.inputs.size() > 1 || table::looks_like_table(o.data_file)));
+    if (!tables) {
+        input.data_file = o.data_file;
+        return;
+    }
+    table::TableOptions options = o.table_options;
+    options.max_courses =
+        engine_takes_any_course_count(o.engine) ? table::kNoCourseLimit : table::kDefaultMaxCourses;
+    const table::ImportedTables imported = table::import_tables(
+        std::vector<std::filesystem::path>(o.inputs.begin(), o.inputs.end()), options);
+    table::write_summary(out, imported);
+    input.temporary.emplace(table::data_file_text(imported));
+    input.data_file = input.temporary->path().string();
+    input.full_names = imported.set.names;
+}
 
 }  // namespace
 
@@ -118,16 +157,24 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value = name == "--lambda" || name == "--threshold" ||
-                                     name == "--output-dir" || name == "--render" ||
-                                     name == "--layout" || name == "--threads" ||
-                                     name == "--engine";
+            const bool takes_value =
+                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
+                name == "--render" || name == "--layout" || name == "--threads" ||
+                name == "--engine" || name == "--input" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
                 value = args[++a];
             }
-            if (name == "--lambda" || name == "--threshold") {
+            if (table::is_table_option(name)) {
+                const std::string problem = table::set_table_option(name, value, o.table_options);
+                if (!problem.empty()) return fail(problem);
+            } else if (name == "--input") {
+                if (value != "data" && value != "table") {
+                    return fail("--input takes data or table, not '" + value + "'");
+                }
+                o.input_kind = value;
+            } else if (name == "--lambda" || name == "--threshold") {
                 const std::optional<double> number = parse_number(value);
                 if (!number) return fail("'" + value + "' is not a number (" + name + ")");
                 (name == "--lambda" ? o.lambda : o.threshold) = *number;
@@ -162,11 +209,21 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         }
         if (arg.size() > 1 && arg[0] == '-' && arg != "-")
             return fail("unknown option '" + arg + "'");
-        if (have_file) return fail("more than one data file given");
-        o.data_file = arg;
+        if (!have_file) o.data_file = arg;
+        o.inputs.push_back(arg);
         have_file = true;
     }
     if (!have_file) return fail("no data file given");
+    if (o.inputs.size() > 1 && o.input_kind != "table") {
+        if (o.input_kind == "data") return fail("more than one data file given");
+        for (const std::string& input : o.inputs) {
+            const std::string extension = std::filesystem::path(input).extension().string();
+            if (extension != ".csv" && extension != ".tsv" && extension != ".txt")
+                return fail("more than one data file given");
+        }
+    }
+    if (const std::string problem = table::finish_table_options(o.table_options); !problem.empty())
+        return fail(problem);
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
 }
@@ -178,7 +235,7 @@ int batch_main(const std::vector<std::string>& args,
     const ParsedArgs parsed = parse_args(args);
     switch (parsed.outcome) {
         case ParseOutcome::kHelp:
-            out << kUsage;
+            out << kUsage << "\n" << table::kTableOptionsHelp;
             return 0;
         case ParseOutcome::kVersion:
             out << "netrevia-batch " << NETREVIA_VERSION << "\n";
@@ -218,8 +275,13 @@ int batch_main(const std::vector<std::string>& args,
     }
 
     inference::RunSummary summary;
+    RunInput input;
     try {
-        summary = inference::run_inference(o.data_file, o.lambda, o.threshold, run_options);
+        prepare_input(o, input, out);
+        summary = inference::run_inference(input.data_file, o.lambda, o.threshold, run_options);
+    } catch (const table::TableError& e) {
+        err << "netrevia-batch: " << e.what() << "\n";
+        return 1;
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "selection/select_network.h"
+#include "table/expression_table.h"
 
 namespace netrevia::cli {
 
@@ -20,7 +21,10 @@ struct BatchOptions {
     std::string layout;  // Graphviz layout program; empty: chosen by network size
     int threads = 0;     // 0: one per hardware thread
     selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast
-    std::string data_file;
+    std::string data_file;                                 // the first input
+    std::vector<std::string> inputs;                       // a data file, or one or more tables
+    std::string input_kind;                                // --input data|table; empty: detected
+    table::TableOptions table_options;
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/batch.h"
+#include "table/import_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using netrevia::cli::batch_main;
+using netrevia::cli::parse_args;
+using netrevia::cli::ParseOutcome;
+
+TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
+    const auto parsed = parse_args({"--scale", "ln", "--courses=2-3", "--interval", "5", "--points",
+                                    "3", "a.csv", "b.tsv", "c.txt"});
+    ASSERT_EQ(parsed.outcome, ParseOutcome::kRun) << parsed.error;
+    const auto& o = parsed.options;
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.csv", "b.tsv", "c.txt"}));
+    EXPECT_EQ(o.data_file, "a.csv");
+    EXPECT_EQ(o.table_options.scale, netrevia::table::Scale::kLn);
+    EXPECT_EQ(o.table_options.courses, (std::vector<std::pair<int, int>>{{2, 3}}));
+    EXPECT_EQ(o.table_options.times, (std::vector<double>{0, 5, 10}));
+    EXPECT_EQ(parse_args({"--input", "table", "a.dat", "b.dat"}).outcome, ParseOutcome::kRun);
+    for (const auto& args : {std::vector<std::string>{"a.csv", "b.dat"},
+                             std::vector<std::string>{"--input", "data", "a.csv", "b.csv"},
+                             std::vector<std::string>{"--scale", "log3", "a.csv"},
+                             std::vector<std::string>{"--input", "sheet", "a.csv"},
+                             std::vector<std::string>{"--points", "3", "a.csv"}}) {
+        EXPECT_EQ(parse_args(args).outcome, ParseOutcome::kError) << ::testing::PrintToString(args);
+    }
+}
+
+class BatchOnTables : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        dir_ = fs::temp_directory_path() /
+               ("netrevia-batch-table-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string put(const std::string& name, const std::string& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+        return (dir_ / name).string();
+    }
+    static std::string read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    int batch(std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        return batch_main(args, out_, err_, false);
+    }
+
+    fs::path dir_;
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+// Long names that share their first nine characters, two courses in two layouts, linear values
+// with a zero floored: the batch tool on the tables writes exactly what it writes on the data
+// file that netrevia-import makes of them.
+TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
+    const std::string first = put("c1.csv",
+                                  "gene,0,1,2,3,4\n"
+                                  "regulator_alpha,1.0,1.4,2.1,2.9,3.2\n"
+                                  "regulator_beta,2.0,1.5,1.1,0.9,0.7\n"
+                                  "target,0.5,0.9,0,2.2,2.0\n");
+    const std::string second = put("c2.tsv",
+                                   "time\ttarget\tregulator_beta\tregulator_alpha\n"
+                                   "0\t1.0\t0.8\t3.0\n"
+                                   "2\t1.3\t1.2\t2.0\n"
+                                   "5\t1.9\t1.7\t1.1\n");
+    const std::vector<std::string> options{"--scale", "linear", "--floor", "0.01"};
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"--quiet", "--output-dir", (dir_ / "direct").string(), first, second});
+    fs::create_directories(dir_ / "direct");
+    ASSERT_EQ(batch(args), 0) << err_.str();
+    EXPECT_EQ(out_.str().substr(0, 51), "genes:        3\ncourses:      2 (time points: 5 3)\n");
+
+    std::vector<std::string> import_args = options;
+    const std::string data_file = (dir_ / "imported.dat").string();
+    import_args.insert(import_args.end(), {first, second, "-o", data_file});
+    std::ostringstream import_out, import_err;
+    ASSERT_EQ(netrevia::table::import_main(import_args, import_out, import_err), 0)
+        << import_err.str();
+    fs::create_directories(dir_ / "imported");
+    ASSERT_EQ(batch({"--quiet", "--output-dir", (dir_ / "imported").string(), data_file}), 0)
+        << err_.str();
+    for (const char* name : {"GRN.dat", "GRN.dot"}) {
+        const std::string direct = read(dir_ / "direct" / name);
+        EXPECT_FALSE(direct.empty());
+        EXPECT_EQ(direct, read(dir_ / "imported" / name)) << name;
+    }
+    EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
+}
+
+TEST_F(BatchOnTables, BadTableExitsOneAndWritesNothing) {
+    const std::string table = put("t.csv", "gene,0,1\nA,1,2\nB,1\n");
+    EXPECT_EQ(batch({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
+                              ", line 3, column 3: the row has 2 fields, the header 3\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
+}
+
+}  // namespace
