@@ -163,3 +163,24 @@ TEST_F(ImportInTempDir, WritesDataFileNameMapAndSummary) {
 }
 
 }  // namespace
+
+// The bundled tables: wide and long import to the same data file; the DREAM copy holds the same
+// courses on the linear scale, to 10 significant digits.
+TEST(ExampleTables, LayoutsImportToTheSameCourses) {
+    const fs::path dir(EXAMPLES_DIR);
+    netrevia::table::TableOptions o;
+    o.scale = netrevia::table::Scale::kLog2;
+    const ImportedTables wide = netrevia::table::import_tables(
+        {dir / "five_genes_course1.csv", dir / "five_genes_course2.csv"}, o);
+    const ImportedTables long_table =
+        netrevia::table::import_tables({dir / "five_genes_long.csv"}, o);
+    EXPECT_EQ(netrevia::table::data_file_text(wide), netrevia::table::data_file_text(long_table));
+    const ImportedTables dream = netrevia::table::import_tables({dir / "five_genes_dream.tsv"}, {});
+    ASSERT_EQ(dream.set.courses.size(), 2u);
+    EXPECT_EQ(dream.set.names, wide.set.names);
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(dream.set.courses[k].t, wide.set.courses[k].t);
+        for (std::size_t m = 0; m < wide.set.courses[k].x.size(); ++m)
+            EXPECT_NEAR(dream.set.courses[k].x[m], wide.set.courses[k].x[m], 1e-8);
+    }
+}
