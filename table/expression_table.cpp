@@ -113,14 +113,18 @@ std::vector<Record> split_records(const fs::path& file, std::string_view text, c
                     if (text[i] == '\n') ++line;
                     raw += text[i++];
                 }
-                while (i < text.size() && (text[i] == ' ' || text[i] == '\t') &&
+                // Blanks before the delimiter; with blank-separated fields they are it.
+                while (delimiter != ' ' && i < text.size() && (text[i] == ' ' || text[i] == '\t') &&
                        text[i] != delimiter)
                     ++i;
-                if (i < text.size() && text[i] != delimiter && text[i] != '\n' &&
+                const bool separator = i < text.size() && (text[i] == delimiter ||
+                                                           (delimiter == ' ' && text[i] == '\t'));
+                if (i < text.size() && !separator && text[i] != '\n' &&
                     !(text[i] == '\r' && (i + 1 == text.size() || text[i + 1] == '\n'))) {
                     fail(file, {line, static_cast<int>(record.cells.size()) + 1},
                          "text after the closing quote of a field");
                 }
+                if (i < text.size() && text[i] == '\r') ++i;  // CR of a CR LF line end
                 cell.text = raw;
                 line_has_text = true;
             } else {

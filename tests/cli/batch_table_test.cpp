@@ -29,11 +29,22 @@ TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
     EXPECT_EQ(o.table_options.courses, (std::vector<std::pair<int, int>>{{2, 3}}));
     EXPECT_EQ(o.table_options.times, (std::vector<double>{0, 5, 10}));
     EXPECT_EQ(parse_args({"--input", "table", "a.dat", "b.dat"}).outcome, ParseOutcome::kRun);
+    const auto more =
+        parse_args({"--courses", "1,3-4", "--times=0,1,3", "--delimiter", "tab", "a.csv"});
+    ASSERT_EQ(more.outcome, ParseOutcome::kRun) << more.error;
+    EXPECT_EQ(more.options.table_options.courses,
+              (std::vector<std::pair<int, int>>{{1, 1}, {3, 4}}));
+    EXPECT_EQ(more.options.table_options.times, (std::vector<double>{0, 1, 3}));
+    EXPECT_EQ(more.options.table_options.delimiter, '\t');
+    EXPECT_EQ(parse_args({"--delimiter", ";", "a.csv"}).options.table_options.delimiter, ';');
     for (const auto& args : {std::vector<std::string>{"a.csv", "b.dat"},
                              std::vector<std::string>{"--input", "data", "a.csv", "b.csv"},
                              std::vector<std::string>{"--scale", "log3", "a.csv"},
                              std::vector<std::string>{"--input", "sheet", "a.csv"},
-                             std::vector<std::string>{"--points", "3", "a.csv"}}) {
+                             std::vector<std::string>{"--points", "3", "a.csv"},
+                             std::vector<std::string>{"--interval", "0", "--points", "3", "a.csv"},
+                             std::vector<std::string>{"--courses", "2-1", "a.csv"},
+                             std::vector<std::string>{"--delimiter", "\"", "a.csv"}}) {
         EXPECT_EQ(parse_args(args).outcome, ParseOutcome::kError) << ::testing::PrintToString(args);
     }
 }

@@ -56,13 +56,19 @@ TEST(ExpressionTable, CsvQuirksReadAsThePlainTable) {
     EXPECT_EQ(quirky.courses[0].t, (std::vector<double>{0, 1, 2}));
     EXPECT_EQ(quirky.courses[0].x, (std::vector<double>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(read({"gene,0,1\n\"say \"\"hi\"\"\",1,2\n"}, log2_options()).names[0], "say \"hi\"");
+    // Blanks and tabs between fields when the header holds no other delimiter; a quoted last
+    // field before CR LF.
+    const ExpressionSet blanks =
+        read({"gene  0  1 2 \r\nA 1\t2  3\n \"B;x\"\t4 5 \"6\"\r\n"}, log2_options());
+    EXPECT_EQ(blanks.names, plain.names);
+    EXPECT_EQ(blanks.courses[0].x, plain.courses[0].x);
 }
 
 // Time points in rows (tab-separated, detected) hold the transposed table; the second course
 // lists its genes in another order and is put into the first course's order.
 TEST(ExpressionTable, BothOrientationsAndGeneOrderAgree) {
     const ExpressionSet s =
-        read({"gene,0,10\nA,1,2\nB,3,4\n", "time\tB\tA\n0\t7\t5\n10\t8\t6\n"}, log2_options());
+        read({"gene,0,10\nA,1,2\nB,3,4\n", "time\tB\tA\n0\t7\t5\n\n10\t8\t6\n"}, log2_options());
     EXPECT_EQ(s.names, (std::vector<std::string>{"A", "B"}));
     ASSERT_EQ(s.courses.size(), 2u);
     EXPECT_EQ(s.courses[0].x, (std::vector<double>{1, 2, 3, 4}));
@@ -209,6 +215,10 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
         {{"gene,0,1\nA,1,2x\n"}, "file t1, line 2, column 3: '2x' is not a number"},
         {{"gene,0,1\nA,1,inf\n"}, "file t1, line 2, column 3: 'inf' is not a number"},
         {{"time,A\n0,1\n0,2\n"}, "file t1, line 3, column 1: time points must increase strictly"},
+        {{"gene,0,2,1\nA,1,2,3\n"},
+         "file t1, line 1, column 4: time points must increase strictly"},
+        {{"note,gene,course,time,value\n\"two\nlines\",A,c,0,1\nx,A,c,1,y\n"},
+         "file t1, line 4, column 5: 'y' is not a number"},
         {{"gene,0\nA,1\n"},
          "file t1, line 1, column 1: a course needs at least 2 time points, this one has 1"},
         {{"gene,0,1\nA,1,2\n\"A\",1,2\n"}, "file t1, line 3, column 1: gene A appears twice"},

@@ -112,6 +112,16 @@ TEST_F(ImportInTempDir, WrittenDataFileReadsBackExactly) {
     EXPECT_EQ(d.courses[0].x[1], (std::vector<double>{-0.0, 3.0, -1074}));
 }
 
+// A data file is a data file whatever its extension; a table needs .csv, .tsv or .txt.
+TEST_F(ImportInTempDir, TablesAreToldFromDataFiles) {
+    const std::string data = read_bytes(fs::path(EXAMPLES_DIR) / "three_genes.dat");
+    EXPECT_FALSE(netrevia::table::looks_like_table(put("d.txt", data)));
+    EXPECT_FALSE(netrevia::table::looks_like_table(put("d.csv", "Datasets\n 12 \r\n")));
+    EXPECT_TRUE(netrevia::table::looks_like_table(put("t.txt", "gene 0 1\nA 1 2\n")));
+    EXPECT_TRUE(netrevia::table::looks_like_table(put("t.tsv", "gene\t0\t1\n1\t1\t2\n")));
+    EXPECT_FALSE(netrevia::table::looks_like_table(put("t.dat", "gene,0,1\nA,1,2\n")));
+}
+
 TEST(ShortNames, CutAtNineAndMadeDistinctWithinNine) {
     std::vector<std::string> warnings;
     const std::vector<std::string> names =
