@@ -77,7 +77,7 @@ const char* const kTableOptionsHelp =
     "Table options:\n"
     "  --scale linear|log2|ln|log10  what the values are (required, except for DREAM\n"
     "                      time-series files, which are linear); converted to log2\n"
-    "  --layout wide|dream|long      detected when left out\n"
+    "  --table-layout wide|dream|long  detected when left out\n"
     "  --delimiter tab|comma|semicolon|space|C  detected from the header when left out\n"
     "  --orientation genes|times     what the rows of a wide table hold (detected)\n"
     "  --times T1,T2,...  time points of a table without a time column\n"
@@ -185,8 +185,8 @@ void write_summary(std::ostream& out, const ImportedTables& tables) {
 
 bool is_table_option(std::string_view name) {
     for (const char* option :
-         {"--layout", "--delimiter", "--orientation", "--scale", "--floor", "--fill", "--times",
-          "--interval", "--points", "--columns", "--courses"}) {
+         {"--table-layout", "--delimiter", "--orientation", "--scale", "--floor", "--fill",
+          "--times", "--interval", "--points", "--columns", "--courses"}) {
         if (name == option) return true;
     }
     return false;
@@ -194,7 +194,7 @@ bool is_table_option(std::string_view name) {
 
 std::string set_table_option(std::string_view name, const std::string& value, TableOptions& o) {
     const std::string bad = std::string(name) + " does not take '" + value + "'";
-    if (name == "--layout") {
+    if (name == "--table-layout") {
         if (value == "wide")
             o.layout = Layout::kWide;
         else if (value == "dream")

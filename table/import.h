@@ -40,7 +40,7 @@ void write_names_map(std::ostream& out, const ImportedTables& tables);
 void write_summary(std::ostream& out, const ImportedTables& tables);
 
 // Options shared by the import tool and the batch tool. A table option is one of
-// --layout --delimiter --orientation --scale --floor --fill --times --interval --points
+// --table-layout --delimiter --orientation --scale --floor --fill --times --interval --points
 // --columns --courses, each with a value.
 bool is_table_option(std::string_view name);
 // Sets the option; returns an error text, empty on success.

@@ -37,6 +37,11 @@ TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
     EXPECT_EQ(more.options.table_options.times, (std::vector<double>{0, 1, 3}));
     EXPECT_EQ(more.options.table_options.delimiter, '\t');
     EXPECT_EQ(parse_args({"--delimiter", ";", "a.csv"}).options.table_options.delimiter, ';');
+    // --layout stays the Graphviz program; the table's layout has its own name.
+    const auto layouts = parse_args({"--layout", "sfdp", "--table-layout", "long", "a.csv"});
+    ASSERT_EQ(layouts.outcome, ParseOutcome::kRun) << layouts.error;
+    EXPECT_EQ(layouts.options.layout, "sfdp");
+    EXPECT_EQ(layouts.options.table_options.layout, netrevia::table::Layout::kLong);
     for (const auto& args : {std::vector<std::string>{"a.csv", "b.dat"},
                              std::vector<std::string>{"--input", "data", "a.csv", "b.csv"},
                              std::vector<std::string>{"--scale", "log3", "a.csv"},
