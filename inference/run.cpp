@@ -85,6 +85,10 @@ void read_and_solve_dataset(DataFileReader& reader,
     run.total_time_points += T;
 }
 
+void stop_if_cancelled(const RunOptions& options) {
+    if (options.cancel != nullptr && options.cancel->load()) throw RunCancelled();
+}
+
 }  // namespace
 
 InferredNetwork infer_network(std::string_view data_path,
@@ -106,9 +110,12 @@ InferredNetwork infer_network(std::string_view data_path,
 
     while (!is_end_marker(reader.read_marker())) {
         ++run.K;
+        stop_if_cancelled(options);
+        if (options.dataset_observer) options.dataset_observer(run.K);
         read_and_solve_dataset(reader, run, run.K, options.notify);
     }
     in.close();
+    stop_if_cancelled(options);
 
     selection::SelectionInput input;
     input.n = n;
@@ -121,7 +128,9 @@ InferredNetwork infer_network(std::string_view data_path,
     input.lambda = lambda;
     input.threads = options.threads;
     input.engine = options.engine;
+    input.cancel = options.cancel;
     selection::SelectionResult selected = selection::select_network(input, options.observer);
+    if (selected.cancelled) throw RunCancelled();
 
     InferredNetwork network;
     network.n = n;
@@ -144,6 +153,8 @@ RunSummary run_inference(std::string_view data_path,
     const InferredNetwork& network = summary.network;
     const int n = network.n;
     const numeric::ConstMatrixRef R{network.R.data(), n};
+    // The last safe point: past it the files are written and committed as a whole.
+    stop_if_cancelled(options);
     output::write_result_files(options.output_dir, network.gene_names, R, n, threshold);
 
     // The edges GRN.dot holds, by the writer's own rule.

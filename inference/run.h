@@ -1,7 +1,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +21,18 @@ struct RunOptions {
     selection::Observer observer;            // progress of the selection loop
     int threads = 0;  // worker threads of the selection; 0: one per hardware thread
     selection::Engine engine = selection::Engine::kExact;  // how the projection fits run
+    // Progress of the set-up: called with k before dataset block k (from 1) is read and solved.
+    std::function<void(int k)> dataset_observer;
+    // Set by another thread (or a signal handler) to stop the run at its next safe point:
+    // between datasets, between fits, between iterations, and last just before the result
+    // files are committed. A stopped run throws RunCancelled and writes nothing.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// The run saw its cancel flag set and stopped; no result file was written or changed.
+class RunCancelled : public std::runtime_error {
+public:
+    RunCancelled() : std::runtime_error("the run was cancelled") {}
 };
 
 // The inferred network before it is written: gene names (9 characters each) and R.
@@ -44,13 +59,13 @@ struct RunSummary {
 // Reads the data file and carries its datasets through the per-dataset solutions and the
 // network selection. data_path is the path field; its trailing blanks are not part of the
 // name. Throws output::IoError on fatal read errors and DataFileRejected when the file breaks
-// a limit; std::bad_alloc when memory runs out.
+// a limit; std::bad_alloc when memory runs out; RunCancelled when options.cancel is set.
 InferredNetwork infer_network(std::string_view data_path,
                               const double& lambda,
                               const RunOptions& options = {});
 
 // The whole inference run: infer_network, then GRN.dat and GRN.dot into options.output_dir.
-// Nothing is written when any stage fails.
+// Nothing is written when any stage fails or the run is cancelled before the commit.
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,

@@ -326,6 +326,12 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
         }
     }
 
+    // A cancelled run skips its remaining fits (one fit is the longest wait) and leaves the
+    // loop at the next step boundary; its partial result is marked, never returned as done.
+    const auto cancelled = [&input] {
+        return input.cancel != nullptr && input.cancel->load(std::memory_order_relaxed);
+    };
+
     double F = objective(s, w, input.lambda);
     double previous = kInitialPrevious;
     int iteration = 0;
@@ -333,6 +339,7 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
     while (true) {
         // A NaN difference is not greater than the bound either, and also ends the loop.
         if (iteration >= kMaxIterations || !(std::abs(previous - F) > kObjectiveChange)) break;
+        if (cancelled()) return SelectionResult{std::move(s.R), {}, iteration, F, true};
         ++iteration;
         previous = F;
         s.R = s.J;
@@ -347,6 +354,7 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
         if (fast) {
             parallel_for(static_cast<int>(fitted.size()) * n, threads, [&] {
                 return [&, fit = FastFitStorage(n)](int task) mutable {
+                    if (cancelled()) return;
                     const int k = fitted[static_cast<std::size_t>(task / n)];
                     project_row_fast(s, basis(k), *fast_datasets[static_cast<std::size_t>(k - 1)],
                                      k, zeros(k), task % n + 1, fit);
@@ -357,6 +365,7 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
                 // One fit storage per thread, replaced when its tasks move on to the next
                 // dataset.
                 return [&, fit = std::unique_ptr<FitStorage>(), fit_k = 0](int task) mutable {
+                    if (cancelled()) return;
                     const int k = fitted[static_cast<std::size_t>(task / n)];
                     const int i = task % n + 1;
                     if (fit_k != k) {
@@ -375,6 +384,8 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
             });
         }
 
+        if (cancelled()) return SelectionResult{std::move(s.R), {}, iteration, F, true};
+
         if (K == 1) {
             // One dataset: the projection towards the zero consensus is the answer. F is
             // evaluated for the report only.
@@ -391,7 +402,7 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
         if (observer) observer(iteration, F);
     }
 
-    return SelectionResult{std::move(s.R), std::move(s.solutions), iteration, F};
+    return SelectionResult{std::move(s.R), std::move(s.solutions), iteration, F, false};
 }
 
 }  // namespace netrevia::selection

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct SelectionInput {
     // hardware thread. The result is bit for bit the same for every count.
     int threads = 0;
     Engine engine = Engine::kExact;
+    // Set by another thread to stop the loop early; read between fits and between iterations.
+    // nullptr: the loop cannot be stopped. Whether or when it is set never changes a result
+    // that is returned uncancelled.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct SelectionResult {
@@ -45,11 +50,12 @@ struct SelectionResult {
     std::vector<double> solutions;  // K x n x n: the final dataset solutions J_k
     int iterations = 0;
     double objective = 0.0;  // F when the loop ended
+    bool cancelled = false;  // stopped by the cancel flag: R and the solutions are unfinished
 };
 
 // The selection loop: alternating least-absolute-deviation projections of every dataset row
 // onto its family and weighted-median consensus steps, until F changes by at most 1e-6 or
-// 100 iterations have run.
+// 100 iterations have run, or the cancel flag is seen set.
 SelectionResult select_network(const SelectionInput& input, const Observer& observer = {});
 
 }  // namespace netrevia::selection

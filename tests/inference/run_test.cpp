@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -202,6 +203,43 @@ TEST_F(InferenceRun, DatasetsWithDifferentTimePointCounts) {
     EXPECT_EQ(network.zero_counts, (std::array<int, 4>{0, 0, 0, 0}));
     ASSERT_EQ(network.R.size(), 9u);
     for (double r : network.R) EXPECT_TRUE(std::isfinite(r));
+}
+
+// Cancelling at any safe point throws RunCancelled and leaves the folder's earlier results
+// exactly as they were: during the set-up (the observer sees each dataset in order), during
+// the selection, and after a finished selection just before the commit.
+TEST_F(InferenceRun, CancelledRunThrowsAndLeavesEarlierResultsUntouched) {
+    const std::string data = kData + "/two_datasets.dat";
+    std::vector<int> datasets;
+    options_.dataset_observer = [&](int k) { datasets.push_back(k); };
+    run_inference(data, 0.0, 1e-6, options_);
+    EXPECT_EQ(datasets, (std::vector<int>{1, 2}));
+    const std::string matrix = contents(dir_ / "GRN.dat");
+    const std::string graph = contents(dir_ / "GRN.dot");
+
+    std::atomic<bool> cancel{false};
+    options_.cancel = &cancel;
+    datasets.clear();
+    options_.dataset_observer = [&](int k) {
+        datasets.push_back(k);
+        if (k == 2) cancel = true;
+    };
+    EXPECT_THROW(run_inference(data, 0.0, 1e-6, options_), RunCancelled);
+    EXPECT_EQ(datasets, (std::vector<int>{1, 2}));  // stopped before block 2 was solved
+
+    options_.dataset_observer = nullptr;
+    cancel = false;
+    options_.observer = [&](int, double) { cancel = true; };
+    EXPECT_THROW(run_inference(data, 0.0, 1e-6, options_), RunCancelled);
+    cancel = false;
+    options_.observer = [&](int iteration, double) { cancel = iteration == 1; };
+    EXPECT_THROW(run_inference(kExample, 0.0, 1e-6, options_), RunCancelled);  // before commit
+
+    EXPECT_EQ(contents(dir_ / "GRN.dat"), matrix);
+    EXPECT_EQ(contents(dir_ / "GRN.dot"), graph);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_),
+                            std::filesystem::directory_iterator()),
+              2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -232,6 +233,39 @@ TEST(SelectNetwork, RefusedWorkerThreadsLeaveTheResultUnchanged) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other result, 2: exception, 3: setup failed";
+}
+
+}  // namespace
+
+namespace {
+
+// The cancel flag is read before every iteration and between fits: set by the observer after
+// iteration 2, the loop stops before iteration 3 and marks its result; set before the start,
+// nothing runs. A flag that stays clear changes nothing.
+TEST(SelectNetwork, CancelFlagStopsTheLoopAndMarksTheResult) {
+    Problem p(6, {2, 4, 3}, {5, 7, 4}, 17u);
+    p.input.lambda = 0.05;
+    const SelectionResult plain = select_network(p.input);
+    ASSERT_EQ(plain.iterations, 3);
+    EXPECT_FALSE(plain.cancelled);
+
+    std::atomic<bool> cancel{false};
+    p.input.cancel = &cancel;
+    const SelectionResult unset = select_network(p.input);
+    EXPECT_FALSE(unset.cancelled);
+    EXPECT_EQ(unset.R, plain.R);
+    EXPECT_EQ(unset.iterations, plain.iterations);
+
+    const SelectionResult stopped = select_network(p.input, [&](int iteration, double) {
+        if (iteration == 2) cancel = true;
+    });
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.iterations, 2);
+
+    p.input.threads = 3;
+    const SelectionResult at_once = select_network(p.input);
+    EXPECT_TRUE(at_once.cancelled);
+    EXPECT_EQ(at_once.iterations, 0);
 }
 
 }  // namespace
