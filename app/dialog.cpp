@@ -32,13 +32,20 @@ void DialogCore::destroy() {
     tear_down();
 }
 
+void DialogCore::drop_file(std::string file) {
+    dropped_file_ = std::move(file);
+    dispatch(kWindowId, EventKind::file_dropped);
+}
+
 void DialogCore::dispatch(int id, EventKind kind) {
     if (destroyed_) return;
     const auto found = handlers_.find({id, kind});
     if (found == handlers_.end()) {
-        // A push button nobody handles closes the window, as a dialog's Cancel button would.
+        // A push button nobody handles closes the window, as a dialog's Cancel button would;
+        // so does an unhandled close request.
         const ControlTemplate* control = template_.find(id);
-        if (kind == EventKind::clicked && control && control->kind == ControlKind::push_button) {
+        if ((kind == EventKind::clicked && control && control->kind == ControlKind::push_button) ||
+            (kind == EventKind::close_requested && id == kWindowId)) {
             destroy();
         }
         return;

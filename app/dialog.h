@@ -13,8 +13,20 @@ namespace netrevia::app {
 
 // Events a handler can be registered for. Controls raise clicked (push buttons) and
 // text_changed (edit fields, after every edit and after every text set by the program); the
-// window itself (kWindowId) raises initialised, destroyed and size_changed.
-enum class EventKind { clicked, text_changed, initialised, destroyed, size_changed };
+// window itself (kWindowId) raises initialised, destroyed, size_changed, close_requested (the
+// close box or the window manager's close command; without a handler the window is
+// destroyed), escape (the Esc key) and file_dropped (a file dropped on the window, see
+// dropped_file()).
+enum class EventKind {
+    clicked,
+    text_changed,
+    initialised,
+    destroyed,
+    size_changed,
+    close_requested,
+    escape,
+    file_dropped
+};
 
 // Size of the buffer a control's text is read into.
 inline constexpr std::size_t kTextBufferSize = 256;
@@ -44,6 +56,10 @@ public:
     virtual std::string get_text(int id) const = 0;
     // One handler per control and event kind; a later registration replaces an earlier one.
     virtual void register_handler(int id, EventKind kind, Handler handler) = 0;
+    // Enables or disables a control: a disabled control takes no input and raises no events.
+    virtual void set_enabled(int id, bool enabled) = 0;
+    // The file of the latest file_dropped event.
+    virtual std::string dropped_file() const = 0;
     // Shows the window modeless; false when it cannot be shown.
     virtual bool show() = 0;
     // Closes the window for good: raises destroyed (once), then hides it. Later texts are
@@ -62,8 +78,8 @@ public:
 
 // The behaviour every implementation of the layer shares: the handler table, dispatching an
 // event, deferring texts set inside a handler, reading into the fixed buffer, and the default
-// action of a push button without handler (close the window). A back end supplies the
-// widgets through the protected hooks and reports events through dispatch().
+// actions of a push button and of a close request without handler (close the window). A back end
+// supplies the widgets through the protected hooks and reports events through dispatch().
 class DialogCore : public Dialog {
 public:
     explicit DialogCore(const DialogTemplate& dialog_template);
@@ -72,6 +88,10 @@ public:
     std::string get_text(int id) const final;
     void register_handler(int id, EventKind kind, Handler handler) final;
     void destroy() final;
+    std::string dropped_file() const final { return dropped_file_; }
+
+    // A file dropped on the window: remembers it and raises file_dropped.
+    void drop_file(std::string file);
 
     // Runs the handler registered for (id, kind). Texts set meanwhile are applied when the
     // outermost dispatch returns, also when the handler throws (the exception then goes on).
@@ -94,6 +114,7 @@ private:
     const DialogTemplate& template_;
     std::map<std::pair<int, EventKind>, Handler> handlers_;
     std::map<int, std::string> deferred_texts_;  // last text per control, set inside a handler
+    std::string dropped_file_;
     int handler_depth_ = 0;
     bool destroying_ = false;  // a destroyed handler may itself ask to destroy the window
     bool destroyed_ = false;

@@ -2,20 +2,31 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QStringList>
 #include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
+#include <utility>
 
 namespace netrevia::app {
 namespace {
@@ -40,10 +51,21 @@ public:
           owner_(owner) {}
 
 protected:
-    // The close box (and the window manager's close command) destroys the window for good.
+    // The close box (and the window manager's close command) asks the shell; without a
+    // handler the window is destroyed for good. Either way Qt itself closes nothing.
     void closeEvent(QCloseEvent* event) override {
-        event->accept();
-        owner_.deliver_destroy();
+        event->ignore();
+        owner_.deliver(kWindowId, EventKind::close_requested);
+    }
+    // A local file dragged onto the window is offered as the data file.
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (!dropped_file(event->mimeData()).isEmpty()) event->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* event) override {
+        const QString file = dropped_file(event->mimeData());
+        if (file.isEmpty()) return;
+        event->acceptProposedAction();
+        owner_.deliver_drop(QFile::encodeName(file).toStdString());
     }
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
@@ -60,6 +82,14 @@ protected:
     }
 
 private:
+    // The first URL of a drop when it names a local file; folders and remote URLs are refused.
+    static QString dropped_file(const QMimeData* data) {
+        if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return {};
+        const QUrl url = data->urls().front();
+        if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile()) return {};
+        return url.toLocalFile();
+    }
+
     QtDialog& owner_;
 };
 
@@ -117,6 +147,13 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
         controls_[id] = widget;
     }
 
+    // Esc reaches the window from every control, disabled ones included.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window_.get());
+    escape->setContext(Qt::WindowShortcut);
+    QObject::connect(escape, &QShortcut::activated, window_.get(),
+                     [this] { deliver(kWindowId, EventKind::escape); });
+    window_->setAcceptDrops(true);
+
     // No sizing border: the client area keeps the template's size.
     const Rect r = to_pixels(dialog_template.rect, avg_char_width, char_height);
     window_->move(r.x, r.y);
@@ -127,7 +164,11 @@ QtDialog::~QtDialog() { destroy(); }
 
 void QtDialog::deliver(int id, EventKind kind) noexcept { dispatch(id, kind); }
 
-void QtDialog::deliver_destroy() noexcept { destroy(); }
+void QtDialog::deliver_drop(std::string file) noexcept { drop_file(std::move(file)); }
+
+void QtDialog::set_enabled(int id, bool enabled) {
+    if (QWidget* widget = control(id)) widget->setEnabled(enabled);
+}
 
 bool QtDialog::show() {
     if (destroyed()) return false;
@@ -209,6 +250,46 @@ void QtDialog::tear_down() {
     window_->hide();
 }
 
+namespace {
+
+// How often a running job's tick comes: a few times a second, so progress texts do not flood
+// the window.
+constexpr int kTickMilliseconds = 250;
+
+// A worker thread with a tick timer on the window's thread. done comes from the thread's
+// finished signal, delivered on the window's thread because context_ lives there.
+class QtBackgroundJob final : public BackgroundJob {
+public:
+    QtBackgroundJob(std::function<void()> work,
+                    std::function<void()> tick,
+                    std::function<void()> done)
+        : thread_(QThread::create(std::move(work))) {
+        timer_.setInterval(kTickMilliseconds);
+        QObject::connect(&timer_, &QTimer::timeout, &context_, std::move(tick));
+        QObject::connect(thread_.get(), &QThread::finished, &context_,
+                         [this, done = std::move(done)] {
+                             timer_.stop();
+                             done();
+                         });
+        timer_.start();
+        thread_->start();
+    }
+    ~QtBackgroundJob() override {
+        QObject::disconnect(thread_.get(), nullptr, &context_, nullptr);
+        timer_.stop();
+        thread_->wait();
+    }
+    QtBackgroundJob(const QtBackgroundJob&) = delete;
+    QtBackgroundJob& operator=(const QtBackgroundJob&) = delete;
+
+private:
+    QObject context_;
+    QTimer timer_;
+    std::unique_ptr<QThread> thread_;
+};
+
+}  // namespace
+
 Platform qt_platform() {
     Platform platform;
     platform.create_dialog = [](const DialogTemplate& dialog_template) -> std::unique_ptr<Dialog> {
@@ -221,8 +302,8 @@ Platform qt_platform() {
         return QApplication::exec();
     };
     platform.post_quit = [](int exit_code) { QCoreApplication::exit(exit_code); };
-    platform.choose_file =
-        [](Dialog& owner, const std::vector<FileFilter>& filters) -> std::optional<std::string> {
+    platform.choose_file = [](Dialog& owner, const std::vector<FileFilter>& filters,
+                              const std::string& start_folder) -> std::optional<std::string> {
         // Qt reads a filter's patterns from the last parentheses of its text and, with
         // HideNameFilterDetails, shows the name alone. "*.*" means every file, which here
         // is "*": many file names have no dot.
@@ -234,17 +315,30 @@ Platform qt_platform() {
         }
         QString selected = entries.isEmpty() ? QString() : entries.front();
         const QString file = QFileDialog::getOpenFileName(
-            widget_of(&owner), QString(), QString(), entries.join(QStringLiteral(";;")), &selected,
-            QFileDialog::HideNameFilterDetails);
+            widget_of(&owner), QString(),
+            QFile::decodeName(QByteArray::fromStdString(start_folder)),
+            entries.join(QStringLiteral(";;")), &selected, QFileDialog::HideNameFilterDetails);
         if (file.isEmpty()) return std::nullopt;
         return QFile::encodeName(file).toStdString();
     };
     platform.message_box = [](Dialog* owner, std::string_view text, std::string_view caption) {
         QMessageBox box(QMessageBox::NoIcon, to_qstring(caption), to_qstring(text), QMessageBox::Ok,
                         widget_of(owner));
+        box.setTextFormat(Qt::PlainText);  // texts from data files must not render as markup
         box.exec();
     };
+    platform.ask_yes_no = [](Dialog& owner, std::string_view text, std::string_view caption) {
+        QMessageBox box(QMessageBox::Question, to_qstring(caption), to_qstring(text),
+                        QMessageBox::Yes | QMessageBox::No, widget_of(&owner));
+        box.setTextFormat(Qt::PlainText);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
     platform.run_inference = run_inference_in_working_directory;
+    platform.start_background = [](std::function<void()> work, std::function<void()> tick,
+                                   std::function<void()> done) -> std::unique_ptr<BackgroundJob> {
+        return std::make_unique<QtBackgroundJob>(std::move(work), std::move(tick), std::move(done));
+    };
     return platform;
 }
 

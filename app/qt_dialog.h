@@ -16,7 +16,8 @@ namespace netrevia::app {
 // and a close box, laid out from the template in dialog units of the template's font. Push
 // buttons raise clicked, edit fields text_changed (typing and texts set by the program
 // alike), the window initialised (when first shown), destroyed (Exit, close box, destroy())
-// and size_changed (state changes such as minimise and restore, and real resizes). Handlers
+// and size_changed (state changes such as minimise and restore, and real resizes),
+// close_requested (close box), escape (Esc) and file_dropped (a local file dropped). Handlers
 // must not throw: an exception reaching this layer ends the program instead of crossing Qt's
 // event loop. Needs a QApplication.
 class QtDialog final : public DialogCore {
@@ -32,6 +33,7 @@ public:
     Rect client_rect() const override;
     Rect control_rect(int id) const override;
     void move_control(int id, const Rect& rect) override;
+    void set_enabled(int id, bool enabled) override;
 
     // The top-level widget and the widget of a control (nullptr for an unknown id), for
     // owners of message boxes and for tests.
@@ -47,7 +49,7 @@ private:
     class Window;
     // The way into the shared dispatch for Qt's callbacks.
     void deliver(int id, EventKind kind) noexcept;
-    void deliver_destroy() noexcept;
+    void deliver_drop(std::string file) noexcept;
 
     std::unique_ptr<Window> window_;
     std::map<int, QWidget*> controls_;  // children of window_
@@ -55,7 +57,8 @@ private:
 };
 
 // The platform of the real program: QtDialog, QApplication's event loop and quit request, the
-// file-open dialog, message boxes, and the inference run in the working directory.
+// file-open dialog, message boxes, the inference run in the working directory on a worker
+// thread.
 Platform qt_platform();
 
 }  // namespace netrevia::app

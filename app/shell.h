@@ -10,7 +10,7 @@
 
 #include "app/dialog.h"
 #include "app/parameter_field.h"
-#include "numeric/notify.h"
+#include "inference/run.h"
 
 namespace netrevia::app {
 
@@ -19,6 +19,12 @@ namespace netrevia::app {
 struct FileFilter {
     std::string name;
     std::string pattern;
+};
+
+// Work started on a worker thread by Platform::start_background; the destructor waits for it.
+class BackgroundJob {
+public:
+    virtual ~BackgroundJob() = default;
 };
 
 // What the shell asks of the platform besides the dialog's own operations. Each member can
@@ -30,39 +36,66 @@ struct Platform {
     std::function<int()> run_message_loop;
     // Asks the message loop to end with the given exit code.
     std::function<void(int exit_code)> post_quit;
-    // Lets the user pick an existing file; the first filter is selected. Empty on cancel.
-    std::function<std::optional<std::string>(Dialog& owner, const std::vector<FileFilter>&)>
+    // Lets the user pick an existing file, starting in start_folder (empty: the platform's
+    // choice); the first filter is selected. Empty on cancel.
+    std::function<std::optional<std::string>(
+        Dialog& owner, const std::vector<FileFilter>&, const std::string& start_folder)>
         choose_file;
-    // A message with a single OK button; returns when the user has dismissed it. owner may be
-    // nullptr when there is no window.
+    // A message with a single OK button, shown as plain text; returns when the user has
+    // dismissed it. owner may be nullptr when there is no window.
     std::function<void(Dialog* owner, std::string_view text, std::string_view caption)> message_box;
+    // A question with Yes and No buttons, shown as plain text; true for Yes.
+    std::function<bool(Dialog& owner, std::string_view text, std::string_view caption)> ask_yes_no;
     // The inference run on the data file, writing GRN.dat and GRN.dot into the working
-    // directory. Throws what inference::run_inference throws.
+    // directory; hooks carries the notice, progress and cancel members of the run's options.
+    // Throws what inference::run_inference throws.
     std::function<void(std::string_view data_path,
                        const double& lambda,
                        const double& threshold,
-                       const numeric::Notify& notify)>
+                       const inference::RunOptions& hooks)>
         run_inference;
+    // Starts work on a worker thread. While it runs, tick is called on this thread a few times
+    // a second; once it has returned, done is called on this thread. Destroying the job waits
+    // for work to return and cancels a tick or done still to come. Left empty, work runs at
+    // once on the calling thread and done follows.
+    std::function<std::unique_ptr<BackgroundJob>(
+        std::function<void()> work, std::function<void()> tick, std::function<void()> done)>
+        start_background;
 };
 
 // The inference run proper: inference::run_inference with the working directory as the
-// output folder.
+// output folder and the hooks' notice, progress and cancel members.
 void run_inference_in_working_directory(std::string_view data_path,
                                         const double& lambda,
                                         const double& threshold,
-                                        const numeric::Notify& notify);
+                                        const inference::RunOptions& hooks);
 
 // Length of the data-file path field; shorter paths are blank-padded to it.
 inline constexpr std::size_t kPathFieldLength = 260;
 
+// The upper status line while a run is under way; the run's progress follows it.
+inline constexpr std::string_view kPleaseWait =
+    "Inferring the gene regulatory network, please wait! ";
+// The upper status line after a cancelled run.
+inline constexpr std::string_view kCancelled = "The run was cancelled; no file was changed. ";
+
 // The application shell: the state of the main window (data-file path, the parameters) and
-// the handlers of its commands.
+// the handlers of its commands. The inference runs on a worker thread (Platform::
+// start_background); meanwhile Open, About and the fields are disabled, Infer reads "&Cancel",
+// and Infer, Esc, Exit and the close box can stop the run.
 class Shell {
 public:
     explicit Shell(Platform platform);
+    // Stops a run still under way and waits for its worker.
+    ~Shell();
+    Shell(const Shell&) = delete;
+    Shell& operator=(const Shell&) = delete;
 
     // Start-up on a freshly created dialog: initial field texts, then the handlers.
     void attach(Dialog& dialog);
+    // Makes file the data file, as if chosen with Open (the command line, a dropped file).
+    void choose_data_file(Dialog& dialog, std::string file);
+    bool running() const noexcept { return run_ != nullptr; }
 
     // The chosen data file blank-padded to at least kPathFieldLength characters; all blanks
     // until Open succeeds. A longer path is kept whole.
@@ -73,18 +106,34 @@ private:
     void open_command(Dialog& dialog, int id, EventKind kind);
     void about_command(Dialog& dialog, int id, EventKind kind);
     void infer_command(Dialog& dialog, int id, EventKind kind);
+    void exit_command(Dialog& dialog, int id, EventKind kind);
+    void escape_key(Dialog& dialog, int id, EventKind kind);
+    void file_dropped(Dialog& dialog, int id, EventKind kind);
     void quit_on_destroy(Dialog& dialog, int id, EventKind kind);
     void layout(Dialog& dialog, int id, EventKind kind);
     void fail_run(Dialog& dialog, std::string_view message);
 
+    struct ActiveRun;
+    void start_run(Dialog& dialog, double lambda, double threshold);
+    void show_progress(Dialog& dialog);
+    void finish_run(Dialog& dialog);
+    void cancel_run(Dialog& dialog);
+    void set_running(Dialog& dialog, bool running);
+
     Platform platform_;
     ParameterFields parameters_;
     std::string data_path_;
+    std::shared_ptr<ActiveRun> run_;      // while a run is under way; shared with its worker
+    std::unique_ptr<BackgroundJob> job_;  // the latest run's worker, kept until the next run
+    bool exit_after_run_ = false;         // Exit was confirmed during a run
+    bool showing_notice_ = false;         // a notice of the run is on screen
+    std::string shown_progress_;
 };
 
-// The program: creates the main window, runs the message loop until the window is destroyed
-// and returns the exit code (0, or 1 after a fatal error inside a run). When the window
-// cannot be created or shown it says so in a message box and returns 0.
-int run_application(const Platform& platform);
+// The program: creates the main window, chooses initial_file as Open would when it is not
+// empty, runs the message loop until the window is destroyed and returns the exit code (0,
+// or 1 after memory ran out inside a run). When the window cannot be created or shown it
+// says so in a message box and returns 0.
+int run_application(const Platform& platform, const std::string& initial_file = {});
 
 }  // namespace netrevia::app

@@ -58,6 +58,8 @@ public:
         return r;
     }
     void move_control(int id, const Rect& rect) override { rects_[id] = rect; }
+    void set_enabled(int id, bool enabled) override { enabled_[id] = enabled; }
+    bool enabled(int id) const { return !enabled_.contains(id) || enabled_.at(id); }
     // A control's rectangle in client coordinates.
     Rect client_rect_of(int id) const { return rects_.at(id); }
 
@@ -77,6 +79,7 @@ protected:
 private:
     std::map<int, std::string> texts_;
     std::map<int, Rect> rects_;
+    std::map<int, bool> enabled_;
 };
 
 }  // namespace netrevia::app

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "app/dialog_template.h"
@@ -40,7 +46,11 @@ protected:
     std::optional<std::string> chosen_file;
     std::vector<FileFilter> offered_filters;
     std::vector<RunCall> runs;
-    std::function<void(const numeric::Notify&)> run_behaviour = [](const numeric::Notify&) {};
+    std::function<void(const inference::RunOptions&)> run_behaviour =
+        [](const inference::RunOptions&) {};
+    std::string offered_start_folder;
+    std::vector<std::string> questions;
+    bool answer_yes = false;
     FakeDialog* created = nullptr;  // the dialog run_application made
     std::function<int()> message_loop = [] { return 0; };
     bool creation_fails = false;
@@ -69,17 +79,23 @@ protected:
         };
         p.run_message_loop = [this] { return message_loop(); };
         p.post_quit = [this](int code) { quit_codes.push_back(code); };
-        p.choose_file = [this](Dialog&, const std::vector<FileFilter>& filters) {
+        p.choose_file = [this](Dialog&, const std::vector<FileFilter>& filters,
+                               const std::string& start_folder) {
             offered_filters = filters;
+            offered_start_folder = start_folder;
             return chosen_file;
+        };
+        p.ask_yes_no = [this](Dialog&, std::string_view text, std::string_view) {
+            questions.emplace_back(text);
+            return answer_yes;
         };
         p.message_box = [this](Dialog*, std::string_view text, std::string_view caption) {
             messages.push_back(std::string(caption) + ": " + std::string(text));
         };
         p.run_inference = [this](std::string_view path, const double& lambda,
-                                 const double& threshold, const numeric::Notify& notify) {
+                                 const double& threshold, const inference::RunOptions& hooks) {
             runs.push_back({std::string(path), lambda, threshold});
-            run_behaviour(notify);
+            run_behaviour(hooks);
         };
         return p;
     }
@@ -151,11 +167,9 @@ TEST_F(ShellTest, StartUpFailureIsReportedAndEndsWithCodeZero) {
     EXPECT_FALSE(loop_ran);
 }
 
-TEST_F(ShellTest, FatalErrorInsideARunEndsTheProgramWithCodeOne) {
+TEST_F(ShellTest, ExhaustedMemoryInsideARunEndsTheProgramWithCodeOne) {
     const std::string data_file = make_data_file();
-    run_behaviour = [&](const numeric::Notify&) {
-        throw output::IoError("end-of-file during read", 7, data_file);
-    };
+    run_behaviour = [&](const inference::RunOptions&) { throw std::bad_alloc(); };
     message_loop = [&] {
         chosen_file = data_file;
         created->click(kOpenButton);
@@ -163,8 +177,7 @@ TEST_F(ShellTest, FatalErrorInsideARunEndsTheProgramWithCodeOne) {
         return quit_codes.empty() ? -1 : quit_codes.front();
     };
     EXPECT_EQ(run_application(platform()), 1);
-    EXPECT_EQ(messages, std::vector<std::string>{"Error: end-of-file during read, unit 7, file " +
-                                                 data_file});
+    EXPECT_EQ(messages, std::vector<std::string>{"Error: insufficient virtual memory"});
 }
 
 TEST_F(AttachedShellTest, InferBeforeOpenAsksForTheDataFile) {
@@ -272,7 +285,9 @@ TEST_F(AttachedShellTest, CommaOnlyThresholdRunsWithZero) {
 }
 
 TEST_F(AttachedShellTest, NonConvergenceNoticeIsShownAndTheRunGoesOn) {
-    run_behaviour = [](const numeric::Notify& notify) { notify("no convergence in svdcmp"); };
+    run_behaviour = [](const inference::RunOptions& hooks) {
+        hooks.notify("no convergence in svdcmp");
+    };
     open(make_data_file());
     dialog.click(kInferButton);
     EXPECT_EQ(messages, std::vector<std::string>{"Netrevia: no convergence in svdcmp"});
@@ -281,7 +296,7 @@ TEST_F(AttachedShellTest, NonConvergenceNoticeIsShownAndTheRunGoesOn) {
 }
 
 TEST_F(AttachedShellTest, RejectedDataFileIsExplainedAndTheWindowStaysOpen) {
-    run_behaviour = [](const numeric::Notify&) {
+    run_behaviour = [](const inference::RunOptions&) {
         throw inference::DataFileRejected("data.dat: more than four datasets");
     };
     open(make_data_file());
@@ -293,18 +308,39 @@ TEST_F(AttachedShellTest, RejectedDataFileIsExplainedAndTheWindowStaysOpen) {
     EXPECT_FALSE(dialog.torn_down);
 }
 
-TEST_F(AttachedShellTest, FatalFailuresShowTheirMessageThenQuitWithOne) {
-    open(make_data_file());
-    run_behaviour = [](const numeric::Notify&) { throw std::bad_alloc(); };
-    dialog.click(kInferButton);
-    run_behaviour = [](const numeric::Notify&) {
-        throw output::IoError("cannot open for writing", 3, "GRN.dat");
+// A bad data file or an unwritable folder is reported in a plain message and in the upper
+// status line; the window stays idle with the file and parameters, and the next run works.
+TEST_F(AttachedShellTest, ReadAndWriteErrorsLeaveTheWindowIdleForTheNextRun) {
+    const std::string data_file = make_data_file();
+    open(data_file);
+    dialog.type(kLambdaField, "0.25");
+    const std::vector<std::function<void()>> failures{
+        [&] { throw output::IoError("end-of-file during read", 7, data_file); },
+        [] { throw output::IoError("cannot open for writing", 3, "GRN.dat"); },
+        [] { throw fs::filesystem_error("rename", std::make_error_code(std::errc::io_error)); },
     };
+    for (const auto& failure : failures) {
+        run_behaviour = [&](const inference::RunOptions&) { failure(); };
+        dialog.click(kInferButton);
+        EXPECT_EQ(dialog.visible(kUpperStatusLine), messages.back().substr(7));
+        EXPECT_EQ(dialog.visible(kInferButton), "&Infer");
+        EXPECT_TRUE(dialog.enabled(kOpenButton));
+    }
+    EXPECT_EQ(messages[0], "Error: end-of-file during read, unit 7, file " + data_file);
+    EXPECT_EQ(messages[1], "Error: cannot open for writing, unit 3, file GRN.dat");
+    EXPECT_NE(messages[2].find("rename"), std::string::npos) << messages[2];
+    EXPECT_EQ(dialog.visible(kMiddleStatusLine), "0.250000000000000");
+    EXPECT_TRUE(quit_codes.empty());
+    EXPECT_FALSE(dialog.torn_down);
+
+    run_behaviour = [](const inference::RunOptions&) {};
     dialog.click(kInferButton);
-    EXPECT_EQ(messages,
-              (std::vector<std::string>{"Error: insufficient virtual memory",
-                                        "Error: cannot open for writing, unit 3, file GRN.dat"}));
-    EXPECT_EQ(quit_codes, (std::vector<int>{1, 1}));
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[3].path, padded(data_file));
+    EXPECT_EQ(runs[3].lambda, 0.25);
+    expect_lines("The computation is finished! ",
+                 "Please check the output files in working directory!", "");
+    EXPECT_EQ(messages.size(), 3u);
 }
 
 TEST_F(AttachedShellTest, AboutShowsThreeLinesAndChangesNothingElse) {
@@ -340,6 +376,225 @@ TEST_F(AttachedShellTest, LayoutKeepsButtonsRightAndLowerLineAtTheBottom) {
               (Rect{lower_before.x + 3 - 1, 205 - 13 - lower_before.height, lower_before.width,
                     lower_before.height}));
     EXPECT_EQ(dialog.client_rect_of(kInferButton), infer_before);
+}
+
+// The shell with a worker thread the test steps: the run starts on its own thread, ticks come
+// when the test calls tick(), and done when it calls finish(). The run itself waits at the
+// gate until the test opens it.
+class BackgroundShellTest : public ShellTest {
+protected:
+    struct Job final : BackgroundJob {
+        std::thread worker;
+        ~Job() override {
+            if (worker.joinable()) worker.join();
+        }
+    };
+    std::function<void()> tick;
+    std::function<void()> done;
+    Job* job = nullptr;
+
+    std::mutex gate_mutex;
+    std::condition_variable gate_changed;
+    bool gate_open = false;
+    bool reached_gate = false;
+
+    FakeDialog dialog;
+    Shell shell{background_platform()};
+
+    Platform background_platform() {
+        Platform p = platform();
+        p.start_background = [this](std::function<void()> work, std::function<void()> t,
+                                    std::function<void()> d) -> std::unique_ptr<BackgroundJob> {
+            auto started = std::make_unique<Job>();
+            started->worker = std::thread(std::move(work));
+            job = started.get();
+            tick = std::move(t);
+            done = std::move(d);
+            return started;
+        };
+        return p;
+    }
+    void SetUp() override {
+        ShellTest::SetUp();
+        shell.attach(dialog);
+        chosen_file = make_data_file();
+        dialog.click(kOpenButton);
+    }
+    // Run behaviour: wait at the gate (or for the cancel flag), as a long run would.
+    void wait_at_gate(const inference::RunOptions& hooks) {
+        std::unique_lock<std::mutex> lock(gate_mutex);
+        reached_gate = true;
+        gate_changed.notify_all();
+        while (!gate_open && !hooks.cancel->load()) {
+            gate_changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
+        if (hooks.cancel->load()) throw inference::RunCancelled();
+    }
+    void wait_until_at_gate() {
+        std::unique_lock<std::mutex> lock(gate_mutex);
+        gate_changed.wait(lock, [&] { return reached_gate; });
+    }
+    void open_gate() {
+        const std::lock_guard<std::mutex> lock(gate_mutex);
+        gate_open = true;
+        gate_changed.notify_all();
+    }
+    // The worker has returned; done runs on the test's thread as on the window's.
+    void finish() {
+        job->worker.join();
+        done();
+    }
+    void expect_lines(std::string_view upper, std::string_view middle, std::string_view lower) {
+        EXPECT_EQ(dialog.visible(kUpperStatusLine), upper);
+        EXPECT_EQ(dialog.visible(kMiddleStatusLine), middle);
+        EXPECT_EQ(dialog.visible(kLowerStatusLine), lower);
+    }
+    void expect_idle_controls(bool idle) {
+        for (const int id : {kOpenButton, kAboutButton, kLambdaField, kThresholdField}) {
+            EXPECT_EQ(dialog.enabled(id), idle) << id;
+        }
+        EXPECT_TRUE(dialog.enabled(kExitButton));
+        EXPECT_TRUE(dialog.enabled(kInferButton));
+        EXPECT_EQ(dialog.visible(kInferButton), idle ? "&Infer" : "&Cancel");
+    }
+};
+
+TEST_F(BackgroundShellTest, RunDisablesTheControlsAndShowsItsProgressOnTicks) {
+    std::atomic<int> step{0};
+    run_behaviour = [&](const inference::RunOptions& hooks) {
+        hooks.dataset_observer(2);
+        step = 1;
+        wait_at_gate(hooks);
+        hooks.observer(7, 0.125);
+    };
+    dialog.click(kInferButton);
+    expect_idle_controls(false);
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), kPleaseWait);
+    wait_until_at_gate();
+    tick();
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), std::string(kPleaseWait) + "solving dataset 2");
+
+    // Commands that arrive anyway (a queued click) change nothing during the run.
+    dialog.click(kAboutButton);
+    dialog.click(kOpenButton);
+    dialog.drop_file(make_data_file("other.dat"));
+    EXPECT_EQ(runs.size(), 1u);
+    EXPECT_EQ(shell.data_path(), padded((temp_dir / "data.dat").string()));
+
+    open_gate();
+    job->worker.join();
+    tick();
+    EXPECT_EQ(dialog.visible(kUpperStatusLine),
+              std::string(kPleaseWait) + "iteration 7, objective 0.125");
+    done();
+    expect_idle_controls(true);
+    expect_lines("The computation is finished! ",
+                 "Please check the output files in working directory!", "");
+    EXPECT_FALSE(shell.running());
+}
+
+// Infer (as Cancel) and Esc both stop the run; the window says so and is idle again.
+TEST_F(BackgroundShellTest, CancelByButtonOrEscapeStopsTheRunAndLeavesTheWindowIdle) {
+    run_behaviour = [&](const inference::RunOptions& hooks) { wait_at_gate(hooks); };
+    for (const bool by_escape : {false, true}) {
+        reached_gate = false;
+        dialog.click(kInferButton);
+        wait_until_at_gate();
+        if (by_escape) {
+            dialog.dispatch(kWindowId, EventKind::escape);
+        } else {
+            dialog.click(kInferButton);
+        }
+        EXPECT_EQ(dialog.visible(kUpperStatusLine), "Cancelling the run, please wait! ");
+        finish();
+        EXPECT_EQ(dialog.visible(kUpperStatusLine), kCancelled);
+        expect_idle_controls(true);
+        EXPECT_TRUE(messages.empty());
+        EXPECT_TRUE(quit_codes.empty());
+    }
+    EXPECT_EQ(runs.size(), 2u);
+    dialog.dispatch(kWindowId, EventKind::escape);  // idle: nothing to stop
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), kCancelled);
+}
+
+// The non-convergence notice waits for acknowledgement: the worker stays blocked until a tick
+// has shown the box, then goes on.
+TEST_F(BackgroundShellTest, NoticeFromTheWorkerIsShownByATickAndHoldsTheRun) {
+    std::atomic<bool> went_on{false};
+    run_behaviour = [&](const inference::RunOptions& hooks) {
+        hooks.notify("no convergence in svdcmp");
+        went_on = true;
+    };
+    dialog.click(kInferButton);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(went_on);
+    tick();
+    EXPECT_EQ(messages, std::vector<std::string>{"Netrevia: no convergence in svdcmp"});
+    finish();
+    EXPECT_TRUE(went_on);
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
+}
+
+// Exit and the close box during a run ask first; No keeps the run, Yes stops it and the
+// window closes once the worker has returned.
+TEST_F(BackgroundShellTest, ExitDuringARunAsksThenStopsTheRunBeforeClosing) {
+    run_behaviour = [&](const inference::RunOptions& hooks) { wait_at_gate(hooks); };
+    dialog.click(kInferButton);
+    wait_until_at_gate();
+    dialog.click(kExitButton);
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(shell.running());
+    EXPECT_FALSE(dialog.torn_down);
+
+    answer_yes = true;
+    dialog.dispatch(kWindowId, EventKind::close_requested);
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_FALSE(dialog.torn_down);  // not before the worker has stopped
+    finish();
+    EXPECT_TRUE(dialog.torn_down);
+    EXPECT_EQ(quit_codes, std::vector<int>{0});
+}
+
+TEST_F(BackgroundShellTest, ClosingTheShellDuringARunStopsAndJoinsTheWorker) {
+    std::atomic<bool> stopped{false};
+    auto early = std::make_unique<Shell>(background_platform());
+    FakeDialog other;
+    early->attach(other);
+    early->choose_data_file(other, make_data_file("early.dat"));
+    run_behaviour = [&](const inference::RunOptions& hooks) {
+        hooks.notify("waiting for a box nobody will show");
+        stopped = hooks.cancel->load();
+    };
+    other.click(kInferButton);
+    early.reset();  // must neither hang on the notice nor leave the thread running
+    EXPECT_TRUE(stopped);
+}
+
+// A dropped file and a file on the command line are chosen as Open would choose them; the
+// next file dialog starts in the chosen file's folder.
+TEST_F(ShellTest, DroppedFileAndCommandLineFileAreChosenAsByOpen) {
+    const std::string dropped = make_data_file("dropped.dat");
+    FakeDialog dialog;
+    Shell shell(platform());
+    shell.attach(dialog);
+    dialog.drop_file(dropped);
+    EXPECT_EQ(shell.data_path(), padded(dropped));
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), "Status: Multiple Microarray Datasets are ready ");
+    dialog.click(kOpenButton);
+    EXPECT_EQ(offered_start_folder, temp_dir.string());
+
+    fs::current_path(saved_working_directory);
+    const std::string argument = make_data_file("argument.dat");
+    message_loop = [&] {
+        EXPECT_EQ(created->visible(kLowerStatusLine), padded(argument));
+        created->click(kInferButton);
+        created->click(kExitButton);
+        return 0;
+    };
+    EXPECT_EQ(run_application(platform(), argument), 0);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].path, padded(argument));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), temp_dir));
 }
 
 }  // namespace
