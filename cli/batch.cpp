@@ -231,7 +231,8 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
 int batch_main(const std::vector<std::string>& args,
                std::ostream& out,
                std::ostream& err,
-               bool progress_to_terminal) {
+               bool progress_to_terminal,
+               const StopRequest* stop) {
     const ParsedArgs parsed = parse_args(args);
     switch (parsed.outcome) {
         case ParseOutcome::kHelp:
@@ -267,6 +268,8 @@ int batch_main(const std::vector<std::string>& args,
     run_options.threads = o.threads;
     run_options.engine = o.engine;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
+    if (stop != nullptr) run_options.cancel = &stop->cancel;
+    const auto stop_code = [stop] { return 128 + stop->signal.load(); };
     if (progress_to_terminal && !o.quiet) {
         run_options.observer = [&err](int iteration, double objective) {
             err << "\riteration " << std::setw(3) << iteration << "  objective "
@@ -281,7 +284,14 @@ int batch_main(const std::vector<std::string>& args,
         summary = inference::run_inference(input.data_file, o.lambda, o.threshold, run_options);
     } catch (const table::TableError& e) {
         err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
         return 1;
+    } catch (const inference::RunCancelled&) {
+        if (run_options.observer) err << "\n";
+        err << "netrevia-batch: stopped by signal " << stop->signal.load()
+            << "; no result file was changed\n";
+        remove_created_folders();
+        return stop_code();
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";
@@ -303,6 +313,14 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
+    if (stop != nullptr && stop->cancel.load()) {
+        // The signal came after the commit: the files are complete and stay; nothing more is
+        // done (no summary, no drawing).
+        err << "netrevia-batch: stopped by signal " << stop->signal.load() << " after "
+            << summary.matrix_file.string() << " and " << summary.graphviz_file.string()
+            << " were written\n";
+        return stop_code();
+    }
 
     const inference::InferredNetwork& net = summary.network;
     out << "genes:        " << net.n << "\n";

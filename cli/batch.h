@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/stop_signal.h"
 #include "selection/select_network.h"
 #include "table/expression_table.h"
 
@@ -46,10 +47,13 @@ std::string make_output_folder(const std::filesystem::path& dir,
 std::optional<double> parse_number(const std::string& text);
 
 // The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err), 2 a bad
-// command line (usage on err). progress_to_terminal: print the selection's progress on err.
+// command line (usage on err), 128 + the signal number when stop was requested (the run then
+// changed no file unless the request came after the results were committed).
+// progress_to_terminal: print the selection's progress on err.
 int batch_main(const std::vector<std::string>& args,
                std::ostream& out,
                std::ostream& err,
-               bool progress_to_terminal);
+               bool progress_to_terminal,
+               const StopRequest* stop = nullptr);
 
 }  // namespace netrevia::cli

@@ -1,8 +1,12 @@
 #include "cli/batch.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +14,9 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -362,6 +368,62 @@ TEST_F(BatchRun, FastEngineAgreesWithTheExactGoldenResults) {
         EXPECT_GT(largest, 0.0) << name;
         EXPECT_LE(difference, 1e-5 * largest) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A stop request seen before the commit: exit 128 + signal, the earlier results untouched and
+// no temporary file left.
+TEST_F(BatchRun, StopRequestBeforeTheCommitChangesNoFile) {
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), example_}), 0) << err_.str();
+    const std::string matrix = read(dir_ / "GRN.dat");
+    netrevia::cli::StopRequest stop;
+    stop.signal = 15;
+    stop.cancel = true;
+    out_.str("");
+    err_.str("");
+    const std::string other = std::string(CLI_TEST_DIR) + "/data/two_courses.dat";
+    EXPECT_EQ(
+        batch_main({"--quiet", "--output-dir", dir_.string(), other}, out_, err_, false, &stop),
+        143);
+    EXPECT_EQ(err_.str(), "netrevia-batch: stopped by signal 15; no result file was changed\n");
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(read(dir_ / "GRN.dat"), matrix);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+// The real tool on a run of a few seconds: SIGINT and SIGTERM stop it with 130 and 143, and
+// the output folder stays exactly as it was (no results, no temporary files).
+TEST(BatchSignals, InterruptAndTerminateStopTheRunWithoutWritingFiles) {
+    const fs::path dir = fs::temp_directory_path() / "netrevia-batch-signals";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "out");
+    const std::string data = (dir / "hundred_genes.dat").string();
+    const std::string simulate = std::string(SIMULATE_PATH) +
+                                 " --genes 100 --courses 4 --points 12 --seed 3 --input"
+                                 " --out-data " +
+                                 data + " --out-truth " + (dir / "truth.tsv").string();
+    ASSERT_EQ(std::system(simulate.c_str()), 0);
+    for (const auto& [signal_number, code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const std::string out_dir = (dir / "out").string();
+            execl(BATCH_PATH, BATCH_PATH, "--quiet", "--output-dir", out_dir.c_str(), data.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        kill(child, signal_number);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), code);
+        EXPECT_TRUE(fs::is_empty(dir / "out"));
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace
