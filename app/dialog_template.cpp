@@ -17,7 +17,7 @@ constexpr std::array<ControlTemplate, 11> kMainWindowControls{{
     {kLambdaField,      edit_field,  kBorder | kTabStop | kAutoHScroll, "",   { 76,  12,  54, 13}},
     {kThresholdLabel,   static_text, kNoStyle,                  "Threshold:", {  5,  33,  62, 16}},
     {kThresholdField,   edit_field,  kBorder | kTabStop | kAutoHScroll, "",   { 75,  31,  54, 13}},
-    {kUpperStatusLine,  static_text, kLeftAligned,              "",           {  8,  65, 185,  8}},
+    {kUpperStatusLine,  static_text, kLeftAligned | kWrapBelow, "",           {  8,  65, 185,  8}},
     {kMiddleStatusLine, static_text, kLeftAligned,              "",           {  7,  82, 186,  8}},
     {kLowerStatusLine,  static_text, kLeftAligned,              "",           {  5, 100, 192,  8}},
 }};

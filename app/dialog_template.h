@@ -29,6 +29,8 @@ enum ControlStyle : unsigned {
     kBorder = 1u << 2,         // framed edit field
     kAutoHScroll = 1u << 3,    // an edit field scrolls its text sideways while typing
     kLeftAligned = 1u << 4,    // static text starts at the left edge
+    kWrapBelow = 1u << 5,      // static text too long for its line goes on in a second line
+                               // below its rectangle (the template leaves that room free)
 };
 
 // A rectangle in dialog units: horizontal units are a quarter of the dialog font's average

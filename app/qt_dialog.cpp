@@ -142,7 +142,12 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
             widget->setFocusPolicy((control.style & kTabStop) != 0 ? Qt::StrongFocus
                                                                    : Qt::ClickFocus);
         }
-        const Rect r = to_pixels(control.rect, avg_char_width, char_height);
+        Rect r = to_pixels(control.rect, avg_char_width, char_height);
+        if (auto* label = qobject_cast<QLabel*>(widget); label && (control.style & kWrapBelow)) {
+            // A progress text or an error message naming a file is longer than the line.
+            label->setWordWrap(true);
+            r.height *= 2;
+        }
         widget->setGeometry(r.x, r.y, r.width, r.height);
         controls_[id] = widget;
     }

@@ -281,6 +281,11 @@ TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
         EXPECT_TRUE(line.startsWith("Inferring the gene regulatory network, please wait! "))
             << line.toStdString();
     }
+    // The progress is not clipped away: the upper line wraps into the room left below it,
+    // above the middle line.
+    auto* upper = qobject_cast<QLabel*>(dialog.control(kUpperStatusLine));
+    EXPECT_LE(upper->heightForWidth(upper->width()), upper->height());
+    EXPECT_LE(upper->geometry().bottom(), dialog.control(kMiddleStatusLine)->geometry().top());
     QTest::keyClick(dialog.window(), Qt::Key_Escape);
     ASSERT_TRUE(wait_until_idle());
     EXPECT_EQ(text(kUpperStatusLine), QString::fromUtf8(kCancelled.data(), kCancelled.size()));
@@ -293,6 +298,10 @@ TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
 
 // Message boxes show their text as it is: markup from a data file is not rendered.
 TEST(MessageBoxTest, TextIsPlainNotMarkup) {
+    // An earlier test's window posted its quit request with no loop running; Qt then ends
+    // every nested loop at once until the application's loop has run.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
     Qt::TextFormat format = Qt::RichText;
     QString shown;
     QTimer::singleShot(0, [&] {
