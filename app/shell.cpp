@@ -198,7 +198,8 @@ void Shell::start_run(Dialog& dialog, double lambda, double threshold) {
     inference::RunOptions hooks;
     hooks.cancel = &run->cancel;
     hooks.dataset_observer = [run](int k) {
-        run->set_progress("solving dataset " + std::to_string(k));
+        run->set_progress(k > 0 ? "solving dataset " + std::to_string(k)
+                                : std::string("selecting the network"));
     };
     hooks.observer = [run](int iteration, double objective) {
         char text[64];

@@ -116,6 +116,7 @@ InferredNetwork infer_network(std::string_view data_path,
     }
     in.close();
     stop_if_cancelled(options);
+    if (options.dataset_observer) options.dataset_observer(0);
 
     selection::SelectionInput input;
     input.n = n;

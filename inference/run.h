@@ -21,7 +21,8 @@ struct RunOptions {
     selection::Observer observer;            // progress of the selection loop
     int threads = 0;  // worker threads of the selection; 0: one per hardware thread
     selection::Engine engine = selection::Engine::kExact;  // how the projection fits run
-    // Progress of the set-up: called with k before dataset block k (from 1) is read and solved.
+    // Progress of the set-up: called with k before dataset block k (from 1) is read and
+    // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
     // Set by another thread (or a signal handler) to stop the run at its next safe point:
     // between datasets, between fits, between iterations, and last just before the result

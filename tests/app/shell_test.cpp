@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -473,6 +474,11 @@ TEST_F(BackgroundShellTest, RunDisablesTheControlsAndShowsItsProgressOnTicks) {
     wait_until_at_gate();
     tick();
     EXPECT_EQ(dialog.visible(kUpperStatusLine), std::string(kPleaseWait) + "solving dataset 2");
+    tick();  // unchanged progress is not set again
+    EXPECT_EQ(std::count(dialog.applied.begin(), dialog.applied.end(),
+                         std::pair<int, std::string>{
+                             kUpperStatusLine, std::string(kPleaseWait) + "solving dataset 2"}),
+              1);
 
     // Commands that arrive anyway (a queued click) change nothing during the run.
     dialog.click(kAboutButton);
