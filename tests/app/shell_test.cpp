@@ -52,7 +52,8 @@ protected:
     std::string offered_start_folder;
     std::vector<std::string> questions;
     bool answer_yes = false;
-    FakeDialog* created = nullptr;  // the dialog run_application made
+    std::function<void()> while_message_shown;  // events the box's own loop would deliver
+    FakeDialog* created = nullptr;              // the dialog run_application made
     std::function<int()> message_loop = [] { return 0; };
     bool creation_fails = false;
     fs::path saved_working_directory = fs::current_path();
@@ -92,6 +93,7 @@ protected:
         };
         p.message_box = [this](Dialog*, std::string_view text, std::string_view caption) {
             messages.push_back(std::string(caption) + ": " + std::string(text));
+            if (while_message_shown) while_message_shown();
         };
         p.run_inference = [this](std::string_view path, const double& lambda,
                                  const double& threshold, const inference::RunOptions& hooks) {
@@ -511,6 +513,7 @@ TEST_F(BackgroundShellTest, CancelByButtonOrEscapeStopsTheRunAndLeavesTheWindowI
         } else {
             dialog.click(kInferButton);
         }
+        tick();  // progress no longer replaces the cancelling text
         EXPECT_EQ(dialog.visible(kUpperStatusLine), "Cancelling the run, please wait! ");
         finish();
         EXPECT_EQ(dialog.visible(kUpperStatusLine), kCancelled);
@@ -524,20 +527,34 @@ TEST_F(BackgroundShellTest, CancelByButtonOrEscapeStopsTheRunAndLeavesTheWindowI
 }
 
 // The non-convergence notice waits for acknowledgement: the worker stays blocked until a tick
-// has shown the box, then goes on.
+// has shown the box, then goes on. Ticks that arrive while the box is open do not show it
+// again; the next notice gets its own box.
 TEST_F(BackgroundShellTest, NoticeFromTheWorkerIsShownByATickAndHoldsTheRun) {
-    std::atomic<bool> went_on{false};
+    std::atomic<int> went_on{0};
     run_behaviour = [&](const inference::RunOptions& hooks) {
+        hooks.dataset_observer(0);
         hooks.notify("no convergence in svdcmp");
-        went_on = true;
+        went_on = 1;
+        hooks.notify("second notice");
+        went_on = 2;
+    };
+    int nested_ticks = 0;
+    while_message_shown = [&] {
+        if (++nested_ticks == 1) tick();
     };
     dialog.click(kInferButton);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(went_on);
+    EXPECT_EQ(went_on, 0);
     tick();
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), std::string(kPleaseWait) + "selecting the network");
     EXPECT_EQ(messages, std::vector<std::string>{"Netrevia: no convergence in svdcmp"});
+    for (int wait = 0; wait < 1000 && messages.size() < 2; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        tick();
+    }
+    EXPECT_EQ(messages.size(), 2u);
     finish();
-    EXPECT_TRUE(went_on);
+    EXPECT_EQ(went_on, 2);
     EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
 }
 
