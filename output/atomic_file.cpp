@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <fstream>
 #include <random>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "output/io_error.h"
 
@@ -181,28 +183,119 @@ void AtomicFile::commit() {
     committed_ = true;
 }
 
-void commit_together(AtomicFile& first, AtomicFile& second) {
-    const fs::path backup = keep_old_file(first);
+void check_replaceable(const fs::path& path, int unit) {
     std::error_code ec;
-    try {
-        first.commit();
-    } catch (...) {
-        if (!backup.empty()) fs::remove(backup, ec);
-        throw;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) return;
+    constexpr auto kWriteBits =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    const bool no_write_bit = (status.permissions() & kWriteBits) == fs::perms::none;
+    if (no_write_bit || access(path.c_str(), W_OK) != 0) {
+        throw IoError("write error: " + reason(EACCES), unit, path);
     }
-    try {
-        second.commit();
-    } catch (...) {
-        // Undo the first rename: the old file comes back over the new one, or the new one goes
-        // when there was none before.
-        if (!backup.empty()) {
-            fs::rename(backup, first.final_path(), ec);
-        } else {
-            fs::remove(first.final_path(), ec);
+}
+
+void commit_all(std::span<AtomicFile* const> files,
+                const fs::path& journal_path,
+                const std::function<void(std::size_t)>& after_rename) {
+    std::error_code ec;
+    for (AtomicFile* file : files) {
+        check_replaceable(file->final_path(), file->unit());
+        // The new file takes the old one's permission bits, as an edit in place would keep them.
+        const fs::file_status old = fs::symlink_status(file->final_path(), ec);
+        if (!ec && fs::is_regular_file(old)) {
+            fs::permissions(file->temp_path(), old.permissions(), ec);
+            if (ec) {
+                throw IoError("cannot set the permissions: " + ec.message(), file->unit(),
+                              file->final_path());
+            }
         }
+    }
+
+    std::vector<fs::path> backups;
+    auto remove_backups = [&backups] {
+        std::error_code ignored;
+        for (const fs::path& backup : backups) {
+            if (!backup.empty()) fs::remove(backup, ignored);
+        }
+    };
+    try {
+        for (AtomicFile* file : files) backups.push_back(keep_old_file(*file));
+        AtomicFile journal(journal_path, files.empty() ? 0 : files.front()->unit());
+        for (AtomicFile* file : files) {
+            journal.stream() << file->unit() << '\t' << file->temp_path().filename().string()
+                             << '\t' << file->final_path().filename().string() << '\n';
+        }
+        journal.finish();
+        journal.commit();
+    } catch (...) {
+        remove_backups();
         throw;
     }
-    if (!backup.empty()) fs::remove(backup, ec);
+
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        try {
+            files[i]->commit();
+        } catch (...) {
+            // Undo the renames before this one, last first: the old file comes back over the
+            // new one, or the new one goes when there was none before.
+            for (std::size_t u = i; u-- > 0;) {
+                if (!backups[u].empty()) {
+                    fs::rename(backups[u], files[u]->final_path(), ec);
+                    backups[u].clear();
+                } else {
+                    fs::remove(files[u]->final_path(), ec);
+                }
+            }
+            fs::remove(journal_path, ec);
+            remove_backups();
+            throw;
+        }
+        if (after_rename) after_rename(i);
+    }
+    fs::remove(journal_path, ec);
+    remove_backups();
+}
+
+void commit_together(AtomicFile& first, AtomicFile& second) {
+    const std::array<AtomicFile*, 2> files{&first, &second};
+    const fs::path& final_path = first.final_path();
+    std::string journal_name(1, '.');
+    journal_name.append(final_path.stem().string()).append(".commit");
+    commit_all(files, final_path.parent_path() / journal_name);
+}
+
+void finish_interrupted_commit(const fs::path& journal_path) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(journal_path, ec))) return;
+    const fs::path folder = journal_path.parent_path();
+    // ".<stem>.commit" names result files "<stem>.*" only.
+    const std::string stem = journal_path.stem().string().substr(1);
+    std::ifstream journal(journal_path, std::ios::binary);
+    std::string line;
+    while (std::getline(journal, line)) {
+        const std::size_t tab1 = line.find('\t');
+        const std::size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string::npos) continue;
+        int unit = 0;
+        std::from_chars(line.data(), line.data() + tab1, unit);
+        const std::string temp = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        const std::string final_name = line.substr(tab2 + 1);
+        // Only ".<name>.tmp-<hex>" renamed to "<name>" in this folder.
+        const std::string prefix = "." + final_name + ".tmp-";
+        if (!final_name.starts_with(stem + ".") || final_name.find('/') != std::string::npos ||
+            !temp.starts_with(prefix) || temp.find('/') != std::string::npos) {
+            continue;
+        }
+        if (!fs::is_regular_file(fs::symlink_status(folder / temp, ec))) continue;
+        fs::rename(folder / temp, folder / final_name, ec);
+        if (ec) {
+            throw IoError("cannot finish the interrupted commit: " + ec.message(), unit,
+                          folder / final_name);
+        }
+    }
+    journal.close();
+    fs::remove(journal_path, ec);
 }
 
 }  // namespace netrevia::output

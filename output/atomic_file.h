@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <ostream>
+#include <span>
 #include <streambuf>
 
 namespace netrevia::output {
@@ -71,10 +73,31 @@ private:
     bool committed_ = false;
 };
 
-// Commits first, then second, as one step as far as a file system allows: if second's rename
-// fails, first's old file is put back (kept meanwhile under a hard link, or a copy where hard
-// links are not supported), or first's new file is removed when there was no old one. Both
-// files must be finished. Throws the IoError of the failed step.
+// Throws IoError "write error: Permission denied" (unit, path) when a file is at path (after
+// following a link) that the user may not write or that has no write permission bit at all: a
+// write-protected result is one its owner means to keep, and the superuser keeps it as well.
+void check_replaceable(const std::filesystem::path& path, int unit);
+
+// Commits the finished files as one step, in order. Before the first rename each new file gets
+// the permission bits of the file it replaces, every file is checked with check_replaceable, and
+// the journal (a small file at journal_path, itself written atomically) lists the temporary
+// files and their final names: a process killed during the renames leaves the journal, and
+// finish_interrupted_commit() completes the commit from it. When a rename fails, the renames
+// before it are undone: each old file is put back (kept meanwhile under a hard link, or a copy
+// where hard links are not supported), or the new file removed where there was none. Throws the
+// IoError of the failed step. after_rename, when given, is called with the index of each file
+// once it has been renamed (a seam for tests that stop the process there).
+void commit_all(std::span<AtomicFile* const> files,
+                const std::filesystem::path& journal_path,
+                const std::function<void(std::size_t)>& after_rename = {});
+
+// commit_all of the two files, with the journal beside the first (".<stem>.commit").
 void commit_together(AtomicFile& first, AtomicFile& second);
+
+// After a killed run: when the journal at journal_path exists, renames each temporary file it
+// lists that still exists over its final name, then removes the journal. Entries that do not
+// name a temporary file ".<name>.tmp-*" of a file <name> in the journal's folder, with <name>
+// starting with the journal's stem (".GRN.commit": "GRN."), are ignored.
+void finish_interrupted_commit(const std::filesystem::path& journal_path);
 
 }  // namespace netrevia::output

@@ -1,8 +1,11 @@
 #include "output/result_files.h"
 
+#include <array>
+
 #include "output/atomic_file.h"
 #include "output/graphviz_file.h"
 #include "output/matrix_file.h"
+#include "output/result_folder.h"
 
 namespace netrevia::output {
 
@@ -19,7 +22,8 @@ void write_result_files(const std::filesystem::path& folder,
     AtomicFile graphviz(folder / kGraphvizFileName, kGraphvizFileUnit);
     format_graphviz(graphviz.stream(), names, R, n, threshold);
     graphviz.finish();
-    commit_together(matrix, graphviz);
+    const std::array<AtomicFile*, 2> files{&matrix, &graphviz};
+    commit_all(files, folder / kCommitJournalName);
 }
 
 }  // namespace netrevia::output

@@ -1,18 +1,28 @@
 #include "output/result_files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <ostream>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/atomic_file.h"
 #include "output/graphviz_file.h"
 #include "output/io_error.h"
 #include "output/matrix_file.h"
+#include "output/result_folder.h"
 #include "tests/output/test_support.h"
 
 namespace netrevia::output {
@@ -115,6 +125,141 @@ TEST_F(InTempDir, FailedMatrixRenameKeepsOldGraphvizFile) {
 }
 
 // /dev/full fails every write with ENOSPC: the stream must turn bad and keep the reason.
+// A replaced file keeps the old one's permission bits; a write-protected one (no write bit, so
+// the superuser is refused too) is kept, with the write error of its unit, before any rename.
+TEST_F(InTempDir, ReplacedFilesKeepTheirModeAndProtectedOnesAreKept) {
+    write_bytes(dir() / "GRN.dat", "old dat");
+    write_bytes(dir() / "GRN.dot", "old dot");
+    fs::permissions(dir() / "GRN.dat", fs::perms::owner_read | fs::perms::owner_write);
+    write_result_files(dir(), kWorkedNames, worked_example(), 3, 1e-6);
+    EXPECT_EQ(fs::status(dir() / "GRN.dat").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(matches_golden(read_bytes(dir() / "GRN.dat"), "worked_example.dat"));
+
+    write_bytes(dir() / "GRN.dot", "old dot");
+    fs::permissions(dir() / "GRN.dot", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(io_error_of([&] { check_results_replaceable(dir()); }),
+              "write error: Permission denied, unit 5, file " + (dir() / "GRN.dot").string());
+    EXPECT_EQ(
+        io_error_of([&] { write_result_files(dir(), kWorkedNames, worked_example(), 3, 1e-6); }),
+        "write error: Permission denied, unit 5, file " + (dir() / "GRN.dot").string());
+    EXPECT_EQ(read_bytes(dir() / "GRN.dot"), "old dot");
+    EXPECT_TRUE(matches_golden(read_bytes(dir() / "GRN.dat"), "worked_example.dat"));
+    EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot"}));
+}
+
+// What a run killed during its renames leaves: the journal, GRN.dat already renamed, the new
+// GRN.dot still temporary, the backup of the old GRN.dat. The repair under the lock finishes
+// the commit (the new pair) and removes every leftover; a journal line naming anything but a
+// temporary result file is ignored. Without a journal the old pair stays, leftovers go.
+TEST_F(InTempDir, RepairFinishesAnInterruptedCommitAndRemovesLeftovers) {
+    write_bytes(dir() / "GRN.dat", "new dat");
+    write_bytes(dir() / ".GRN.dat.old-00000000000000a1", "old dat");
+    write_bytes(dir() / "GRN.dot", "old dot");
+    write_bytes(dir() / ".GRN.dot.tmp-00000000000000b2", "new dot");
+    write_bytes(dir() / "other", "kept");
+    write_bytes(dir() / ".other.tmp-1", "kept");
+    write_bytes(dir() / "..GRN.commit.tmp-00000000000000c3", "half a journal");
+    write_bytes(dir() / ".GRN.commit",
+                "3\t.GRN.dat.tmp-00000000000000a0\tGRN.dat\n"
+                "5\t.GRN.dot.tmp-00000000000000b2\tGRN.dot\n"
+                "5\t.other.tmp-1\tGRN.dot\n5\t.other.tmp-1\tother\n3\t../x\tGRN.dat\n");
+    { ResultFolderLock lock(dir(), LockWait::kNoWait); }
+    EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "new dat");
+    EXPECT_EQ(read_bytes(dir() / "GRN.dot"), "new dot");
+    EXPECT_EQ(entries(dir()), (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "other"}));
+
+    write_bytes(dir() / ".GRN.dat.tmp-00000000000000d4", "half written");
+    { ResultFolderLock lock(dir(), LockWait::kNoWait); }
+    EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "new dat");
+    EXPECT_EQ(entries(dir()), (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "other"}));
+}
+
+// A second lock on the folder waits, or with kNoWait fails at once naming the folder.
+TEST_F(InTempDir, SecondLockOnAFolderWaitsOrFails) {
+    auto held = std::make_unique<ResultFolderLock>(dir(), LockWait::kWait);
+    try {
+        ResultFolderLock second(dir(), LockWait::kNoWait);
+        ADD_FAILURE() << "second lock taken";
+    } catch (const FolderBusy& e) {
+        EXPECT_EQ(std::string(e.what()), "output folder " + dir().string() +
+                                             " is in use by another run (lock file " +
+                                             (dir() / ".GRN.lock").string() + ")");
+    }
+    std::atomic<bool> released = false;
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        released = true;
+        held.reset();
+    });
+    { ResultFolderLock waited(dir(), LockWait::kWait); }
+    EXPECT_TRUE(released);  // taken only once the first lock was gone
+    release.join();
+}
+
+// Runs killed at random moments while committing pairs A and B in turn, and killed right
+// after the first and after the second rename: after the repair the folder always holds one
+// run's pair, never GRN.dat of one beside GRN.dot of the other, and no leftover.
+TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
+    const std::array<double, 1> a{1.0};
+    const std::array<double, 1> b{-1.0};  // a negative edge: GRN.dot differs too
+    const std::vector<std::string> names{"G1       "};
+    write_result_files(dir(), names, {a.data(), 1}, 1, 0.5);
+    const std::string dat_a = read_bytes(dir() / "GRN.dat");
+    const std::string dot_a = read_bytes(dir() / "GRN.dot");
+    write_result_files(dir(), names, {b.data(), 1}, 1, 0.5);
+    const std::string dat_b = read_bytes(dir() / "GRN.dat");
+    ASSERT_NE(read_bytes(dir() / "GRN.dot"), dot_a);
+    std::mt19937 random(12345);
+    int mixed = 0;
+    for (int round = 0; round < 30; ++round) {
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            for (int i = 0;; ++i) {
+                write_result_files(dir(), names, {(i % 2 == 0 ? a : b).data(), 1}, 1, 0.5);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500 + random() % 20000));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        { ResultFolderLock lock(dir(), LockWait::kNoWait); }
+        const bool pair_a = read_bytes(dir() / "GRN.dat") == dat_a;
+        const bool dot_is_a = read_bytes(dir() / "GRN.dot") == dot_a;
+        if (pair_a != dot_is_a) ++mixed;
+        EXPECT_TRUE(pair_a || read_bytes(dir() / "GRN.dat") == dat_b);
+        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << round;
+    }
+    EXPECT_EQ(mixed, 0);
+
+    for (std::size_t step = 0; step < 2; ++step) {
+        write_result_files(dir(), names, {a.data(), 1}, 1, 0.5);
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            AtomicFile dat(dir() / "GRN.dat", 3);
+            format_matrix(dat.stream(), {b.data(), 1}, 1);
+            dat.finish();
+            AtomicFile dot(dir() / "GRN.dot", 5);
+            format_graphviz(dot.stream(), names, {b.data(), 1}, 1, 0.5);
+            dot.finish();
+            const std::array<AtomicFile*, 2> files{&dat, &dot};
+            commit_all(files, dir() / ".GRN.commit", [step](std::size_t renamed) {
+                if (renamed == step) raise(SIGKILL);
+            });
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << step;
+        { ResultFolderLock lock(dir(), LockWait::kNoWait); }
+        EXPECT_EQ(read_bytes(dir() / "GRN.dat"), dat_b) << step;
+        EXPECT_NE(read_bytes(dir() / "GRN.dot"), dot_a) << step;
+        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << step;
+    }
+}
+
 TEST(FileStreamBuf, KeepsReasonOfFailedWrite) {
     std::FILE* file = std::fopen("/dev/full", "wb");
     if (file == nullptr) GTEST_SKIP() << "no /dev/full";
