@@ -1,6 +1,7 @@
 #include "inference/data_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -17,8 +18,12 @@ namespace netrevia::inference {
 namespace {
 
 constexpr std::size_t kMaxTokenInMessage = 40;
-// A value read keeps the capacity of its line buffer up to this size; a longer line is
-// released once the read is done, so one pathological line does not stay with the run.
+// A value read takes its line in pieces of this many characters, and holds no more of it
+// than the piece and the token being read, which may not be longer than kMaxTokenLength.
+constexpr std::size_t kLinePiece = std::size_t{1} << 16;
+constexpr std::size_t kMaxTokenLength = std::size_t{1} << 20;
+// A value read keeps the capacity of its line buffer up to this size; a larger buffer is
+// released once the read is done, so one pathological token does not stay with the run.
 constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 constexpr long long kMaxRepeat = std::numeric_limits<int>::max();
 
@@ -27,15 +32,38 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // Characters that end an unquoted token (the line end ends it too).
 bool ends_token(char c) { return is_blank(c) || c == ',' || c == '/'; }
 
-// The token as the message shows it: quoted, long ones cut.
-std::string quoted_token(std::string_view token) {
-    std::string text = "\"";
-    if (token.size() > kMaxTokenInMessage) {
-        text.append(token.substr(0, kMaxTokenInMessage)).append("...");
-    } else {
-        text.append(token);
+// Text from the file as a message shows it: control characters and NUL bytes escaped as \xHH,
+// so that a data file can neither cut the message short nor command the terminal.
+std::string escaped(std::string_view text) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xf];
+        } else {
+            shown += c;
+        }
     }
-    return text + "\"";
+    return shown;
+}
+
+// The token as the message shows it: quoted, escaped, long ones cut.
+std::string quoted_token(std::string_view token) {
+    const bool cut = token.size() > kMaxTokenInMessage;
+    std::string text(1, '"');
+    text.append(escaped(token.substr(0, std::min(token.size(), kMaxTokenInMessage))));
+    text.append(cut ? "...\"" : "\"");
+    return text;
+}
+
+// A stored gene name as a message shows it: without its padding, escaped.
+std::string shown_name(std::string_view name) {
+    const std::size_t end = name.find_last_not_of(' ');
+    return escaped(name.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 std::string format_number(double x) {
@@ -161,21 +189,72 @@ std::string rejection(const DataFileReader& reader, std::string_view where, std:
     throw DataFileRejected(rejection(reader, "dataset block " + std::to_string(k), what));
 }
 
+std::string file_kind(std::filesystem::file_type type) {
+    using std::filesystem::file_type;
+    switch (type) {
+        case file_type::directory:
+            return "a directory";
+        case file_type::fifo:
+            return "a named pipe (FIFO)";
+        case file_type::character:
+            return "a character device";
+        case file_type::block:
+            return "a block device";
+        case file_type::socket:
+            return "a socket";
+        default:
+            return "a special file";
+    }
+}
+
+// A data file is ASCII text (UTF-8 passes, as its names are only copied). A byte-order mark of
+// UTF-16 or UTF-32 makes every other byte a NUL, which no token survives: say so at once.
+void check_byte_order_mark(std::istream& in, const std::filesystem::path& file) {
+    std::array<char, 4> head{};
+    in.read(head.data(), head.size());
+    const auto got = static_cast<std::size_t>(in.gcount());
+    in.clear();
+    in.seekg(0);
+    const std::string_view start(head.data(), got);
+    const char* encoding = nullptr;
+    // UTF-32 first: its little-endian mark begins with the one of UTF-16.
+    if (start.starts_with(std::string_view("\xff\xfe\0\0", 4))) {
+        encoding = "UTF-32 (little-endian)";
+    } else if (start.starts_with(std::string_view("\0\0\xfe\xff", 4))) {
+        encoding = "UTF-32 (big-endian)";
+    } else if (start.starts_with("\xff\xfe")) {
+        encoding = "UTF-16 (little-endian)";
+    } else if (start.starts_with("\xfe\xff")) {
+        encoding = "UTF-16 (big-endian)";
+    }
+    if (encoding != nullptr) {
+        throw output::IoError(std::string("input error: the file is ") + encoding +
+                                  " text; save it as UTF-8 or ASCII text",
+                              kDataFileUnit, file);
+    }
+}
+
 }  // namespace
 
 std::ifstream open_data_file(const std::filesystem::path& file) {
+    namespace fs = std::filesystem;
     std::error_code error;
-    const auto status = std::filesystem::status(file, error);
-    if (file.empty() || status.type() == std::filesystem::file_type::not_found) {
+    const fs::file_status status = fs::status(file, error);
+    if (file.empty() || status.type() == fs::file_type::not_found) {
         throw output::IoError("file not found", kDataFileUnit, file);
     }
     if (error) {
         throw output::IoError("input error: cannot open the file: " + error.message(),
                               kDataFileUnit, file);
     }
-    if (std::filesystem::is_directory(status)) {
-        throw output::IoError("input error: cannot open the file: it is a directory", kDataFileUnit,
-                              file);
+    // Only a regular file ends: /dev/zero never does, a FIFO without a writer blocks the open,
+    // a terminal waits for typing. The kind is that of the link's target.
+    if (status.type() != fs::file_type::regular) {
+        const bool directory = status.type() == fs::file_type::directory;
+        throw output::IoError("input error: cannot open the file: it is " +
+                                  file_kind(status.type()) +
+                                  (directory ? "" : ", not a regular file"),
+                              kDataFileUnit, file);
     }
     errno = 0;
     std::ifstream in(file, std::ios::binary);
@@ -186,6 +265,7 @@ std::ifstream open_data_file(const std::filesystem::path& file) {
                                                : std::string("reason unknown")),
                               kDataFileUnit, file);
     }
+    check_byte_order_mark(in, file);
     return in;
 }
 
@@ -260,12 +340,63 @@ void DataFileReader::end_of_file() const {
     throw output::IoError("end-of-file during read", kDataFileUnit, file_);
 }
 
-// The next line into line_, without its line end (LF, CR LF, or the end of the file).
+// Starts the next line: its first piece into line_. False at the end of the file.
 bool DataFileReader::next_line() {
-    if (!std::getline(in_, line_)) return false;
+    line_.clear();
+    line_complete_ = false;
+    if (in_.peek() == std::istream::traits_type::eof()) return false;
     ++line_number_;
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    read_piece();
     return true;
+}
+
+// Appends up to kLinePiece further characters of the current line to line_. The line end (LF,
+// CR LF, or the end of the file) is not stored; once it is reached, line_complete_ is set.
+void DataFileReader::read_piece() {
+    const std::size_t kept = line_.size();
+    line_.resize(kept + kLinePiece + 1);  // getline stores a terminating NUL too
+    in_.getline(line_.data() + kept, static_cast<std::streamsize>(kLinePiece + 1));
+    const auto extracted = static_cast<std::size_t>(in_.gcount());
+    if (in_.fail() && !in_.eof() && !in_.bad() && extracted == kLinePiece) {
+        in_.clear();  // the piece is full and the line goes on
+        line_.resize(kept + extracted);
+        return;
+    }
+    line_complete_ = true;
+    // Without the end of the file, the last character extracted was the line feed.
+    const bool line_feed = !in_.eof() && !in_.bad() && extracted > 0;
+    line_.resize(kept + extracted - (line_feed ? 1 : 0));
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+}
+
+// Drops line_[0, keep), which the read has consumed, and appends the next piece of the line;
+// returns keep, by which every position in line_ moved, or npos when the line has ended. What
+// stays is one token being read: beyond kMaxTokenLength it is an input error, so one endless
+// line costs at most that much.
+std::size_t DataFileReader::more_of_line(std::size_t keep) {
+    if (line_complete_) return std::string::npos;
+    line_.erase(0, keep);
+    if (line_.size() > kMaxTokenLength) {
+        input_error(quoted_token(line_) + " is longer than " + std::to_string(kMaxTokenLength) +
+                    " characters");
+    }
+    read_piece();
+    return keep;
+}
+
+// The end of the unquoted token that starts at start, reading on as far as it goes; start
+// moves with the text.
+std::size_t DataFileReader::token_end(std::size_t& start) {
+    std::size_t from = start;
+    for (;;) {
+        const std::size_t end = line_.find_first_of(" \t,/", from);
+        if (end != std::string::npos) return end;
+        const std::size_t scanned = line_.size();
+        const std::size_t shift = more_of_line(start);
+        if (shift == std::string::npos) return line_.size();
+        from = scanned - shift;
+        start -= shift;
+    }
 }
 
 void DataFileReader::skip_line() {
@@ -318,7 +449,8 @@ void DataFileReader::read_values(std::span<std::string> names) {
 
 // List-directed reading of target.size() values. separator_pending says that a value (or a
 // run of null values) has ended and its comma has not been seen yet: that comma separates, a
-// further one stands for a null value. Blanks and line ends around a comma do not count.
+// further one stands for a null value. Blanks and line ends around a comma do not count. The
+// line comes in pieces; only a token that reaches the end of a piece makes it read on.
 void DataFileReader::value_read(Target& target) {
     const std::size_t count = target.size();
     if (count == 0) return;
@@ -328,7 +460,12 @@ void DataFileReader::value_read(Target& target) {
     bool separator_pending = false;
     while (taken < count) {
         if (pos >= line_.size()) {
-            if (!next_line()) end_of_file();
+            if (line_complete_) {
+                if (!next_line()) end_of_file();
+            } else {
+                line_.clear();
+                read_piece();
+            }
             pos = 0;
             continue;
         }
@@ -349,15 +486,16 @@ void DataFileReader::value_read(Target& target) {
         if (c == '/') break;
 
         // A value, a null value r*, or r copies r*v.
-        const std::size_t start = pos;
+        std::size_t start = pos;
+        const std::size_t end = token_end(start);
+        pos = start;
         std::size_t copies = 1;
         std::size_t digits_end = pos;
-        while (digits_end < line_.size() && is_digit(line_[digits_end])) ++digits_end;
-        if (digits_end > pos && digits_end < line_.size() && line_[digits_end] == '*') {
+        while (digits_end < end && is_digit(line_[digits_end])) ++digits_end;
+        if (digits_end > pos && digits_end < end && line_[digits_end] == '*') {
             std::uint64_t repeat = 0;
             if (!parse_digits(std::string_view(line_).substr(pos, digits_end - pos), repeat) ||
                 repeat == 0 || repeat > static_cast<std::uint64_t>(kMaxRepeat)) {
-                const std::size_t end = std::min(line_.find_first_of(" \t,/", pos), line_.size());
                 input_error(quoted_token(std::string_view(line_).substr(start, end - start)) +
                             " has a repeat count outside 1 to 2147483647");
             }
@@ -365,8 +503,9 @@ void DataFileReader::value_read(Target& target) {
             copies = static_cast<std::size_t>(std::min<std::uint64_t>(repeat, count - taken));
             pos = digits_end + 1;
         }
-        if (pos >= line_.size() || ends_token(line_[pos])) {
+        if (pos >= end) {
             taken += copies;  // r*: null values
+            pos = end;
             separator_pending = true;
             continue;
         }
@@ -375,13 +514,28 @@ void DataFileReader::value_read(Target& target) {
             std::string name;
             std::size_t q = pos + 1;
             for (;; ++q) {
-                if (q >= line_.size()) {
-                    input_error(quoted_token(std::string_view(line_).substr(start)) +
-                                " has no closing quote");
+                while (q >= line_.size()) {
+                    const std::size_t shift = more_of_line(start);
+                    if (shift == std::string::npos) {
+                        input_error(quoted_token(std::string_view(line_).substr(start)) +
+                                    " has no closing quote");
+                    }
+                    start -= shift;
+                    q -= shift;
                 }
                 if (line_[q] != quote) {
                     name.push_back(line_[q]);
-                } else if (q + 1 < line_.size() && line_[q + 1] == quote) {
+                    continue;
+                }
+                if (q + 1 >= line_.size()) {
+                    // Whether the quote is doubled shows only in the next piece.
+                    const std::size_t shift = more_of_line(start);
+                    if (shift != std::string::npos) {
+                        start -= shift;
+                        q -= shift;
+                    }
+                }
+                if (q + 1 < line_.size() && line_[q + 1] == quote) {
                     name.push_back(quote);  // a doubled quote stands for one
                     ++q;
                 } else {
@@ -390,13 +544,12 @@ void DataFileReader::value_read(Target& target) {
             }
             pos = q + 1;
             if (pos < line_.size() && !ends_token(line_[pos])) {
-                const std::size_t end = std::min(line_.find_first_of(" \t,/", pos), line_.size());
-                input_error(quoted_token(std::string_view(line_).substr(start, end - start)) +
+                const std::size_t after = token_end(start);
+                input_error(quoted_token(std::string_view(line_).substr(start, after - start)) +
                             " has text after its closing quote");
             }
             target.store(*this, taken, copies, name, name);
         } else {
-            const std::size_t end = std::min(line_.find_first_of(" \t,/", pos), line_.size());
             const std::string_view line(line_);
             target.store(*this, taken, copies, line.substr(pos, end - pos),
                          line.substr(start, end - start));
@@ -405,7 +558,9 @@ void DataFileReader::value_read(Target& target) {
         taken += copies;
         separator_pending = true;
     }
-    // The rest of the last line touched is discarded with the buffer.
+    // The rest of the last line touched is discarded, unread where it has not been read yet.
+    if (!line_complete_) in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    line_complete_ = true;
     if (line_.capacity() > kKeptLineCapacity) std::string().swap(line_);
 }
 
@@ -450,7 +605,9 @@ BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, 
     }
     reader.skip_line();
     reader.skip_line();
-    int counts[2] = {0, 0};
+    // A null value leaves a count as it was, as it leaves every value: the gene count then is
+    // the header's, the time-point count 0.
+    int counts[2] = {header.n, 0};
     reader.read_values(counts);
     BlockHeader block{counts[0], counts[1]};
     if (block.n != header.n) {
@@ -472,14 +629,22 @@ BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, 
 void check_rates_of_change(const DataFileReader& reader,
                            int k,
                            std::span<const double> t,
-                           double y_max) {
-    for (std::size_t j = 1; j < t.size(); ++j) {
-        const double h = t[j] - t[j - 1];
-        if (!std::isfinite(y_max / h)) {
+                           numeric::ConstMatrixRef Y,
+                           std::span<const std::string> names) {
+    const int T = static_cast<int>(t.size());
+    for (int i = 1; i <= static_cast<int>(names.size()); ++i) {
+        for (int j = 1; j < T; ++j) {
+            // The rate exactly as the per-dataset solution forms it.
+            const double h = t[static_cast<std::size_t>(j)] - t[static_cast<std::size_t>(j - 1)];
+            const double rate = (Y(j + 1, i) - Y(j, i)) / h;
+            if (std::isfinite(rate)) continue;
             reject_block(reader, k,
-                         "rates of change overflow: linear-scale value " + format_number(y_max) +
-                             " over the time step t(" + std::to_string(j + 1) + ") - t(" +
-                             std::to_string(j) + ") = " + format_number(h));
+                         "rate of change of gene " + std::to_string(i) + " (" +
+                             shown_name(names[static_cast<std::size_t>(i - 1)]) +
+                             ") from time point " + std::to_string(j) + " to " +
+                             std::to_string(j + 1) + " is not finite: (" +
+                             format_number(Y(j + 1, i)) + " - " + format_number(Y(j, i)) + ") / " +
+                             format_number(h) + " = " + format_number(rate));
         }
     }
 }
@@ -519,13 +684,10 @@ void read_expression_row(
     for (std::size_t j = 0; j < x.size(); ++j) {
         // 2^x overflows from x = 1024 on; such a value would fill the result with NaN.
         if (!std::isfinite(x[j]) || !std::isfinite(std::pow(2.0, x[j]))) {
-            const std::size_t name_end = name.find_last_not_of(' ');
             reject_block(reader, k,
                          "expression value " + format_number(x[j]) + " of gene " +
-                             std::to_string(i) + " (" +
-                             std::string(name.substr(
-                                 0, name_end == std::string_view::npos ? 0 : name_end + 1)) +
-                             ") at time point " + std::to_string(j + 1) +
+                             std::to_string(i) + " (" + shown_name(name) + ") at time point " +
+                             std::to_string(j + 1) +
                              " is out of range: its linear scale 2^x is not finite");
         }
     }

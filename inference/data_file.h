@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "numeric/matrix_ref.h"
+
 namespace netrevia::inference {
 
 // A data file that reads correctly but breaks one of the limits the model can hold (more than
@@ -27,7 +29,9 @@ inline constexpr int kMaxDatasetBlocks = 4;
 
 // Opens the data file for reading (binary: line ends are the reader's business on every
 // platform). Throws output::IoError, unit 7: "file not found" when nothing is at file (an empty
-// path included), an input error naming the reason when it exists but cannot be opened.
+// path included), an input error naming the reason when it exists but cannot be opened, when
+// it is not a regular file after following links (naming its kind), and when it starts with
+// the byte-order mark of UTF-16 or UTF-32 (asking for UTF-8 or ASCII).
 std::ifstream open_data_file(const std::filesystem::path& file);
 
 // The three kinds of read on a data file, line-oriented; every read starts at the beginning
@@ -45,8 +49,10 @@ std::ifstream open_data_file(const std::filesystem::path& file);
 //    blank-padded to kNameLength characters.
 // A CR before a line feed (or at the very end of the file) belongs to the line end.
 // Failures throw output::IoError, unit 7: "end-of-file during read" when any read finds the
-// file ended, and "input error: ... (line L)" naming the offending token. Memory: a value read
-// holds one line; skip and marker reads hold none.
+// file ended, and "input error: ... (line L)" naming the offending token (shown with control
+// characters escaped as \xHH, long ones cut). Memory: a value read holds a piece of its line
+// (64 KiB) and the token being read, which may not exceed 1 MiB; skip and marker reads hold
+// none.
 class DataFileReader {
 public:
     // file is used only in messages.
@@ -73,12 +79,16 @@ private:
 
     void value_read(Target& target);
     bool next_line();
+    void read_piece();
+    std::size_t more_of_line(std::size_t keep);
+    std::size_t token_end(std::size_t& start);
     [[noreturn]] void end_of_file() const;
 
     std::istream& in_;
     std::filesystem::path file_;
     long long line_number_ = 0;
-    std::string line_;  // the line a value read is working on
+    std::string line_;           // what a value read holds of its current line
+    bool line_complete_ = true;  // line_ reaches the end of its line
 };
 
 // True only for the exact upper-case "END" (so "End", " EN" are dataset blocks).
@@ -116,13 +126,14 @@ BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, 
 // t(j+1) - t(j) a finite normal number (neither overflowing nor subnormal).
 void read_time_points(DataFileReader& reader, int k, std::span<double> t);
 
-// Rejects block k when a rate of change (y(j+1) - y(j)) / h could overflow: every rate lies
-// within y_max / h, y_max being the block's largest linear-scale value (all are positive), and
-// that bound must be finite for every time step h = t(j+1) - t(j).
+// Rejects block k when a rate of change (Y(j+1, i) - Y(j, i)) / (t(j+1) - t(j)), formed as the
+// per-dataset solution forms it, is not finite, naming the gene and the time points. Y is the
+// block's linear-scale expression (T x n, row = time point); names has n entries.
 void check_rates_of_change(const DataFileReader& reader,
                            int k,
                            std::span<const double> t,
-                           double y_max);
+                           numeric::ConstMatrixRef Y,
+                           std::span<const std::string> names);
 
 // Skip, the reserved value (read and dropped), then the skip read before the expression rows.
 void read_reserved_value(DataFileReader& reader);

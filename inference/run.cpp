@@ -1,12 +1,19 @@
 #include "inference/run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
+#include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "inference/data_file.h"
@@ -14,6 +21,7 @@
 #include "numeric/matrix_ref.h"
 #include "output/graphviz_file.h"
 #include "output/result_files.h"
+#include "output/result_folder.h"
 
 namespace netrevia::inference {
 
@@ -33,9 +41,93 @@ struct RunState {
     std::array<int, selection::kMaxDatasets> time_point_counts{};
     std::array<int, selection::kMaxDatasets> zero_counts{};
     double total_time_points = 0.0;
+    std::uint64_t memory_budget = 0;  // bytes
+    std::uint64_t store_bytes = 0;    // of the two stores
 };
 
-// The path field without its trailing blanks.
+constexpr std::uint64_t kDouble = sizeof(double);
+
+std::string format_number(double x) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, x);
+    return std::string(text, result.ptr);
+}
+
+// "632 bytes", "512.0 MiB", "4.5 GiB": sizes in messages.
+std::string format_size(std::uint64_t bytes) {
+    if (bytes < (std::uint64_t{1} << 20)) return std::to_string(bytes) + " bytes";
+    const bool gib = bytes >= (std::uint64_t{1} << 30);
+    const double value = static_cast<double>(bytes) / (gib ? 1073741824.0 : 1048576.0);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f %s", value, gib ? "GiB" : "MiB");
+    return text;
+}
+
+[[noreturn]] void reject_for_memory(const std::filesystem::path& file,
+                                    std::string_view where,
+                                    std::uint64_t need,
+                                    std::string_view parts,
+                                    std::uint64_t budget) {
+    throw DataFileRejected("data file " + file.string() + ", " + std::string(where) +
+                           ": the run needs " + format_size(need) + " (" + std::string(parts) +
+                           "), more than the memory budget of " + format_size(budget));
+}
+
+// Before the stores exist: the stores (2 x S x n^2 doubles for S = min(K', 4) slices) and what
+// the selection adds later while they live on: its own 2 x S x n^2, J and R (n^2 each), and one
+// tableau of (n + 2)^2 doubles per worker thread.
+void check_store_budget(const std::filesystem::path& file,
+                        RunState& run,
+                        std::uint64_t slices,
+                        int threads) {
+    const std::uint64_t n = static_cast<std::uint64_t>(run.header.n);
+    const std::uint64_t workers = static_cast<std::uint64_t>(
+        threads > 0 ? threads : std::max(1U, std::thread::hardware_concurrency()));
+    run.store_bytes = 2 * slices * n * n * kDouble;
+    const std::uint64_t selection =
+        (2 * slices * n * n + 2 * n * n) * kDouble + workers * (n + 2) * (n + 2) * kDouble;
+    if (run.store_bytes + selection > run.memory_budget) {
+        reject_for_memory(file, "header", run.store_bytes + selection,
+                          std::to_string(n) + " genes, " + std::to_string(slices) +
+                              " datasets: " + format_size(run.store_bytes) + " for the stores, " +
+                              format_size(selection) + " for the selection",
+                          run.memory_budget);
+    }
+}
+
+// Before a block's arrays exist: t and one row (2T), Y (T x n), the rates and the pseudo-inverse
+// (n x (T-1) each), and a few vectors of n, besides the stores.
+void check_block_budget(const std::filesystem::path& file, const RunState& run, int k, int T) {
+    const std::uint64_t n = static_cast<std::uint64_t>(run.header.n);
+    const std::uint64_t t = static_cast<std::uint64_t>(T);
+    const std::uint64_t block = (2 * t + t * n + 2 * n * (t - 1) + 4 * n) * kDouble;
+    if (run.store_bytes + block > run.memory_budget) {
+        reject_for_memory(file, "dataset block " + std::to_string(k), run.store_bytes + block,
+                          std::to_string(n) + " genes x " + std::to_string(T) +
+                              " time points: " + format_size(block) + " for the block, " +
+                              format_size(run.store_bytes) + " for the stores",
+                          run.memory_budget);
+    }
+}
+
+// A particular solution with a non-finite entry would carry it into every fit of the selection.
+void check_particular_solution(const DataFileReader& reader,
+                               int k,
+                               numeric::ConstMatrixRef J0,
+                               int n) {
+    for (int j = 1; j <= n; ++j) {
+        for (int i = 1; i <= n; ++i) {
+            if (std::isfinite(J0(i, j))) continue;
+            throw DataFileRejected(
+                "data file " + reader.file().string() + ", dataset block " + std::to_string(k) +
+                ": the particular solution is not finite: " + "J0(" + std::to_string(i) + ", " +
+                std::to_string(j) + ") = " + format_number(J0(i, j)) +
+                " (the rates of change are too large for the decomposition)");
+        }
+    }
+}
+
+// The path field of the window without its trailing blanks.
 std::filesystem::path data_file_path(std::string_view field) {
     const std::size_t end = field.find_last_not_of(' ');
     return std::filesystem::path(field.substr(0, end == std::string_view::npos ? 0 : end + 1));
@@ -50,6 +142,7 @@ void read_and_solve_dataset(DataFileReader& reader,
     const BlockHeader block = read_block_header(reader, run.header, k);
     const int n = block.n;
     const int T = block.T;
+    check_block_budget(reader.file(), run, k, T);
     run.time_point_counts[static_cast<std::size_t>(k - 1)] = T;
 
     // Per-dataset arrays, zero-filled: values a slash leaves out stay 0.0 (linear scale 1.0).
@@ -73,14 +166,15 @@ void read_and_solve_dataset(DataFileReader& reader,
         }
     }
 
-    check_rates_of_change(reader, k, t, Y.empty() ? 0.0 : *std::max_element(Y.begin(), Y.end()));
+    check_rates_of_change(reader, k, t, numeric::ConstMatrixRef{Y.data(), T}, run.gene_names);
 
     // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
     if (n > 0) {
         const std::ptrdiff_t slice = std::ptrdiff_t{k - 1} * n * n;
-        run.zero_counts[static_cast<std::size_t>(k - 1)] =
-            solve_dataset(n, T, t, Y, numeric::MatrixRef{run.particular_store.data() + slice, n},
-                          numeric::MatrixRef{run.basis_store.data() + slice, n}, notify);
+        const numeric::MatrixRef J0{run.particular_store.data() + slice, n};
+        run.zero_counts[static_cast<std::size_t>(k - 1)] = solve_dataset(
+            n, T, t, Y, J0, numeric::MatrixRef{run.basis_store.data() + slice, n}, notify);
+        check_particular_solution(reader, k, numeric::ConstMatrixRef{J0.data, n}, n);
     }
     run.total_time_points += T;
 }
@@ -91,11 +185,24 @@ void stop_if_cancelled(const RunOptions& options) {
 
 }  // namespace
 
+std::uint64_t default_memory_budget() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return std::uint64_t{4} << 30;  // unknown: 8 GiB machine
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 2;
+}
+
 InferredNetwork infer_network(std::string_view data_path,
                               const double& lambda,
                               const RunOptions& options) {
+    return infer_network_from_file(data_file_path(data_path), lambda, options);
+}
+
+InferredNetwork infer_network_from_file(const std::filesystem::path& file,
+                                        const double& lambda,
+                                        const RunOptions& options) {
     RunState run;
-    const std::filesystem::path file = data_file_path(data_path);
+    run.memory_budget = options.memory_budget > 0 ? options.memory_budget : default_memory_budget();
     std::ifstream in = open_data_file(file);
     DataFileReader reader(in, file);
 
@@ -103,6 +210,7 @@ InferredNetwork infer_network(std::string_view data_path,
     const int n = run.header.n;
     const std::size_t slices =
         static_cast<std::size_t>(std::min(run.header.declared_count, kMaxDatasetBlocks));
+    check_store_budget(file, run, slices, options.threads);
     const std::size_t matrix_size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     run.particular_store.assign(slices * matrix_size, 0.0);
     run.basis_store.assign(slices * matrix_size, 0.0);
@@ -132,6 +240,17 @@ InferredNetwork infer_network(std::string_view data_path,
     input.cancel = options.cancel;
     selection::SelectionResult selected = selection::select_network(input, options.observer);
     if (selected.cancelled) throw RunCancelled();
+    // Finite stores can still give a non-finite R (an overflow inside the fits): never a result.
+    const numeric::ConstMatrixRef R{selected.R.data(), std::max(n, 1)};
+    for (int j = 1; j <= n; ++j) {
+        for (int i = 1; i <= n; ++i) {
+            if (std::isfinite(R(i, j))) continue;
+            throw DataFileRejected("data file " + file.string() +
+                                   ", result: the interaction matrix is not finite: R(" +
+                                   std::to_string(i) + ", " + std::to_string(j) +
+                                   ") = " + format_number(R(i, j)));
+        }
+    }
 
     InferredNetwork network;
     network.n = n;
@@ -149,8 +268,21 @@ RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,
                          const RunOptions& options) {
+    return run_inference_from_file(data_file_path(data_path), lambda, threshold, options);
+}
+
+RunSummary run_inference_from_file(const std::filesystem::path& file,
+                                   const double& lambda,
+                                   const double& threshold,
+                                   const RunOptions& options) {
+    // One run at a time per output folder, from the repair of what an earlier killed run left
+    // to the last rename; a write-protected result refuses the run before any work.
+    std::optional<output::ResultFolderLock> lock;
+    if (options.lock_output_dir) lock.emplace(options.output_dir, output::LockWait::kWait);
+    output::check_results_replaceable(options.output_dir);
+
     RunSummary summary;
-    summary.network = infer_network(data_path, lambda, options);
+    summary.network = infer_network_from_file(file, lambda, options);
     const InferredNetwork& network = summary.network;
     const int n = network.n;
     const numeric::ConstMatrixRef R{network.R.data(), n};

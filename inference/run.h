@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -21,6 +22,11 @@ struct RunOptions {
     selection::Observer observer;            // progress of the selection loop
     int threads = 0;  // worker threads of the selection; 0: one per hardware thread
     selection::Engine engine = selection::Engine::kExact;  // how the projection fits run
+    // Bytes the run's arrays may take; 0: default_memory_budget(). A file that needs more is
+    // refused (DataFileRejected) before the arrays are created.
+    std::uint64_t memory_budget = 0;
+    // Hold the output folder's lock during run_inference; false when the caller holds it.
+    bool lock_output_dir = true;
     // Progress of the set-up: called with k before dataset block k (from 1) is read and
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
@@ -35,6 +41,9 @@ class RunCancelled : public std::runtime_error {
 public:
     RunCancelled() : std::runtime_error("the run was cancelled") {}
 };
+
+// Half of the physical memory.
+std::uint64_t default_memory_budget();
 
 // The inferred network before it is written: gene names (9 characters each) and R.
 struct InferredNetwork {
@@ -58,18 +67,30 @@ struct RunSummary {
 };
 
 // Reads the data file and carries its datasets through the per-dataset solutions and the
-// network selection. data_path is the path field; its trailing blanks are not part of the
-// name. Throws output::IoError on fatal read errors and DataFileRejected when the file breaks
-// a limit; std::bad_alloc when memory runs out; RunCancelled when options.cancel is set.
+// network selection. data_path is the window's path field; its trailing blanks are not part of
+// the name. Throws output::IoError on fatal read errors and DataFileRejected when the file
+// breaks a limit, needs more than the memory budget, or gives a non-finite rate of change,
+// particular solution or result; std::bad_alloc when memory runs out; RunCancelled when
+// options.cancel is set.
 InferredNetwork infer_network(std::string_view data_path,
                               const double& lambda,
                               const RunOptions& options = {});
+// The same for a path taken exactly as given (the batch tool's argument).
+InferredNetwork infer_network_from_file(const std::filesystem::path& file,
+                                        const double& lambda,
+                                        const RunOptions& options = {});
 
 // The whole inference run: infer_network, then GRN.dat and GRN.dot into options.output_dir.
-// Nothing is written when any stage fails or the run is cancelled before the commit.
+// Holds the folder's lock (waiting for another run) unless options say the caller holds it,
+// and refuses the run at once when a result file there is write-protected (IoError "write
+// error"). Nothing is written when any stage fails or the run is cancelled before the commit.
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,
                          const RunOptions& options = {});
+RunSummary run_inference_from_file(const std::filesystem::path& file,
+                                   const double& lambda,
+                                   const double& threshold,
+                                   const RunOptions& options = {});
 
 }  // namespace netrevia::inference

@@ -1,6 +1,7 @@
 #include "inference/data_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cmath>
@@ -59,6 +60,12 @@ std::string rejection_of(const std::function<void()>& action) {
         return e.what();
     }
     return "no rejection";
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) all += text;
+    return all;
 }
 
 const std::string kEndOfFile = "end-of-file during read, unit 7, file x.dat";
@@ -222,6 +229,55 @@ TEST(DataFileValues, MalformedOrUnrepresentableTokenIsAnInputErrorNamingLineAndT
     }
 }
 
+// A token is shown escaped: a NUL no longer cuts the message before its line and file, and an
+// escape sequence cannot reach the terminal. Gene names in block messages likewise.
+TEST(DataFileValues, ControlCharactersAndNulsAreEscapedInMessages) {
+    Text text(std::string("1 \x1b]0;title\x07\n", 13) + std::string("2 a\0b\n", 7));
+    EXPECT_EQ(io_error_of([&] {
+                  text.reals({0, 0});
+              }),
+              "input error: \"\\x1b]0;title\\x07\" is not a real number (line 1), unit 7, "
+              "file x.dat");
+    EXPECT_EQ(io_error_of([&] {
+                  text.reals({0, 0});
+              }),
+              "input error: \"a\\x00b\" is not a real number (line 2), unit 7, file x.dat");
+    Text row("0 1024\n");
+    EXPECT_EQ(rejection_of([&] {
+                  std::vector<double> x(2);
+                  read_expression_row(row.reader(), 1, 1, "G\r\x7f      ", x);
+              }),
+              "data file x.dat, dataset block 1: expression value 1024 of gene 1 (G\\x0d\\x7f) "
+              "at time point 2 is out of range: its linear scale 2^x is not finite");
+}
+
+// A line comes in pieces of 64 KiB: tokens, quoted names and doubled quotes that straddle a
+// piece boundary read whole, the rest of a long line is skipped, and one token beyond 1 MiB
+// (an endless line of NULs, say) is an input error instead of a line held in memory.
+TEST(DataFileValues, TokensAcrossLinePiecesReadWhole) {
+    constexpr std::size_t kPiece = std::size_t{1} << 16;
+    for (const std::size_t lead : {kPiece - 3, kPiece - 1, kPiece, kPiece + 1}) {
+        const std::string blanks(lead, ' ');
+        Text text(blanks + "1.25e2 -7 " + std::string(3 * kPiece, 'x') + "\n" + blanks +
+                  "'a''b c'\n3\n");
+        EXPECT_EQ(text.reals({0, 0}), (std::vector<double>{125.0, -7.0})) << lead;
+        EXPECT_EQ(text.name(), "a'b c    ") << lead;
+        EXPECT_EQ(text.integer(), 3) << lead;
+    }
+    // A quote as the last character of a piece: doubled in the next piece, or the line's end.
+    Text quote(std::string(kPiece - 4, ' ') + "'ab''c'\n" + std::string(kPiece - 4, ' ') +
+               "'ab'\n'c'\n");
+    EXPECT_EQ(quote.name(), "ab'c     ");
+    EXPECT_EQ(quote.name(), "ab       ");
+    EXPECT_EQ(quote.name(), "c        ");
+    Text endless("1 " + std::string(std::size_t{1} << 21, '\0'));
+    EXPECT_EQ(io_error_of([&] {
+                  endless.reals({0, 0});
+              }),
+              "input error: \"" + repeated("\\x00", 40) +
+                  "...\" is longer than 1048576 characters (line 1), unit 7, file x.dat");
+}
+
 TEST(DataFileValues, LongTokenIsCutInTheMessage) {
     Text text(std::string(100000, 'x') + "\n");
     EXPECT_EQ(io_error_of([&] { text.integer(); }), "input error: \"" + std::string(40, 'x') +
@@ -300,6 +356,54 @@ TEST_F(DataFileOpen, UnreadableFileIsAnInputErrorNamingTheReason) {
         "input error: cannot open the file: Permission denied, unit 7, file " + file.string());
 }
 
+// Only what ends can be read: a device or a FIFO is refused by its kind (a FIFO without a
+// writer would block the open itself), also behind a link; a link to a regular file is read.
+TEST_F(DataFileOpen, OnlyRegularFilesAreReadAfterFollowingLinks) {
+    const auto prefix = "input error: cannot open the file: it is ";
+    EXPECT_EQ(
+        io_error_of([] { open_data_file("/dev/null"); }),
+        std::string(prefix) + "a character device, not a regular file, unit 7, file /dev/null");
+    const auto fifo = dir_ / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(io_error_of([&] { open_data_file(fifo); }),
+              std::string(prefix) + "a named pipe (FIFO), not a regular file, unit 7, file " +
+                  fifo.string());
+    const auto link = dir_ / "link.dat";
+    std::filesystem::create_symlink("/dev/zero", link);
+    EXPECT_EQ(io_error_of([&] { open_data_file(link); }),
+              std::string(prefix) + "a character device, not a regular file, unit 7, file " +
+                  link.string());
+    std::filesystem::remove(link);
+    std::ofstream(dir_ / "real.dat") << "1\n";
+    std::filesystem::create_symlink(dir_ / "real.dat", link);
+    EXPECT_EQ(io_error_of([&] { open_data_file(link); }), "no IoError");
+}
+
+// UTF-16 and UTF-32 text is recognised by its byte-order mark (UTF-32 LE before the UTF-16 LE
+// mark it starts with); UTF-8 with its mark and plain text open as usual.
+TEST_F(DataFileOpen, UnicodeByteOrderMarksAskForUtf8) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {std::string("\xff\xfe\0\0K\0\0\0", 8), "UTF-32 (little-endian)"},
+        {std::string("\0\0\xfe\xff\0\0\0K", 8), "UTF-32 (big-endian)"},
+        {std::string("\xff\xfeK\0\n\0", 6), "UTF-16 (little-endian)"},
+        {std::string("\xfe\xff\0K", 4), "UTF-16 (big-endian)"},
+        {"\xef\xbb\xbfK\n", ""},
+        {"K", ""}};
+    const auto file = dir_ / "encoded.dat";
+    for (const auto& [bytes, encoding] : cases) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+        const std::string expected =
+            encoding.empty()
+                ? "no IoError"
+                : "input error: the file is " + encoding +
+                      " text; save it as UTF-8 or ASCII text, unit 7, file " + file.string();
+        EXPECT_EQ(io_error_of([&] { open_data_file(file); }), expected) << encoding;
+    }
+    // The look at the first bytes leaves the stream at the start, short files included.
+    std::ifstream in = open_data_file(file);
+    EXPECT_EQ(in.get(), 'K');
+}
+
 // The layout functions on the example file of three genes and one dataset.
 constexpr const char* kExample =
     "Number of datasets\n1\nNumber of genes\n3\nGene names\nG1\nG2\nG3\nSet1\nDataset 1\n"
@@ -365,6 +469,17 @@ TEST(DataFileLimits, BlockCountIsCheckedBeforeTheBlockIsRead) {
               }),
               "data file x.dat, dataset block 1: more dataset blocks than the 0 declared in the "
               "header");
+}
+
+// A null value for the block's gene count (",2", "1*,2") leaves the header's count, as a null
+// leaves every value as it was.
+TEST(DataFileLimits, NullBlockGeneCountIsTheHeaders) {
+    for (const std::string counts : {",2", "1*,2", " , 2"}) {
+        Text text("x\nx\n" + counts + "\nTime points\n0 1\n");
+        const BlockHeader block = read_block_header(text.reader(), FileHeader{1, 3}, 1);
+        EXPECT_EQ(block.n, 3) << counts;
+        EXPECT_EQ(block.T, 2) << counts;
+    }
 }
 
 TEST(DataFileLimits, BlockHeaderNeedsTheHeadersGeneCountAndTwoTimePoints) {

@@ -149,6 +149,62 @@ TEST_F(Pathological, HundredMegabyteLinesCostAtMostAFewTimesTheirSize) {
     EXPECT_LT(outcome.peak_growth_kb, 600 * kMegabyte);
 }
 
+// One 2 GB line of NULs (a sparse file) where a value is read: refused as a token beyond
+// 1 MiB after reading about that much, where the whole line used to be held (4.2 GB).
+TEST_F(Pathological, EndlessLineOfNulsIsRefusedAfterAMegabyte) {
+    const fs::path file = write_file("nuls.dat", "K\n");
+    fs::resize_file(file, std::uintmax_t{2} << 30);
+    const ChildOutcome outcome = in_child([&] {
+        return run_failure(file).starts_with("input error: \"\\x00\\x00") &&
+               run_failure(file).ends_with(
+                   "...\" is longer than 1048576 characters (line 2), unit 7, file " +
+                   file.string());
+    });
+    EXPECT_TRUE(outcome.exited && outcome.exit_code == 0);
+    EXPECT_LT(outcome.peak_growth_kb, 16 * kMegabyte);
+}
+
+// The run's arrays are checked against the memory budget before they exist: the stores (and
+// what the selection adds) after the header, a block's arrays after its header. 2000 genes
+// and 100000 time points by repeat counts (a 600 kB file) need 4.5 GiB for the block.
+TEST_F(Pathological, MemoryBudgetRefusesBeforeTheArraysExist) {
+    options_.memory_budget = 631;
+    fs::path file = write_file("example.dat", "K\n1\nn\n3\nNames\nG1\nG2\nG3\n" + kOneDataset);
+    EXPECT_EQ(run_failure(file), "data file " + file.string() +
+                                     ", header: the run needs 632 bytes (3 genes, 1 datasets: 144 "
+                                     "bytes for the stores, 488 bytes for the selection), more "
+                                     "than the memory budget of 631 bytes");
+    options_.memory_budget = 632;
+    EXPECT_EQ(run_failure(file), "no error");
+    file = write_file("long.dat",
+                      "K\n1\nn\n1\nNames\nG1\nSet1\nDataset\nCounts\n1 10\n"
+                      "Time points\n0 1 2 3 4 5 6 7 8 9\nReserved\n1\nValues\n10*0\nEND\n");
+    options_.memory_budget = 431;
+    EXPECT_EQ(run_failure(file), "data file " + file.string() +
+                                     ", dataset block 1: the run needs 432 bytes (1 genes x 10 "
+                                     "time points: 416 bytes for the block, 16 bytes for the "
+                                     "stores), more than the memory budget of 431 bytes");
+    options_.memory_budget = 432;
+    EXPECT_EQ(run_failure(file), "no error");
+    std::string text = "K\n1\nn\n2000\nNames\n";
+    for (int i = 1; i <= 2000; ++i) text.append("G").append(std::to_string(i)).append("\n");
+    text += "Set1\nDataset\nCounts\n2000 100000\nTime points\n";
+    for (int j = 0; j < 100000; ++j) text.append(std::to_string(j)).append(" ");
+    text += "\nReserved\n1\nValues\n";
+    for (int i = 1; i <= 2000; ++i) text += "100000*0\n";
+    file = write_file("repeats.dat", text + "END\n");
+    options_.memory_budget = std::uint64_t{1} << 30;
+    const ChildOutcome outcome = in_child([&] {
+        return run_failure(file) ==
+               "data file " + file.string() +
+                   ", dataset block 1: the run needs 4.5 GiB (2000 genes x 100000 time points: "
+                   "4.5 GiB for the block, 61.0 MiB for the stores), more than the memory budget "
+                   "of 1.0 GiB";
+    });
+    EXPECT_TRUE(outcome.exited && outcome.exit_code == 0);
+    EXPECT_LT(outcome.peak_growth_kb, 100 * kMegabyte);
+}
+
 // The header claims 2000 genes (the most allowed) and the file ends: the stores of the largest
 // file (2 x 4 x 2000^2 doubles, 256 MB) are the most the claim can cost before end-of-file.
 TEST_F(Pathological, HeaderClaimingTwoThousandGenesInAShortFileEndsAtEndOfFile) {
@@ -217,6 +273,8 @@ TEST(PathologicalValues, ExpressionValueRangeHoldsForRepeatsAndDExponents) {
 
 // Time steps that overflow (-1e308 to 1e308) would make every rate zero, subnormal ones
 // (1e-320) infinite: both are refused, as is a normal step that still makes a rate overflow.
+// Every finite rate is accepted, however large its bound; a result that overflows on the way
+// (steps of 1e-50) is refused too, never written.
 TEST_F(Pathological, TimeStepsThatBreakTheRatesAreRefused) {
     const auto block = [&](const std::string& times, const std::string& row) {
         return write_file("steps.dat",
@@ -233,10 +291,22 @@ TEST_F(Pathological, TimeStepsThatBreakTheRatesAreRefused) {
                                      ", dataset block 1: time step t(2) - t(1) = 1e-320 is not "
                                      "a finite normal number");
     file = block("0 1e-300", "1000 0");
-    EXPECT_EQ(run_failure(file),
-              "data file " + file.string() +
-                  ", dataset block 1: rates of change overflow: linear-scale value "
-                  "1.0715086071862673e+301 over the time step t(2) - t(1) = 1e-300");
+    EXPECT_EQ(run_failure(file), "data file " + file.string() +
+                                     ", dataset block 1: rate of change of gene 1 (G1) from time "
+                                     "point 1 to 2 is not finite: (1 - 1.0715086071862673e+301) / "
+                                     "1e-300 = -inf");
+    // Equal values give rates of 0: finite, although 2^1021 / 0.1 is not.
+    file = block("0 0.1", "1021 1021");
+    EXPECT_EQ(run_failure(file), "no error");
+    file = write_file("tiny_steps.dat",
+                      "K\n1\nn\n3\nNames\nG1\nG2\nG3\nSet1\nDataset\nCounts\n3 3\n"
+                      "Time points\n0 1e-50 2e-50\nReserved\n1\nValues\n0 1 2\n1 1 0\n"
+                      "0 -1 0\nEND\n");
+    fs::remove(dir_ / "GRN.dat");
+    EXPECT_EQ(run_failure(file), "data file " + file.string() +
+                                     ", result: the interaction matrix is not finite: R(1, 1) = "
+                                     "inf");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
     // Adjacent huge time points have a finite, normal difference and are accepted.
     file = block("1e308 1.0000000000000002e308", "0 1");
     EXPECT_EQ(run_failure(file), "no error");
