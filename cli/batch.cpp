@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <iomanip>
+#include <limits>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -16,6 +17,7 @@
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
 #include "output/io_error.h"
+#include "output/result_folder.h"
 #include "table/import.h"
 
 namespace netrevia::cli {
@@ -47,9 +49,18 @@ constexpr const char* kUsage =
     "                      rounding where the fits have unique solutions)\n"
     "  --input data|table  how to read the inputs (default: a .csv, .tsv or .txt file\n"
     "                      that is not a data file is a table)\n"
+    "  --no-wait           fail at once when another run is writing into the output\n"
+    "                      folder (default: wait for it)\n"
+    "  --max-memory SIZE   refuse a data file whose arrays need more than SIZE bytes\n"
+    "                      (suffix K, M, G or T, like 512M or 4G; default: half\n"
+    "                      of the physical memory)\n"
     "  --quiet             no progress while the network is selected\n"
     "  --help              show this text\n"
-    "  --version           show the version\n";
+    "  --version           show the version\n"
+    "\n"
+    "Exit status: 0 success; 1 the run failed and wrote nothing; 2 a bad command\n"
+    "line; 3 GRN.dat and GRN.dot were written but the drawing (--render) failed;\n"
+    "128 + N when stopped by signal N (SIGINT, SIGTERM).\n";
 
 // The one place that says which engines take any number of courses from tables; the others
 // take the data file's four at most.
@@ -126,6 +137,39 @@ std::optional<double> parse_number(const std::string& text) {
     return value;
 }
 
+std::optional<std::uint64_t> parse_size(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), last, value);
+    if (ec != std::errc() || end == text.data() || value == 0) return {};
+    int shift = 0;
+    if (end != last) {
+        if (end + 1 != last) return {};
+        switch (*end) {
+            case 'K':
+            case 'k':
+                shift = 10;
+                break;
+            case 'M':
+            case 'm':
+                shift = 20;
+                break;
+            case 'G':
+            case 'g':
+                shift = 30;
+                break;
+            case 'T':
+            case 't':
+                shift = 40;
+                break;
+            default:
+                return {};
+        }
+    }
+    if (shift > 0 && value > (std::numeric_limits<std::uint64_t>::max() >> shift)) return {};
+    return value << shift;
+}
+
 ParsedArgs parse_args(const std::vector<std::string>& args) {
     ParsedArgs parsed;
     BatchOptions& o = parsed.options;
@@ -149,6 +193,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             o.quiet = true;
             continue;
         }
+        if (arg == "--no-wait") {
+            o.no_wait = true;
+            continue;
+        }
         if (arg.size() > 2 && arg.rfind("--", 0) == 0) {
             std::string name = arg;
             std::string value;
@@ -157,10 +205,11 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value =
-                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
-                name == "--render" || name == "--layout" || name == "--threads" ||
-                name == "--engine" || name == "--input" || table::is_table_option(name);
+            const bool takes_value = name == "--lambda" || name == "--threshold" ||
+                                     name == "--output-dir" || name == "--render" ||
+                                     name == "--layout" || name == "--threads" ||
+                                     name == "--engine" || name == "--max-memory" ||
+                                     name == "--input" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -193,6 +242,11 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     return fail("--engine takes exact or fast, not '" + value + "'");
                 }
                 o.engine = value == "fast" ? selection::Engine::kFast : selection::Engine::kExact;
+            } else if (name == "--max-memory") {
+                const std::optional<std::uint64_t> size = parse_size(value);
+                if (!size)
+                    return fail("--max-memory takes a size like 512M or 4G, not '" + value + "'");
+                o.max_memory = *size;
             } else if (name == "--output-dir") {
                 if (value.empty()) return fail("--output-dir needs a folder");
                 o.output_dir = value;
@@ -257,8 +311,13 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     }
     // A failed run leaves nothing behind, the folders it made for its results included.
-    const auto remove_created_folders = [&created_folders] {
+    const auto remove_created_folders = [&created_folders, &o] {
         std::error_code ignored;
+        // The lock file of a folder this run made goes with it, while still held: only a run
+        // started on the same new folder meanwhile could be waiting on it.
+        if (!created_folders.empty())
+            std::filesystem::remove(std::filesystem::path(o.output_dir) / output::kLockFileName,
+                                    ignored);
         for (auto dir = created_folders.rbegin(); dir != created_folders.rend(); ++dir)
             std::filesystem::remove(*dir, ignored);  // only while empty
     };
@@ -267,6 +326,8 @@ int batch_main(const std::vector<std::string>& args,
     run_options.output_dir = o.output_dir;
     run_options.threads = o.threads;
     run_options.engine = o.engine;
+    run_options.memory_budget = o.max_memory;
+    run_options.lock_output_dir = false;  // held here, through the drawing
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) run_options.cancel = &stop->cancel;
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
@@ -279,9 +340,12 @@ int batch_main(const std::vector<std::string>& args,
 
     inference::RunSummary summary;
     RunInput input;
+    std::optional<output::ResultFolderLock> lock;
     try {
         prepare_input(o, input, out);
-        summary = inference::run_inference(input.data_file, o.lambda, o.threshold, run_options);
+        lock.emplace(o.output_dir, o.no_wait ? output::LockWait::kNoWait : output::LockWait::kWait);
+        summary =
+            inference::run_inference_from_file(input.data_file, o.lambda, o.threshold, run_options);
     } catch (const table::TableError& e) {
         err << "netrevia-batch: " << e.what() << "\n";
         remove_created_folders();
@@ -300,6 +364,9 @@ int batch_main(const std::vector<std::string>& args,
     } catch (const inference::DataFileRejected& e) {
         err << "netrevia-batch: " << e.what() << "\n";
         remove_created_folders();
+        return 1;
+    } catch (const output::FolderBusy& e) {
+        err << "netrevia-batch: " << e.what() << "; try again later, or leave out --no-wait\n";
         return 1;
     } catch (const std::bad_alloc&) {
         err << "netrevia-batch: insufficient virtual memory\n";
@@ -357,7 +424,7 @@ int batch_main(const std::vector<std::string>& args,
     // entry drew far fewer false edges (scripts/guide_grid.sh, docs/guide.md).
     constexpr double kRoundingShare = 1.0e-3;
     constexpr double kSuggestedShare = 0.2;
-    if (largest > 0.0 && t < kRoundingShare * largest) {
+    if (largest > 0.0 && std::isfinite(largest) && t < kRoundingShare * largest) {
         out << "hint:         nearly every nonzero entry is drawn; try --threshold "
             << std::setprecision(2) << kSuggestedShare * largest << " (" << kSuggestedShare
             << " x the largest |R(i,j)|, i != j)\n";
@@ -375,7 +442,7 @@ int batch_main(const std::vector<std::string>& args,
         const std::string problem = render_graph(summary.graphviz_file, o.render, layout, drawn);
         if (!problem.empty()) {
             err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
-            return 1;
+            return 3;
         }
         out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
     }

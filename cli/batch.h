@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -22,9 +23,11 @@ struct BatchOptions {
     std::string layout;  // Graphviz layout program; empty: chosen by network size
     int threads = 0;     // 0: one per hardware thread
     selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast
-    std::string data_file;                                 // the first input
-    std::vector<std::string> inputs;                       // a data file, or one or more tables
-    std::string input_kind;                                // --input data|table; empty: detected
+    bool no_wait = false;             // --no-wait: fail at once when the folder is locked
+    std::uint64_t max_memory = 0;     // --max-memory in bytes; 0: the run's default budget
+    std::string data_file;            // the first input, taken exactly as given
+    std::vector<std::string> inputs;  // a data file, or one or more tables
+    std::string input_kind;           // --input data|table; empty: detected
     table::TableOptions table_options;
 };
 
@@ -46,9 +49,14 @@ std::string make_output_folder(const std::filesystem::path& dir,
 // A number argument: the whole text must be one finite decimal number.
 std::optional<double> parse_number(const std::string& text);
 
-// The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err), 2 a bad
-// command line (usage on err), 128 + the signal number when stop was requested (the run then
-// changed no file unless the request came after the results were committed).
+// A size argument: whole number of bytes, or with the suffix K, M, G or T (powers of 1024,
+// either case; "512M", "4G"); positive and below 2^64.
+std::optional<std::uint64_t> parse_size(const std::string& text);
+
+// The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err, nothing
+// written), 2 a bad command line (usage on err), 3 results written but the drawing failed,
+// 128 + the signal number when stop was requested (the run then changed no file unless the
+// request came after the results were committed).
 // progress_to_terminal: print the selection's progress on err.
 int batch_main(const std::vector<std::string>& args,
                std::ostream& out,

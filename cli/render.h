@@ -10,7 +10,8 @@ namespace netrevia::cli {
 std::string choose_layout(int nodes, int edges);
 
 // Draws dot_file with the layout program into a file beside it with the format's extension
-// (svg or png). Returns an empty string on success, otherwise what went wrong.
+// (svg or png), through a temporary file renamed into place. Returns an empty string on
+// success, otherwise what went wrong; then no drawing is left under that name.
 std::string render_graph(const std::filesystem::path& dot_file,
                          const std::string& format,
                          const std::string& layout,

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "output/result_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -183,6 +185,89 @@ TEST_F(BatchRun, RendersTheNetworkWhenGraphvizIsThere) {
     EXPECT_NE(svg.find("G1"), std::string::npos);
 }
 
+// The data file argument is the path exactly: "x.dat " is not x.dat.
+TEST_F(BatchRun, DataFileArgumentIsTakenExactly) {
+    const fs::path copy = dir_ / "x.dat";
+    fs::copy_file(example_, copy);
+    EXPECT_EQ(run({"--quiet", "--output-dir", dir_.string(), copy.string() + " "}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file not found, unit 7, file " + copy.string() + " \n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+}
+
+// Write-protected results are kept: the run is refused before any work, naming the unit and
+// file; a writable result is replaced and keeps its mode.
+TEST_F(BatchRun, WriteProtectedResultsAreKeptAndModesCarryOver) {
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), example_}), 0) << err_.str();
+    const std::string dat = read(dir_ / "GRN.dat");
+    const std::string dot = read(dir_ / "GRN.dot");
+    const auto read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(dir_ / "GRN.dat", read_only);
+    fs::permissions(dir_ / "GRN.dot", read_only);
+    const std::string twenty = std::string(EXAMPLES_DIR) + "/twenty_genes.dat";
+    EXPECT_EQ(run({"--quiet", "--output-dir", dir_.string(), twenty}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: write error: Permission denied, unit 3, file " +
+                              (dir_ / "GRN.dat").string() + "\n");
+    EXPECT_EQ(read(dir_ / "GRN.dat"), dat);
+    EXPECT_EQ(read(dir_ / "GRN.dot"), dot);
+    EXPECT_EQ(fs::status(dir_ / "GRN.dot").permissions(), read_only);
+
+    const auto owner_only = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(dir_ / "GRN.dat", owner_only);
+    fs::permissions(dir_ / "GRN.dot", owner_only);
+    EXPECT_EQ(run({"--quiet", "--output-dir", dir_.string(), twenty}), 0) << err_.str();
+    EXPECT_NE(read(dir_ / "GRN.dat"), dat);
+    EXPECT_EQ(fs::status(dir_ / "GRN.dat").permissions(), owner_only);
+    EXPECT_EQ(fs::status(dir_ / "GRN.dot").permissions(), owner_only);
+}
+
+// While another run holds the folder, --no-wait fails at once and writes nothing.
+TEST_F(BatchRun, NoWaitFailsWhileAnotherRunHoldsTheFolder) {
+    netrevia::output::ResultFolderLock other(dir_, netrevia::output::LockWait::kNoWait);
+    EXPECT_EQ(run({"--quiet", "--no-wait", "--output-dir", dir_.string(), example_}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: output folder " + dir_.string() +
+                              " is in use by another run (lock file " +
+                              (dir_ / ".GRN.lock").string() +
+                              "); try again later, or leave out --no-wait\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+}
+
+// A drawing goes through a temporary file: a planted GRN.svg link is replaced, not written
+// through; a failed drawing keeps the new results, leaves no picture (an earlier one would
+// show another network) and exits 3; a folder named like an option reaches Graphviz as a path.
+TEST_F(BatchRun, DrawingNeverWritesThroughALinkAndFailsWithExitThree) {
+    if (std::system("command -v dot > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "Graphviz not installed";
+    std::ofstream(dir_ / "target") << "kept";
+    fs::create_symlink(dir_ / "target", dir_ / "GRN.svg");
+    ASSERT_EQ(run({"--quiet", "--render", "svg", "--output-dir", dir_.string(), example_}), 0)
+        << err_.str();
+    EXPECT_EQ(read(dir_ / "target"), "kept");
+    EXPECT_FALSE(fs::is_symlink(dir_ / "GRN.svg"));
+    EXPECT_NE(read(dir_ / "GRN.svg").find("<svg"), std::string::npos);
+
+    fs::remove(dir_ / "GRN.dat");
+    EXPECT_EQ(run({"--quiet", "--render", "svg", "--layout", "false", "--output-dir", dir_.string(),
+                   example_}),
+              3);
+    EXPECT_EQ(err_.str(), "netrevia-batch: 'false' could not draw " + (dir_ / "GRN.dot").string() +
+                              " (GRN.dat and GRN.dot were written)\n");
+    EXPECT_TRUE(fs::exists(dir_ / "GRN.dat"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot", "target"}));
+
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_);
+    fs::create_directory("-T");
+    const int code = run({"--quiet", "--render", "png", "--output-dir", "-T", example_});
+    fs::current_path(previous);
+    EXPECT_EQ(code, 0) << err_.str();
+    EXPECT_TRUE(fs::exists(dir_ / "-T" / "GRN.png"));
+}
+
 }  // namespace
 
 namespace {
@@ -302,6 +387,23 @@ TEST_F(BatchSummary, AllZeroMatrixGetsNoHint) {
 
 namespace {
 
+TEST(BatchArgs, MaxMemoryTakesBytesOrBinarySuffixes) {
+    using netrevia::cli::parse_size;
+    EXPECT_EQ(parse_size("4096"), 4096U);
+    EXPECT_EQ(parse_size("512M"), std::uint64_t{512} << 20);
+    EXPECT_EQ(parse_size("4g"), std::uint64_t{4} << 30);
+    EXPECT_EQ(parse_size("1K"), 1024U);
+    EXPECT_EQ(parse_size("16777215T"), std::uint64_t{16777215} << 40);
+    for (const char* bad : {"", "0", "0G", "-1", "1.5G", "4GB", "G", "16777216T", "1 G"}) {
+        EXPECT_FALSE(parse_size(bad).has_value()) << bad;
+    }
+    const auto parsed = parse_args({"--max-memory=2G", "--no-wait", "d.dat"});
+    EXPECT_EQ(parsed.outcome, ParseOutcome::kRun);
+    EXPECT_EQ(parsed.options.max_memory, std::uint64_t{2} << 30);
+    EXPECT_TRUE(parsed.options.no_wait);
+    EXPECT_EQ(parse_args({"--max-memory", "lots", "d.dat"}).outcome, ParseOutcome::kError);
+}
+
 TEST(BatchArgs, EngineIsExactOrFast) {
     using netrevia::selection::Engine;
     EXPECT_EQ(parse_args({"d.dat"}).options.engine, Engine::kExact);
@@ -391,7 +493,8 @@ TEST_F(BatchRun, StopRequestBeforeTheCommitChangesNoFile) {
     EXPECT_EQ(err_.str(), "netrevia-batch: stopped by signal 15; no result file was changed\n");
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(read(dir_ / "GRN.dat"), matrix);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    // GRN.dat, GRN.dot and the folder's lock file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
 // The real tool on a run of a few seconds: SIGINT and SIGTERM stop it with 130 and 143, and
@@ -421,6 +524,7 @@ TEST(BatchSignals, InterruptAndTerminateStopTheRunWithoutWritingFiles) {
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), code);
+        fs::remove(dir / "out" / ".GRN.lock");  // the lock file of the run stays
         EXPECT_TRUE(fs::is_empty(dir / "out"));
     }
     fs::remove_all(dir);
