@@ -303,6 +303,13 @@ TEST_F(Pathological, TimeStepsThatBreakTheRatesAreRefused) {
                       "Time points\n0 1e-50 2e-50\nReserved\n1\nValues\n0 1 2\n1 1 0\n"
                       "0 -1 0\nEND\n");
     fs::remove(dir_ / "GRN.dat");
+    const fs::path top = write_file("top.dat",
+                                    "K\n1\nn\n2\nNames\nG1\nG2\nSet1\nx\nx\n2 3\nT\n0 1 2\nR\n1\n"
+                                    "V\n1023.9 1023.8 1023.7\n1023.5 1023.9 1023.6\nEND\n");
+    EXPECT_EQ(run_failure(top), "data file " + top.string() +
+                                    ", dataset block 1: the particular solution is not finite: "
+                                    "J0(1, 1) = nan (the rates of change are too large for the "
+                                    "decomposition)");
     EXPECT_EQ(run_failure(file), "data file " + file.string() +
                                      ", result: the interaction matrix is not finite: R(1, 1) = "
                                      "inf");
