@@ -47,7 +47,9 @@ struct RunState {
 
 constexpr std::uint64_t kDouble = sizeof(double);
 
+// The sign of a NaN depends on how it arose (and on the optimisation level): not shown.
 std::string format_number(double x) {
+    if (std::isnan(x)) return "nan";
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, x);
     return std::string(text, result.ptr);
