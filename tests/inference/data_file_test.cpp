@@ -133,6 +133,11 @@ TEST(DataFileValues, SlashEndsTheReadAndKeepsWhatWasThere) {
     EXPECT_EQ(text.reals({9, 9}), (std::vector<double>{5, 9}));  // slash after a line end
     EXPECT_EQ(text.reals({9}), (std::vector<double>{9}));        // slash first
     EXPECT_EQ(text.integer(), 6);
+    // A repeat after other values stops at the end of the read, not beyond the caller's span.
+    Text tail("1 5*2\n");
+    std::array<double, 4> values{0, 0, 0, -1};
+    tail.reader().read_values(std::span(values.data(), 3));
+    EXPECT_EQ(values, (std::array<double, 4>{1, 2, 2, -1}));
 }
 
 TEST(DataFileValues, EmptyFieldsBetweenCommasAndRepeatedNullsKeepWhatWasThere) {
@@ -264,12 +269,17 @@ TEST(DataFileValues, TokensAcrossLinePiecesReadWhole) {
         EXPECT_EQ(text.name(), "a'b c    ") << lead;
         EXPECT_EQ(text.integer(), 3) << lead;
     }
-    // A quote as the last character of a piece: doubled in the next piece, or the line's end.
-    Text quote(std::string(kPiece - 4, ' ') + "'ab''c'\n" + std::string(kPiece - 4, ' ') +
-               "'ab'\n'c'\n");
-    EXPECT_EQ(quote.name(), "ab'c     ");
-    EXPECT_EQ(quote.name(), "ab       ");
+    // A quote as the last character of a piece (the blank keeps the name's first part inside
+    // it): doubled in the next piece, or the name's end; an unclosed one across pieces.
+    const std::string lead(kPiece - 5, ' ');
+    Text quote(lead + "'a b''c'\n" + lead + "'a b'\n'c'\n" + lead + "'a b" +
+               std::string(kPiece, 'x') + "\n");
+    EXPECT_EQ(quote.name(), "a b'c    ");
+    EXPECT_EQ(quote.name(), "a b      ");
     EXPECT_EQ(quote.name(), "c        ");
+    EXPECT_EQ(io_error_of([&] { quote.name(); }),
+              "input error: \"'a bxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" has no closing quote "
+              "(line 4), unit 7, file x.dat");
     Text endless("1 " + std::string(std::size_t{1} << 21, '\0'));
     EXPECT_EQ(io_error_of([&] {
                   endless.reals({0, 0});
