@@ -1,0 +1,199 @@
+#include "ensemble/ensemble.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+namespace netrevia::ensemble {
+namespace {
+
+// Courses stored for an Input: times and T x n levels per course.
+struct Courses {
+    std::vector<std::vector<double>> t;
+    std::vector<std::vector<double>> levels;
+    std::vector<Course> views;
+
+    Input input(int n, std::uint64_t seed = 0, int threads = 1) {
+        views.clear();
+        for (std::size_t c = 0; c < t.size(); ++c) {
+            views.push_back({static_cast<int>(t[c].size()), t[c], levels[c]});
+        }
+        return {n, views, seed, threads};
+    }
+};
+
+// Courses of y(j+1) = y(j) + h (J y(j) + u) from the given starts: forward differences of these
+// levels are exactly J y + u, so a fit on all genes recovers J up to rounding.
+Courses euler_courses(int n,
+                      const std::vector<double>& J,
+                      const std::vector<double>& u,
+                      const std::vector<std::vector<double>>& starts,
+                      int T,
+                      double h) {
+    Courses c;
+    for (const std::vector<double>& start : starts) {
+        std::vector<double> t(static_cast<std::size_t>(T));
+        std::vector<double> Y(static_cast<std::size_t>(T * n));
+        std::vector<double> y = start;
+        for (int j = 0; j < T; ++j) {
+            t[static_cast<std::size_t>(j)] = h * j;
+            for (int g = 0; g < n; ++g) Y[static_cast<std::size_t>(j + g * T)] = y[g];
+            std::vector<double> next = y;
+            for (int i = 0; i < n; ++i) {
+                double rate = u[static_cast<std::size_t>(i)];
+                for (int g = 0; g < n; ++g) rate += J[static_cast<std::size_t>(i + g * n)] * y[g];
+                next[i] += h * rate;
+            }
+            y = next;
+        }
+        c.t.push_back(t);
+        c.levels.push_back(Y);
+    }
+    return c;
+}
+
+Courses random_courses(int n, int K, int T, std::uint64_t seed) {
+    std::mt19937_64 engine(seed);
+    Courses c;
+    for (int k = 0; k < K; ++k) {
+        std::vector<double> t(static_cast<std::size_t>(T));
+        for (int j = 0; j < T; ++j) t[static_cast<std::size_t>(j)] = 0.5 * j;
+        std::vector<double> Y(static_cast<std::size_t>(T * n));
+        for (double& y : Y) y = 1.0 + static_cast<double>(engine() >> 11) * 0x1.0p-53;
+        c.t.push_back(t);
+        c.levels.push_back(Y);
+    }
+    return c;
+}
+
+TEST(SubsetSize, TwoThirdsOfTheGenesAtMostTenLoweredToFitTheIntervals) {
+    EXPECT_EQ(subset_size(100, 200), 10);
+    EXPECT_EQ(subset_size(15, 200), 10);
+    EXPECT_EQ(subset_size(14, 200), 10);  // ceil(28/3) = 10
+    EXPECT_EQ(subset_size(13, 200), 9);   // ceil(26/3) = 9
+    EXPECT_EQ(subset_size(4, 200), 3);
+    EXPECT_EQ(subset_size(2, 200), 2);
+    EXPECT_EQ(subset_size(100, 7), 5);  // 7 intervals > 5 + 1 unknowns
+    EXPECT_EQ(subset_size(100, 4), 2);
+    EXPECT_EQ(subset_size(100, 3), 0);  // refused
+    EXPECT_EQ(subset_size(2, 3), 0);
+    EXPECT_EQ(subset_size(1, 0), 1);  // nothing to fit
+    EXPECT_EQ(subset_size(0, 0), 0);
+
+    EXPECT_EQ(run_count(100, 10), 1100);
+    EXPECT_EQ(run_count(10, 7), 22);  // ceil(900 / 42)
+    EXPECT_EQ(run_count(2, 2), 10);
+    EXPECT_EQ(run_count(1, 1), 0);
+}
+
+TEST(DrawSubsets, DistinctAscendingGenesFixedBySeedAndUniform) {
+    const int n = 12;
+    const int m = 4;
+    const long long runs = 3000;
+    const std::vector<int> subsets = draw_subsets(n, m, runs, 0);
+    ASSERT_EQ(subsets.size(), static_cast<std::size_t>(runs * m));
+    std::vector<int> hits(n + 1, 0);
+    for (long long r = 0; r < runs; ++r) {
+        const auto first = subsets.begin() + r * m;
+        EXPECT_TRUE(std::is_sorted(first, first + m));
+        EXPECT_EQ(std::set<int>(first, first + m).size(), static_cast<std::size_t>(m));
+        for (auto g = first; g != first + m; ++g) {
+            ASSERT_TRUE(*g >= 1 && *g <= n);
+            ++hits[static_cast<std::size_t>(*g)];
+        }
+    }
+    // Every gene is drawn about runs m / n = 1000 times (standard deviation about 27).
+    for (int g = 1; g <= n; ++g) EXPECT_NEAR(hits[static_cast<std::size_t>(g)], 1000, 130) << g;
+
+    // The raw generator output is fixed by the C++ standard, so the first subsets are too.
+    EXPECT_EQ(std::vector<int>(subsets.begin(), subsets.begin() + 2 * m),
+              (std::vector<int>{1, 6, 7, 10, 1, 3, 5, 10}));
+    EXPECT_EQ(draw_subsets(n, m, runs, 0), subsets);
+    EXPECT_NE(draw_subsets(n, m, runs, 1), subsets);
+}
+
+// Two genes, every run holds both: the larger |J| scores 1, the smaller 0; R(i, j) is the
+// influence of gene j on gene i, with the sign of J.
+TEST(Infer, TwoGenesRankTheLargerInfluenceFirstWithItsSign) {
+    const std::vector<double> J = {-1.0, -0.8, 0.3, -1.2};  // J(2,1) = -0.8, J(1,2) = 0.3
+    Courses c = euler_courses(2, J, {0.5, 1.0}, {{1.0, 2.0}, {3.0, 0.5}}, 4, 0.1);
+    const Result r = infer(c.input(2));
+    EXPECT_EQ(r.m, 2);
+    EXPECT_EQ(r.runs, 10);
+    EXPECT_EQ(r.R, (std::vector<double>{0.0, -1.0, 0.0, 0.0}));
+
+    const std::vector<double> flipped = {-1.0, 0.3, -0.8, -1.2};
+    Courses d = euler_courses(2, flipped, {0.5, 1.0}, {{1.0, 2.0}, {3.0, 0.5}}, 4, 0.1);
+    EXPECT_EQ(infer(d.input(2)).R, (std::vector<double>{0.0, 0.0, -1.0, 0.0}));
+}
+
+// Three genes, subsets of two: each run fits one ordered pair each way, so each score is a
+// mean rank among two. Gene 1 drives gene 2; gene 3 is on its own. Fits on {1, 2} are exact:
+// J(2,1) = 1.5 tops J(1,2) = 0 in every run. On {2, 3} the fit of gene 2 misses gene 1 and
+// puts weight on gene 3, while gene 3's own fit is exact with J(3,2) = 0. On {1, 3} both
+// influences are zero up to rounding, so one of the two takes rank 1 in each run.
+TEST(Infer, ScoresAreMeanScaledRanksWithTheSignOfTheSummedFit) {
+    const int n = 3;
+    // clang-format off
+    const std::vector<double> J = {-1.0,  1.5,  0.0,
+                                    0.0, -0.7,  0.0,
+                                    0.0,  0.0, -0.4};
+    // clang-format on
+    Courses c = euler_courses(n, J, {0.3, 0.2, 0.1},
+                              {{1.0, 2.0, 3.0}, {3.0, 1.0, 2.0}, {2.0, 3.0, 1.0}}, 8, 0.05);
+    const Result r = infer(c.input(n));
+    ASSERT_EQ(r.m, 2);
+    ASSERT_EQ(r.runs, 30);
+    auto R = [&r](int i, int j) { return r.R[static_cast<std::size_t>((i - 1) + (j - 1) * 3)]; };
+    EXPECT_EQ(R(2, 1), 1.0);
+    EXPECT_EQ(R(1, 2), 0.0);
+    EXPECT_EQ(std::abs(R(2, 3)), 1.0);
+    EXPECT_EQ(R(3, 2), 0.0);
+    EXPECT_EQ(std::abs(R(1, 3)) + std::abs(R(3, 1)), 1.0);
+    for (int g = 1; g <= n; ++g) EXPECT_EQ(R(g, g), 0.0);
+}
+
+// A gene without spread is collinear with the intercept: the fits containing it take the
+// minimum-norm solution, and every score stays a finite mean rank.
+TEST(Infer, ConstantAndDuplicatedGenesLeaveFiniteScores) {
+    const int n = 6;
+    Courses c = random_courses(n, 3, 6, 11);
+    for (std::vector<double>& Y : c.levels) {
+        for (int j = 0; j < 6; ++j) {
+            Y[static_cast<std::size_t>(j + 4 * 6)] = 1.0;                             // gene 5
+            Y[static_cast<std::size_t>(j + 5 * 6)] = Y[static_cast<std::size_t>(j)];  // 6 = 1
+        }
+    }
+    const Result r = infer(c.input(n));
+    for (double v : r.R) {
+        EXPECT_TRUE(std::isfinite(v));
+        EXPECT_LE(std::abs(v), 1.0);
+    }
+}
+
+TEST(Infer, SameResultForEveryThreadCountAndOtherSeedsDiffer) {
+    const int n = 40;  // 174 runs of 10 genes
+    Courses c = random_courses(n, 5, 7, 3);
+    const Result one = infer(c.input(n, 7, 1));
+    EXPECT_EQ(one.runs, 174);
+    EXPECT_EQ(infer(c.input(n, 7, 2)).R, one.R);
+    EXPECT_EQ(infer(c.input(n, 7, 5)).R, one.R);
+    EXPECT_NE(infer(c.input(n, 8, 1)).R, one.R);
+}
+
+TEST(Infer, FewerThanTwoGenesGiveAnEmptyOrZeroNetwork) {
+    Courses c = random_courses(1, 1, 3, 1);
+    const Result r = infer(c.input(1));
+    EXPECT_EQ(r.R, std::vector<double>{0.0});
+    EXPECT_EQ(r.runs, 0);
+    Courses none;
+    EXPECT_TRUE(infer(none.input(0)).R.empty());
+}
+
+}  // namespace
+}  // namespace netrevia::ensemble
