@@ -25,6 +25,9 @@ namespace netrevia::cli {
 namespace {
 
 constexpr int kMaxThreads = 256;
+// Default threshold of the ensemble engine, whose |R(i,j)| are mean scaled ranks in [0, 1]:
+// on simulated networks it gave the best mean F1 (docs/guide.md, the ensemble engine).
+constexpr double kEnsembleThreshold = 0.75;
 
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
@@ -35,18 +38,27 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
-    "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6)\n"
+    "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6;\n"
+    "                      0.75 with --engine ensemble)\n"
+    "  --top K             draw the K entries of largest |R(i,j)| instead (fewer on a tie\n"
+    "                      at the cut)\n"
     "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
     "  --render svg|png    also draw the network with Graphviz into GRN.svg or GRN.png\n"
     "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
     "                      networks, sfdp for large ones)\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
-    "  --engine exact|fast how the projection fits are computed: exact (default), the\n"
+    "  --engine exact|fast|ensemble\n"
+    "                      how the network is inferred: exact (default), the\n"
     "                      full least-absolute-deviation simplex, as in the window;\n"
     "                      fast solves the same fits in a much smaller form,\n"
     "                      for hundreds or thousands of genes (results agree to\n"
-    "                      rounding where the fits have unique solutions)\n"
+    "                      rounding where the fits have unique solutions);\n"
+    "                      ensemble: pooled least squares on random gene subsets,\n"
+    "                      ranked and averaged, for noisy data and up to 64 courses;\n"
+    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1]\n"
+    "  --seed S            seed of the ensemble's gene subsets (default 0); the same\n"
+    "                      seed gives the same files\n"
     "  --input data|table  how to read the inputs (default: a .csv, .tsv or .txt file\n"
     "                      that is not a data file is a table)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
@@ -205,11 +217,11 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value = name == "--lambda" || name == "--threshold" ||
-                                     name == "--output-dir" || name == "--render" ||
-                                     name == "--layout" || name == "--threads" ||
-                                     name == "--engine" || name == "--max-memory" ||
-                                     name == "--input" || table::is_table_option(name);
+            const bool takes_value =
+                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
+                name == "--render" || name == "--layout" || name == "--threads" ||
+                name == "--engine" || name == "--max-memory" || name == "--seed" ||
+                name == "--top" || name == "--input" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -227,6 +239,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 const std::optional<double> number = parse_number(value);
                 if (!number) return fail("'" + value + "' is not a number (" + name + ")");
                 (name == "--lambda" ? o.lambda : o.threshold) = *number;
+                (name == "--lambda" ? o.lambda_given : o.threshold_given) = true;
             } else if (name == "--threads") {
                 int threads = 0;
                 const auto [end, ec] =
@@ -238,10 +251,29 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 }
                 o.threads = threads;
             } else if (name == "--engine") {
-                if (value != "exact" && value != "fast") {
-                    return fail("--engine takes exact or fast, not '" + value + "'");
+                if (value == "exact") {
+                    o.engine = selection::Engine::kExact;
+                } else if (value == "fast") {
+                    o.engine = selection::Engine::kFast;
+                } else if (value == "ensemble") {
+                    o.engine = selection::Engine::kEnsemble;
+                } else {
+                    return fail("--engine takes exact, fast or ensemble, not '" + value + "'");
                 }
-                o.engine = value == "fast" ? selection::Engine::kFast : selection::Engine::kExact;
+            } else if (name == "--seed") {
+                const char* end = value.data() + value.size();
+                const auto [stop, ec] = std::from_chars(value.data(), end, o.seed);
+                if (ec != std::errc() || stop != end || value.empty()) {
+                    return fail(
+                        "--seed takes a whole number from 0 to 18446744073709551615, not '" +
+                        value + "'");
+                }
+            } else if (name == "--top") {
+                const char* end = value.data() + value.size();
+                const auto [stop, ec] = std::from_chars(value.data(), end, o.top_edges);
+                if (ec != std::errc() || stop != end || o.top_edges < 1) {
+                    return fail("--top takes a whole number of at least 1, not '" + value + "'");
+                }
             } else if (name == "--max-memory") {
                 const std::optional<std::uint64_t> size = parse_size(value);
                 if (!size)
@@ -278,6 +310,11 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     }
     if (const std::string problem = table::finish_table_options(o.table_options); !problem.empty())
         return fail(problem);
+    if (o.top_edges > 0 && o.threshold_given)
+        return fail("--top and --threshold exclude each other");
+    if (o.engine == selection::Engine::kEnsemble && !o.threshold_given) {
+        o.threshold = kEnsembleThreshold;
+    }
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
 }
@@ -303,6 +340,10 @@ int batch_main(const std::vector<std::string>& args,
             break;
     }
     const BatchOptions& o = parsed.options;
+    const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
+    if (by_ensemble && o.lambda_given) {
+        err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    }
 
     std::vector<std::filesystem::path> created_folders;
     if (const std::string problem = make_output_folder(o.output_dir, created_folders);
@@ -328,10 +369,12 @@ int batch_main(const std::vector<std::string>& args,
     run_options.engine = o.engine;
     run_options.memory_budget = o.max_memory;
     run_options.lock_output_dir = false;  // held here, through the drawing
+    run_options.seed = o.seed;
+    run_options.top_edges = o.top_edges;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) run_options.cancel = &stop->cancel;
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
-    if (progress_to_terminal && !o.quiet) {
+    if (progress_to_terminal && !o.quiet && !by_ensemble) {
         run_options.observer = [&err](int iteration, double objective) {
             err << "\riteration " << std::setw(3) << iteration << "  objective "
                 << std::setprecision(10) << objective << std::flush;
@@ -399,11 +442,16 @@ int batch_main(const std::vector<std::string>& args,
         out << ")";
     }
     out << "\n";
-    out << "iterations:   " << net.iterations << "\n";
-    out << "objective:    " << std::setprecision(12) << net.objective << "\n";
+    if (by_ensemble) {
+        out << "engine:       ensemble, seed " << o.seed << "\n";
+        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes\n";
+    } else {
+        out << "iterations:   " << net.iterations << "\n";
+        out << "objective:    " << std::setprecision(12) << net.objective << "\n";
+    }
     // GRN.dot draws the diagonal too (mostly each gene's own decay), so the edges between
     // distinct genes are counted apart, against the n(n-1) possible ones.
-    const double t = o.threshold;
+    const double t = summary.threshold;
     const int self_edges = summary.self_edges;
     const numeric::ConstMatrixRef R{net.R.data(), std::max(net.n, 1)};
     double largest = 0.0;  // largest |R(i,j)| between distinct genes; NaN never counts
@@ -416,6 +464,7 @@ int batch_main(const std::vector<std::string>& args,
     const long long possible = static_cast<long long>(net.n) * (net.n - 1);
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "
         << summary.negative_edges << " negative) at threshold " << std::setprecision(6) << t
+        << (o.top_edges > 0 ? " (--top " + std::to_string(o.top_edges) + ")" : "")
         << "\n              " << edges - self_edges << " between distinct genes of " << possible
         << " possible, " << self_edges << " self-edges\n";
     // A threshold below a thousandth of the largest entry removes only rounding-level entries
@@ -424,7 +473,8 @@ int batch_main(const std::vector<std::string>& args,
     // entry drew far fewer false edges (scripts/guide_grid.sh, docs/guide.md).
     constexpr double kRoundingShare = 1.0e-3;
     constexpr double kSuggestedShare = 0.2;
-    if (largest > 0.0 && std::isfinite(largest) && t < kRoundingShare * largest) {
+    if (largest > 0.0 && std::isfinite(largest) && t < kRoundingShare * largest &&
+        o.top_edges == 0) {
         out << "hint:         nearly every nonzero entry is drawn; try --threshold "
             << std::setprecision(2) << kSuggestedShare * largest << " (" << kSuggestedShare
             << " x the largest |R(i,j)|, i != j)\n";

@@ -16,13 +16,17 @@ namespace netrevia::cli {
 // Command line of the batch tool, parsed strictly.
 struct BatchOptions {
     double lambda = 0.0;
-    double threshold = 1.0e-6;
+    double threshold = 1.0e-6;  // the ensemble engine's own default when not given
+    bool lambda_given = false;
+    bool threshold_given = false;
     std::string output_dir = ".";
     bool quiet = false;
     std::string render;  // "", "svg" or "png"
     std::string layout;  // Graphviz layout program; empty: chosen by network size
     int threads = 0;     // 0: one per hardware thread
-    selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast
+    selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast|ensemble
+    std::uint64_t seed = 0;                                // --seed, ensemble engine
+    int top_edges = 0;                                     // --top K; 0: by threshold
     bool no_wait = false;             // --no-wait: fail at once when the folder is locked
     std::uint64_t max_memory = 0;     // --max-memory in bytes; 0: the run's default budget
     std::string data_file;            // the first input, taken exactly as given

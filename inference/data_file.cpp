@@ -593,10 +593,12 @@ std::vector<std::string> read_gene_names(DataFileReader& reader, int n) {
     return names;
 }
 
-BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, int k) {
-    if (k > kMaxDatasetBlocks) {
-        reject_block(reader, k,
-                     "more than " + std::to_string(kMaxDatasetBlocks) + " dataset blocks");
+BlockHeader read_block_header(DataFileReader& reader,
+                              const FileHeader& header,
+                              int k,
+                              int max_blocks) {
+    if (k > max_blocks) {
+        reject_block(reader, k, "more than " + std::to_string(max_blocks) + " dataset blocks");
     }
     if (k > header.declared_count) {
         reject_block(reader, k,

@@ -22,10 +22,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-inline constexpr int kDataFileUnit = 7;  // unit number named in the read errors
-inline constexpr int kNameLength = 9;    // gene names are cut or blank-padded to this
-inline constexpr int kMaxGenes = 2000;   // bound of the decomposition
-inline constexpr int kMaxDatasetBlocks = 4;
+inline constexpr int kDataFileUnit = 7;        // unit number named in the read errors
+inline constexpr int kNameLength = 9;          // gene names are cut or blank-padded to this
+inline constexpr int kMaxGenes = 2000;         // bound of the decomposition
+inline constexpr int kMaxDatasetBlocks = 4;    // the exact and fast engines
+inline constexpr int kMaxEnsembleBlocks = 64;  // the ensemble engine
 
 // Opens the data file for reading (binary: line ends are the reader's business on every
 // platform). Throws output::IoError, unit 7: "file not found" when nothing is at file (an empty
@@ -114,12 +115,15 @@ struct BlockHeader {
 };
 
 // For dataset block k (from 1), whose marker line has been read: rejects k above
-// kMaxDatasetBlocks or above K', then skip, skip, (n, T), and rejects a gene count other
+// max_blocks or above K', then skip, skip, (n, T), and rejects a gene count other
 // than the header's, T < 2, and a T the rest of the file cannot hold. Strictly increasing
 // time points are values of their own in the file (a repeat count gives equal values; a slash
 // or null value leaves zeros, of which at most one can follow negative values), so T - 1 of
 // them need at least T - 1 characters: an absurd T is refused before anything is sized by it.
-BlockHeader read_block_header(DataFileReader& reader, const FileHeader& header, int k);
+BlockHeader read_block_header(DataFileReader& reader,
+                              const FileHeader& header,
+                              int k,
+                              int max_blocks = kMaxDatasetBlocks);
 
 // Skip, then the T time points of block k into t (whose previous contents stand for values
 // not given); rejects them unless finite and strictly increasing with every step

@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "ensemble/ensemble.h"
 #include "inference/data_file.h"
 #include "inference/dataset_solution.h"
 #include "numeric/matrix_ref.h"
@@ -38,11 +40,16 @@ struct RunState {
     // header declaring a huge K' must not exhaust memory.
     std::vector<double> particular_store;  // J0_k
     std::vector<double> basis_store;       // B_k
-    std::array<int, selection::kMaxDatasets> time_point_counts{};
-    std::array<int, selection::kMaxDatasets> zero_counts{};
+    std::array<int, kMaxEnsembleBlocks> time_point_counts{};
+    std::array<int, kMaxEnsembleBlocks> zero_counts{};
     double total_time_points = 0.0;
     std::uint64_t memory_budget = 0;  // bytes
     std::uint64_t store_bytes = 0;    // of the two stores
+    // The ensemble engine keeps every course as read (times, and levels T x n on the linear
+    // scale) instead of solving it; the stores above stay empty.
+    bool keep_courses = false;
+    std::vector<std::vector<double>> course_times;
+    std::vector<std::vector<double>> course_levels;
 };
 
 constexpr std::uint64_t kDouble = sizeof(double);
@@ -141,7 +148,8 @@ void read_and_solve_dataset(DataFileReader& reader,
                             RunState& run,
                             int k,
                             const numeric::Notify& notify) {
-    const BlockHeader block = read_block_header(reader, run.header, k);
+    const BlockHeader block = read_block_header(
+        reader, run.header, k, run.keep_courses ? kMaxEnsembleBlocks : kMaxDatasetBlocks);
     const int n = block.n;
     const int T = block.T;
     check_block_budget(reader.file(), run, k, T);
@@ -170,8 +178,11 @@ void read_and_solve_dataset(DataFileReader& reader,
 
     check_rates_of_change(reader, k, t, numeric::ConstMatrixRef{Y.data(), T}, run.gene_names);
 
-    // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
-    if (n > 0) {
+    if (run.keep_courses) {
+        run.course_times.push_back(std::move(t));
+        run.course_levels.push_back(std::move(Y));
+    } else if (n > 0) {
+        // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
         const std::ptrdiff_t slice = std::ptrdiff_t{k - 1} * n * n;
         const numeric::MatrixRef J0{run.particular_store.data() + slice, n};
         run.zero_counts[static_cast<std::size_t>(k - 1)] = solve_dataset(
@@ -183,6 +194,52 @@ void read_and_solve_dataset(DataFileReader& reader,
 
 void stop_if_cancelled(const RunOptions& options) {
     if (options.cancel != nullptr && options.cancel->load()) throw RunCancelled();
+}
+
+// The ensemble estimator on the courses the run kept. Refuses courses too short for a fit of
+// two genes and an intercept.
+void infer_by_ensemble(RunState& run,
+                       const std::filesystem::path& file,
+                       const RunOptions& options,
+                       InferredNetwork& network) {
+    const int n = run.header.n;
+    std::vector<ensemble::Course> courses;
+    long long intervals = 0;
+    for (std::size_t k = 0; k < run.course_times.size(); ++k) {
+        courses.push_back({static_cast<int>(run.course_times[k].size()), run.course_times[k],
+                           run.course_levels[k]});
+        intervals += courses.back().T - 1;
+    }
+    if (ensemble::subset_size(n, intervals) == 0) {
+        throw DataFileRejected("data file " + file.string() +
+                               ": the ensemble engine needs at least 4 intervals (time points "
+                               "less one, over all courses) to fit 2 genes and an intercept; "
+                               "the " +
+                               std::to_string(run.K) + " course(s) hold " +
+                               std::to_string(intervals));
+    }
+    ensemble::Input input;
+    input.n = n;
+    input.courses = courses;
+    input.seed = options.seed;
+    input.threads = options.threads;
+    ensemble::Result result = ensemble::infer(input);
+    network.R = std::move(result.R);
+    network.subset_size = result.m;
+    network.runs = result.runs;
+}
+
+// The threshold that draws the K largest |R(i,j)|: the (K+1)-th largest, or 0 when there are
+// no more than K entries (the edge rule is strict, so zeros are never drawn).
+double top_edges_threshold(const std::vector<double>& R, int K) {
+    if (static_cast<std::size_t>(K) >= R.size()) return 0.0;
+    std::vector<double> magnitudes(R.size());
+    // NaN counts as 0, as the edge rule never draws it.
+    std::transform(R.begin(), R.end(), magnitudes.begin(),
+                   [](double r) { return std::isnan(r) ? 0.0 : std::abs(r); });
+    const auto cut = magnitudes.begin() + K;
+    std::nth_element(magnitudes.begin(), cut, magnitudes.end(), std::greater<>());
+    return *cut;
 }
 
 }  // namespace
@@ -205,13 +262,16 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
                                         const RunOptions& options) {
     RunState run;
     run.memory_budget = options.memory_budget > 0 ? options.memory_budget : default_memory_budget();
+    run.keep_courses = options.engine == selection::Engine::kEnsemble;
     std::ifstream in = open_data_file(file);
     DataFileReader reader(in, file);
 
     run.header = read_file_header(reader);
     const int n = run.header.n;
     const std::size_t slices =
-        static_cast<std::size_t>(std::min(run.header.declared_count, kMaxDatasetBlocks));
+        run.keep_courses
+            ? 0
+            : static_cast<std::size_t>(std::min(run.header.declared_count, kMaxDatasetBlocks));
     check_store_budget(file, run, slices, options.threads);
     const std::size_t matrix_size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     run.particular_store.assign(slices * matrix_size, 0.0);
@@ -228,13 +288,25 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     stop_if_cancelled(options);
     if (options.dataset_observer) options.dataset_observer(0);
 
+    InferredNetwork network;
+    network.n = n;
+    network.K = run.K;
+    network.time_point_counts = run.time_point_counts;
+    network.zero_counts = run.zero_counts;
+    if (run.keep_courses) {
+        infer_by_ensemble(run, file, options, network);
+        network.gene_names = std::move(run.gene_names);
+        return network;
+    }
+
     selection::SelectionInput input;
     input.n = n;
     input.K = run.K;
     input.particular_store = &run.particular_store;
     input.basis_store = &run.basis_store;
-    input.zero_counts = run.zero_counts;
-    input.time_point_counts = run.time_point_counts;
+    std::copy_n(run.zero_counts.begin(), selection::kMaxDatasets, input.zero_counts.begin());
+    std::copy_n(run.time_point_counts.begin(), selection::kMaxDatasets,
+                input.time_point_counts.begin());
     input.total_time_points = run.total_time_points;
     input.lambda = lambda;
     input.threads = options.threads;
@@ -254,12 +326,7 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
         }
     }
 
-    InferredNetwork network;
-    network.n = n;
-    network.K = run.K;
     network.gene_names = std::move(run.gene_names);
-    network.time_point_counts = run.time_point_counts;
-    network.zero_counts = run.zero_counts;
     network.R = std::move(selected.R);
     network.iterations = selected.iterations;
     network.objective = selected.objective;
@@ -287,15 +354,17 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     summary.network = infer_network_from_file(file, lambda, options);
     const InferredNetwork& network = summary.network;
     const int n = network.n;
-    const numeric::ConstMatrixRef R{network.R.data(), n};
+    const numeric::ConstMatrixRef R{network.R.data(), std::max(n, 1)};
+    summary.threshold =
+        options.top_edges > 0 ? top_edges_threshold(network.R, options.top_edges) : threshold;
     // The last safe point: past it the files are written and committed as a whole.
     stop_if_cancelled(options);
-    output::write_result_files(options.output_dir, network.gene_names, R, n, threshold);
+    output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold);
 
     // The edges GRN.dot holds, by the writer's own rule.
     for (int j = 1; j <= n; ++j) {
         for (int i = 1; i <= n; ++i) {
-            const int sign = output::edge_sign(R(i, j), threshold);
+            const int sign = output::edge_sign(R(i, j), summary.threshold);
             if (sign > 0) ++summary.positive_edges;
             if (sign < 0) ++summary.negative_edges;
             if (sign != 0 && i == j) ++summary.self_edges;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inference/data_file.h"
 #include "numeric/notify.h"
 #include "selection/select_network.h"
 
@@ -27,6 +28,8 @@ struct RunOptions {
     std::uint64_t memory_budget = 0;
     // Hold the output folder's lock during run_inference; false when the caller holds it.
     bool lock_output_dir = true;
+    std::uint64_t seed = 0;  // kEnsemble: seed of the gene subsets
+    int top_edges = 0;       // > 0: the files draw this many largest |R(i,j)|, not the threshold
     // Progress of the set-up: called with k before dataset block k (from 1) is read and
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
@@ -50,18 +53,22 @@ struct InferredNetwork {
     int n = 0;
     int K = 0;  // datasets read
     std::vector<std::string> gene_names;
-    std::array<int, selection::kMaxDatasets> time_point_counts{};
-    std::array<int, selection::kMaxDatasets> zero_counts{};
-    std::vector<double> R;  // n x n column-major
-    int iterations = 0;
+    // Entries 1..K are used; only the ensemble engine reads more than kMaxDatasetBlocks.
+    std::array<int, kMaxEnsembleBlocks> time_point_counts{};
+    std::array<int, kMaxEnsembleBlocks> zero_counts{};  // 0 for the ensemble engine
+    std::vector<double> R;                              // n x n column-major
+    int iterations = 0;                                 // of the selection loop
     double objective = 0.0;
+    int subset_size = 0;  // ensemble engine: genes per run
+    long long runs = 0;   // ensemble engine: subsets fitted
 };
 
 struct RunSummary {
     InferredNetwork network;
     int positive_edges = 0;
     int negative_edges = 0;
-    int self_edges = 0;  // of the edges above, those from a gene to itself
+    int self_edges = 0;      // of the edges above, those from a gene to itself
+    double threshold = 0.0;  // the one the files were written with (see top_edges)
     std::filesystem::path matrix_file;
     std::filesystem::path graphviz_file;
 };
@@ -84,6 +91,9 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
 // Holds the folder's lock (waiting for another run) unless options say the caller holds it,
 // and refuses the run at once when a result file there is write-protected (IoError "write
 // error"). Nothing is written when any stage fails or the run is cancelled before the commit.
+// With options.top_edges = K > 0 the threshold is replaced by the (K+1)-th largest |R(i,j)| over
+// all entries, so that the K largest are drawn (fewer when entries tie at the cut, or when fewer
+// than K are nonzero).
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,

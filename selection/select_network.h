@@ -22,7 +22,9 @@ using Observer = std::function<void(int iteration, double objective)>;
 //           warm-starts from the optimal basis of the same row in the previous iteration.
 //           Agrees with kExact up to lad_solve's single-precision rounding wherever the fits
 //           have unique minimisers; needs B_k orthogonal, as the per-dataset solution gives.
-enum class Engine { kExact, kFast };
+//   kEnsemble: no selection at all. The run driver hands the courses to the ensemble estimator
+//           (ensemble/ensemble.h) instead; select_network treats it as kExact.
+enum class Engine { kExact, kFast, kEnsemble };
 
 // What the per-dataset solutions leave for the selection. The stores hold slices of n x n
 // column-major matrices: slice k (1-based) starts at (k-1)*n*n. Slices 1..K are used.

@@ -404,16 +404,69 @@ TEST(BatchArgs, MaxMemoryTakesBytesOrBinarySuffixes) {
     EXPECT_EQ(parse_args({"--max-memory", "lots", "d.dat"}).outcome, ParseOutcome::kError);
 }
 
-TEST(BatchArgs, EngineIsExactOrFast) {
+TEST(BatchArgs, EngineIsExactFastOrEnsemble) {
     using netrevia::selection::Engine;
     EXPECT_EQ(parse_args({"d.dat"}).options.engine, Engine::kExact);
     EXPECT_EQ(parse_args({"--engine", "fast", "d.dat"}).options.engine, Engine::kFast);
     EXPECT_EQ(parse_args({"--engine=exact", "d.dat"}).options.engine, Engine::kExact);
+    EXPECT_EQ(parse_args({"--engine=ensemble", "d.dat"}).options.engine, Engine::kEnsemble);
     for (const char* bad : {"Fast", "", "lad", "fast,exact"}) {
         EXPECT_EQ(parse_args({std::string("--engine=") + bad, "d.dat"}).outcome,
                   ParseOutcome::kError)
             << bad;
     }
+}
+
+// The ensemble engine's scores lie in [0, 1], so it has a threshold of its own unless one is
+// given; --top replaces the threshold and cannot go with one.
+TEST(BatchArgs, EnsembleThresholdSeedAndTop) {
+    EXPECT_EQ(parse_args({"--engine", "ensemble", "d.dat"}).options.threshold, 0.75);
+    EXPECT_EQ(parse_args({"--threshold", "0.5", "--engine", "ensemble", "d.dat"}).options.threshold,
+              0.5);
+    EXPECT_EQ(parse_args({"--engine", "fast", "d.dat"}).options.threshold, 1e-6);
+
+    EXPECT_EQ(parse_args({"d.dat"}).options.seed, 0u);
+    EXPECT_EQ(parse_args({"--seed", "18446744073709551615", "d.dat"}).options.seed,
+              18446744073709551615u);
+    EXPECT_EQ(parse_args({"--top=12", "d.dat"}).options.top_edges, 12);
+    for (const auto& args :
+         {std::vector<std::string>{"--seed", "-1", "d.dat"},
+          std::vector<std::string>{"--seed", "18446744073709551616", "d.dat"},
+          std::vector<std::string>{"--seed=", "d.dat"},
+          std::vector<std::string>{"--seed", "1.5", "d.dat"},
+          std::vector<std::string>{"--top", "0", "d.dat"},
+          std::vector<std::string>{"--top", "x", "d.dat"},
+          std::vector<std::string>{"--top", "3", "--threshold", "0.5", "d.dat"}}) {
+        EXPECT_EQ(parse_args(args).outcome, ParseOutcome::kError) << ::testing::PrintToString(args);
+    }
+}
+
+// The committed seed-0 result, byte for byte for 1, 2 and 4 threads; another seed draws other
+// subsets. Lambda is ignored with a warning; the summary names the seed and the runs.
+TEST_F(BatchRun, EnsembleFilesMatchGoldenForEveryThreadCount) {
+    const fs::path data = fs::path(CLI_TEST_DIR) / "data" / "four_courses.dat";
+    const fs::path golden = fs::path(CLI_TEST_DIR) / "golden" / "four_courses_ensemble_seed_0";
+    for (const char* threads : {"1", "2", "4"}) {
+        ASSERT_EQ(run({"--engine", "ensemble", "--threads", threads, "--lambda", "0.3",
+                       "--output-dir", dir_.string(), data.string()}),
+                  0)
+            << err_.str();
+        EXPECT_EQ(err_.str(),
+                  "netrevia-batch: warning: --lambda has no effect with --engine "
+                  "ensemble\n");
+        EXPECT_NE(out_.str().find("engine:       ensemble, seed 0\n"
+                                  "runs:         43 subsets of 10 genes\n"),
+                  std::string::npos)
+            << out_.str();
+        for (const char* file : {"GRN.dat", "GRN.dot"}) {
+            EXPECT_TRUE(read(dir_ / file) == read(golden / file)) << file << ", " << threads;
+        }
+    }
+    ASSERT_EQ(
+        run({"--engine", "ensemble", "--seed", "1", "--output-dir", dir_.string(), data.string()}),
+        0);
+    EXPECT_EQ(err_.str(), "");
+    EXPECT_FALSE(read(dir_ / "GRN.dat") == read(golden / "GRN.dat"));
 }
 
 // The values of a GRN.dat file, row by row.

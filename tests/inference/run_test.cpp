@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ensemble/ensemble.h"
 #include "inference/data_file.h"
 #include "numeric/matrix_ref.h"
 #include "output/io_error.h"
@@ -63,8 +65,8 @@ TEST_F(InferenceRun, ExampleFileGivesTheWorkedExample) {
     EXPECT_EQ(network.K, 1);
     EXPECT_EQ(network.gene_names,
               (std::vector<std::string>{"G1       ", "G2       ", "G3       "}));
-    EXPECT_EQ(network.time_point_counts, (std::array<int, 4>{3, 0, 0, 0}));
-    EXPECT_EQ(network.zero_counts, (std::array<int, 4>{1, 0, 0, 0}));
+    EXPECT_EQ(network.time_point_counts, (std::array<int, kMaxEnsembleBlocks>{3, 0, 0, 0}));
+    EXPECT_EQ(network.zero_counts, (std::array<int, kMaxEnsembleBlocks>{1, 0, 0, 0}));
     EXPECT_EQ(observed, network.iterations);
     ASSERT_EQ(network.R.size(), 9u);
     const double expected[3][3] = {{1, 0, 0}, {-2.0 / 3, 0, 2.0 / 3}, {0.5, 0, -1}};
@@ -195,7 +197,7 @@ TEST_F(InferenceRun, NoGenesGiveAnEmptyNetwork) {
     const RunSummary summary = run_inference(kData + "/no_genes.dat", 0.0, 1e-6, options_);
     EXPECT_EQ(summary.network.n, 0);
     EXPECT_EQ(summary.network.K, 1);
-    EXPECT_EQ(summary.network.time_point_counts, (std::array<int, 4>{2, 0, 0, 0}));
+    EXPECT_EQ(summary.network.time_point_counts, (std::array<int, kMaxEnsembleBlocks>{2, 0, 0, 0}));
     EXPECT_TRUE(summary.network.R.empty());
     EXPECT_TRUE(std::filesystem::exists(summary.graphviz_file));
 }
@@ -204,9 +206,9 @@ TEST_F(InferenceRun, NoGenesGiveAnEmptyNetwork) {
 TEST_F(InferenceRun, DatasetsWithDifferentTimePointCounts) {
     const InferredNetwork network = infer_network(kData + "/two_datasets.dat", 0.0, options_);
     EXPECT_EQ(network.K, 2);
-    EXPECT_EQ(network.time_point_counts, (std::array<int, 4>{6, 9, 0, 0}));
+    EXPECT_EQ(network.time_point_counts, (std::array<int, kMaxEnsembleBlocks>{6, 9, 0, 0}));
     // Five and eight intervals for three genes: the state matrices have full rank.
-    EXPECT_EQ(network.zero_counts, (std::array<int, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(network.zero_counts, (std::array<int, kMaxEnsembleBlocks>{0, 0, 0, 0}));
     ASSERT_EQ(network.R.size(), 9u);
     for (double r : network.R) EXPECT_TRUE(std::isfinite(r));
 }
@@ -247,6 +249,112 @@ TEST_F(InferenceRun, CancelledRunThrowsAndLeavesEarlierResultsUntouched) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_),
                             std::filesystem::directory_iterator()),
               3);
+}
+
+// A data file of K courses of n genes (G1, G2, ...) and T points at times 0, 0.5, 1, ...; the
+// log2 level of gene g at point j of course k is pseudo-random in [0, 2), and
+// levels[k] (T x n, linear scale) receives what the run should read.
+std::string courses_file(int K, int n, int T, std::vector<std::vector<double>>& levels) {
+    std::mt19937_64 engine(42);
+    std::ostringstream out;
+    out << "Number of datasets\n" << K << "\nNumber of genes\n" << n << "\nGene names\n";
+    for (int g = 1; g <= n; ++g) out << "G" << g << "\n";
+    levels.assign(static_cast<std::size_t>(K),
+                  std::vector<double>(static_cast<std::size_t>(T * n)));
+    for (int k = 1; k <= K; ++k) {
+        out << "Set" << k << "\nCourse\nGenes and time points\n"
+            << n << " " << T << "\nTime points\n";
+        for (int j = 0; j < T; ++j) out << 0.5 * j << " ";
+        out << "\nReserved\n1.0\nExpression values (log2)\n";
+        for (int g = 0; g < n; ++g) {
+            for (int j = 0; j < T; ++j) {
+                const double x = static_cast<double>(engine() % 2000) / 1000.0;
+                out << x << " ";
+                levels[static_cast<std::size_t>(k - 1)][static_cast<std::size_t>(j + g * T)] =
+                    std::pow(2.0, x);
+            }
+            out << "\n";
+        }
+    }
+    out << "END\n";
+    return out.str();
+}
+
+class EnsembleRun : public InferenceRun {
+protected:
+    std::string write(const std::string& name, const std::string& text) {
+        const std::string file = (dir_ / name).string();
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
+};
+
+// Six courses: beyond the exact engines' four blocks, within the ensemble engine's 64. The run
+// hands the courses over unchanged: R is what the estimator gives on the levels themselves.
+TEST_F(EnsembleRun, ReadsUpToSixtyFourCoursesAndHandsThemOverUnchanged) {
+    std::vector<std::vector<double>> levels;
+    const std::string file = write("six.dat", courses_file(6, 5, 4, levels));
+    EXPECT_THROW(infer_network(file, 0.0, options_), DataFileRejected);
+
+    options_.engine = selection::Engine::kEnsemble;
+    options_.seed = 9;
+    const InferredNetwork network = infer_network(file, 0.0, options_);
+    EXPECT_EQ(network.K, 6);
+    EXPECT_EQ(network.time_point_counts[5], 4);
+    EXPECT_EQ(network.time_point_counts[6], 0);
+    EXPECT_EQ(network.subset_size, 4);  // ceil(10 / 3)
+    EXPECT_EQ(network.runs, 17);        // ceil(200 / 12)
+
+    const std::vector<double> t = {0.0, 0.5, 1.0, 1.5};
+    std::vector<ensemble::Course> courses;
+    for (const std::vector<double>& Y : levels) courses.push_back({4, t, Y});
+    EXPECT_EQ(network.R, ensemble::infer({5, courses, 9, 1}).R);
+}
+
+TEST_F(EnsembleRun, MoreThanSixtyFourCoursesAreRejected) {
+    std::vector<std::vector<double>> levels;
+    const std::string file = write("many.dat", courses_file(65, 2, 2, levels));
+    options_.engine = selection::Engine::kEnsemble;
+    try {
+        infer_network(file, 0.0, options_);
+        ADD_FAILURE() << "no rejection";
+    } catch (const DataFileRejected& e) {
+        EXPECT_STREQ(
+            e.what(),
+            ("data file " + file + ", dataset block 65: more than 64 dataset blocks").c_str());
+    }
+}
+
+// Two courses of two points: 2 intervals, fewer than the 4 that two genes and an intercept need.
+TEST_F(EnsembleRun, CoursesTooShortForTwoGenesAreRefusedWithTheirCounts) {
+    std::vector<std::vector<double>> levels;
+    const std::string file = write("short.dat", courses_file(2, 3, 2, levels));
+    options_.engine = selection::Engine::kEnsemble;
+    try {
+        run_inference(file, 0.0, 0.5, options_);
+        ADD_FAILURE() << "no rejection";
+    } catch (const DataFileRejected& e) {
+        EXPECT_STREQ(e.what(), ("data file " + file +
+                                ": the ensemble engine needs at least 4 intervals (time points "
+                                "less one, over all courses) to fit 2 genes and an intercept; "
+                                "the 2 course(s) hold 2")
+                                   .c_str());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "GRN.dat"));
+}
+
+// --top: the worked example has five entries of 0.5 to 1 and four of rounding size; the
+// five are drawn, with the threshold at the sixth largest |R(i,j)|.
+TEST_F(InferenceRun, TopEdgesDrawTheLargestEntries) {
+    options_.top_edges = 5;
+    const RunSummary summary = run_inference(kExample, 0.0, 0.9, options_);
+    EXPECT_EQ(summary.positive_edges + summary.negative_edges, 5);
+    EXPECT_LT(summary.threshold, 1e-6);
+    EXPECT_GT(summary.threshold, 0.0);
+    options_.top_edges = 9;  // every entry: the threshold is 0, zeros stay undrawn
+    EXPECT_EQ(run_inference(kExample, 0.0, 0.9, options_).threshold, 0.0);
+    options_.top_edges = 0;
+    EXPECT_EQ(run_inference(kExample, 0.0, 0.9, options_).threshold, 0.9);
 }
 
 }  // namespace
