@@ -210,7 +210,7 @@ void infer_by_ensemble(RunState& run,
                            run.course_levels[k]});
         intervals += courses.back().T - 1;
     }
-    if (ensemble::subset_size(n, intervals) == 0) {
+    if (n >= 2 && ensemble::subset_size(n, intervals) == 0) {
         throw DataFileRejected("data file " + file.string() +
                                ": the ensemble engine needs at least 4 intervals (time points "
                                "less one, over all courses) to fit 2 genes and an intercept; "

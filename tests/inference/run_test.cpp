@@ -343,6 +343,13 @@ TEST_F(EnsembleRun, CoursesTooShortForTwoGenesAreRefusedWithTheirCounts) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "GRN.dat"));
 }
 
+TEST_F(EnsembleRun, NoGenesGiveAnEmptyNetwork) {
+    options_.engine = selection::Engine::kEnsemble;
+    const InferredNetwork network = infer_network(kData + "/no_genes.dat", 0.0, options_);
+    EXPECT_EQ(network.K, 1);
+    EXPECT_TRUE(network.R.empty());
+}
+
 // --top: the worked example has five entries of 0.5 to 1 and four of rounding size; the
 // five are drawn, with the threshold at the sixth largest |R(i,j)|.
 TEST_F(InferenceRun, TopEdgesDrawTheLargestEntries) {
