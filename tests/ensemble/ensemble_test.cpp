@@ -27,8 +27,9 @@ struct Courses {
     }
 };
 
-// Courses of y(j+1) = y(j) + h (J y(j) + u) from the given starts: forward differences of these
-// levels are exactly J y + u, so a fit on all genes recovers J up to rounding.
+// Courses of y(j+1) = y(j) + h_j (J y(j) + u) from the given starts, with steps h_j alternating
+// between h and 1.5 h: forward differences of these levels are exactly J y + u, so a fit on all
+// genes recovers J up to rounding.
 Courses euler_courses(int n,
                       const std::vector<double>& J,
                       const std::vector<double>& u,
@@ -40,14 +41,17 @@ Courses euler_courses(int n,
         std::vector<double> t(static_cast<std::size_t>(T));
         std::vector<double> Y(static_cast<std::size_t>(T * n));
         std::vector<double> y = start;
+        double time = 0.0;
         for (int j = 0; j < T; ++j) {
-            t[static_cast<std::size_t>(j)] = h * j;
+            t[static_cast<std::size_t>(j)] = time;
+            const double step = j % 2 == 0 ? h : 1.5 * h;
+            time += step;
             for (int g = 0; g < n; ++g) Y[static_cast<std::size_t>(j + g * T)] = y[g];
             std::vector<double> next = y;
             for (int i = 0; i < n; ++i) {
                 double rate = u[static_cast<std::size_t>(i)];
                 for (int g = 0; g < n; ++g) rate += J[static_cast<std::size_t>(i + g * n)] * y[g];
-                next[i] += h * rate;
+                next[i] += step * rate;
             }
             y = next;
         }
@@ -117,19 +121,19 @@ TEST(DrawSubsets, DistinctAscendingGenesFixedBySeedAndUniform) {
     EXPECT_NE(draw_subsets(n, m, runs, 1), subsets);
 }
 
-// Two genes, every run holds both: the larger |J| scores 1, the smaller 0; R(i, j) is the
-// influence of gene j on gene i, with the sign of J.
-TEST(Infer, TwoGenesRankTheLargerInfluenceFirstWithItsSign) {
-    const std::vector<double> J = {-1.0, -0.8, 0.3, -1.2};  // J(2,1) = -0.8, J(1,2) = 0.3
+// Two genes, every run holds both, one influence and none back: the influence scores 1 with
+// its sign, the empty direction 0. R(i, j) is the influence of gene j on gene i.
+TEST(Infer, TwoGenesRankTheInfluenceFirstWithItsSign) {
+    const std::vector<double> J = {-1.0, -0.8, 0.0, -1.2};  // J(2,1) = -0.8
     Courses c = euler_courses(2, J, {0.5, 1.0}, {{1.0, 2.0}, {3.0, 0.5}}, 4, 0.1);
     const Result r = infer(c.input(2));
     EXPECT_EQ(r.m, 2);
     EXPECT_EQ(r.runs, 10);
     EXPECT_EQ(r.R, (std::vector<double>{0.0, -1.0, 0.0, 0.0}));
 
-    const std::vector<double> flipped = {-1.0, 0.3, -0.8, -1.2};
+    const std::vector<double> flipped = {-1.0, 0.0, 0.3, -1.2};  // J(1,2) = 0.3
     Courses d = euler_courses(2, flipped, {0.5, 1.0}, {{1.0, 2.0}, {3.0, 0.5}}, 4, 0.1);
-    EXPECT_EQ(infer(d.input(2)).R, (std::vector<double>{0.0, 0.0, -1.0, 0.0}));
+    EXPECT_EQ(infer(d.input(2)).R, (std::vector<double>{0.0, 0.0, 1.0, 0.0}));
 }
 
 // Three genes, subsets of two: each run fits one ordered pair each way, so each score is a
@@ -173,6 +177,28 @@ TEST(Infer, ConstantAndDuplicatedGenesLeaveFiniteScores) {
     for (double v : r.R) {
         EXPECT_TRUE(std::isfinite(v));
         EXPECT_LE(std::abs(v), 1.0);
+    }
+}
+
+// Genes that do not move have rates of exactly 0, so every fit gives J = 0 and all pairs of a
+// run tie: each takes the mean rank, and every score is exactly 1/2 (sign +, the sum being 0).
+TEST(Infer, AllTiedPairsScoreOneHalf) {
+    const int n = 4;
+    Courses c;
+    for (int k = 0; k < 2; ++k) {
+        c.t.push_back({0.0, 1.0, 2.0, 3.0, 4.0});
+        std::vector<double> Y(20);
+        for (int g = 0; g < n; ++g) {
+            for (int j = 0; j < 5; ++j) Y[static_cast<std::size_t>(j + 5 * g)] = 1.0 + g;
+        }
+        c.levels.push_back(Y);
+    }
+    const Result r = infer(c.input(n));
+    ASSERT_EQ(r.m, 3);
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(r.R[static_cast<std::size_t>(i + j * n)], i == j ? 0.0 : 0.5) << i << j;
+        }
     }
 }
 
