@@ -226,7 +226,7 @@ TEST_F(MainWindowTest, WriteErrorThenSuccessfulRun) {
     EXPECT_EQ(messages.size(), 1u);
 }
 
-// A run of a few seconds on simulated data: the controls are disabled and Infer reads
+// A run of several seconds on simulated data: the controls are disabled and Infer reads
 // "&Cancel", the event loop keeps turning, the progress text changes as the selection goes
 // on; Esc stops the run, the earlier results stay byte for byte and nothing else is written.
 TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
@@ -236,7 +236,7 @@ TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
     QProcess simulate;
     simulate.start(
         QStringLiteral(SIMULATE_PATH),
-        {"--genes", "100", "--courses", "4", "--points", "12", "--seed", "3", "--input",
+        {"--genes", "150", "--courses", "4", "--points", "12", "--seed", "3", "--input",
          "--out-data", data, "--out-truth", folder.filePath(QStringLiteral("truth.tsv"))});
     ASSERT_TRUE(simulate.waitForFinished(60'000));
     ASSERT_EQ(simulate.exitCode(), 0) << simulate.readAllStandardError().toStdString();
@@ -264,18 +264,20 @@ TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
     // the please-wait text.
     QStringList seen;
     int turns = 0;
-    const bool second_iteration = QTest::qWaitFor(
+    const bool selecting = QTest::qWaitFor(
         [&] {
             ++turns;
             if (seen.isEmpty() || seen.back() != text(kUpperStatusLine)) {
                 seen << text(kUpperStatusLine);
             }
-            return text(kUpperStatusLine).contains(QStringLiteral("iteration 2,"));
+            // Any iteration: the line is refreshed a few times a second, so on a fast machine
+            // it may skip from one iteration to a later one.
+            return text(kUpperStatusLine).contains(QStringLiteral(", objective "));
         },
         120'000);
-    ASSERT_TRUE(second_iteration) << seen.join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(selecting) << seen.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(shell.running());
-    EXPECT_GE(seen.size(), 3) << seen.join(QLatin1Char('|')).toStdString();
+    EXPECT_GE(seen.size(), 2) << seen.join(QLatin1Char('|')).toStdString();
     EXPECT_GT(turns, 10);
     for (const QString& line : seen) {
         EXPECT_TRUE(line.startsWith("Inferring the gene regulatory network, please wait! "))
