@@ -76,7 +76,9 @@ constexpr const char* kUsage =
 
 // The one place that says which engines take any number of courses from tables; the others
 // take the data file's four at most.
-bool engine_takes_any_course_count(selection::Engine /*engine*/) { return false; }
+bool engine_takes_any_course_count(selection::Engine engine) {
+    return engine == selection::Engine::kEnsemble;
+}
 
 // The run's input: the data file as given, or the tables imported into a temporary data file
 // exactly as netrevia-import writes it, so that both roads give the same run. full_names
