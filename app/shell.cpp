@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "inference/run.h"
 #include "output/io_error.h"
 
@@ -305,6 +306,8 @@ void Shell::finish_run(Dialog& dialog) {
         dialog.set_text(kUpperStatusLine, kCancelled);
     } catch (const inference::DataFileRejected& rejected) {
         report(rejected.what(), kNoticeCaption);
+    } catch (const inference::InputError& input_error) {
+        report(input_error.what(), kErrorCaption);
     } catch (const output::IoError& io_error) {
         report(io_error.what(), kErrorCaption);
     } catch (const std::bad_alloc&) {

@@ -14,6 +14,7 @@
 
 #include "cli/render.h"
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
 #include "output/io_error.h"
@@ -401,6 +402,10 @@ int batch_main(const std::vector<std::string>& args,
             << "; no result file was changed\n";
         remove_created_folders();
         return stop_code();
+    } catch (const inference::InputError& e) {
+        if (run_options.observer) err << "\n";
+        err << "netrevia-batch: " << e.what() << "\n";
+        return 1;
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";

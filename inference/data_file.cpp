@@ -11,7 +11,7 @@
 #include <system_error>
 #include <utility>
 
-#include "output/io_error.h"
+#include "inference/input_error.h"
 
 namespace netrevia::inference {
 
@@ -228,9 +228,9 @@ void check_byte_order_mark(std::istream& in, const std::filesystem::path& file) 
         encoding = "UTF-16 (big-endian)";
     }
     if (encoding != nullptr) {
-        throw output::IoError(std::string("input error: the file is ") + encoding +
-                                  " text; save it as UTF-8 or ASCII text",
-                              kDataFileUnit, file);
+        throw InputError(std::string("input error: the file is ") + encoding +
+                             " text; save it as UTF-8 or ASCII text",
+                         kDataFileUnit, file);
     }
 }
 
@@ -241,29 +241,28 @@ std::ifstream open_data_file(const std::filesystem::path& file) {
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (file.empty() || status.type() == fs::file_type::not_found) {
-        throw output::IoError("file not found", kDataFileUnit, file);
+        throw InputError("file not found", kDataFileUnit, file);
     }
     if (error) {
-        throw output::IoError("input error: cannot open the file: " + error.message(),
-                              kDataFileUnit, file);
+        throw InputError("input error: cannot open the file: " + error.message(), kDataFileUnit,
+                         file);
     }
     // Only a regular file ends: /dev/zero never does, a FIFO without a writer blocks the open,
     // a terminal waits for typing. The kind is that of the link's target.
     if (status.type() != fs::file_type::regular) {
         const bool directory = status.type() == fs::file_type::directory;
-        throw output::IoError("input error: cannot open the file: it is " +
-                                  file_kind(status.type()) +
-                                  (directory ? "" : ", not a regular file"),
-                              kDataFileUnit, file);
+        throw InputError("input error: cannot open the file: it is " + file_kind(status.type()) +
+                             (directory ? "" : ", not a regular file"),
+                         kDataFileUnit, file);
     }
     errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in.is_open()) {
         const int reason = errno;
-        throw output::IoError("input error: cannot open the file: " +
-                                  (reason != 0 ? std::generic_category().message(reason)
-                                               : std::string("reason unknown")),
-                              kDataFileUnit, file);
+        throw InputError("input error: cannot open the file: " +
+                             (reason != 0 ? std::generic_category().message(reason)
+                                          : std::string("reason unknown")),
+                         kDataFileUnit, file);
     }
     check_byte_order_mark(in, file);
     return in;
@@ -317,7 +316,7 @@ DataFileReader::DataFileReader(std::istream& in, std::filesystem::path file)
     : in_(in), file_(std::move(file)) {}
 
 void DataFileReader::input_error(std::string_view what) const {
-    throw output::IoError(
+    throw InputError(
         "input error: " + std::string(what) + " (line " + std::to_string(line_number_) + ")",
         kDataFileUnit, file_);
 }
@@ -335,9 +334,9 @@ std::streamoff DataFileReader::characters_left() {
 
 void DataFileReader::end_of_file() const {
     if (in_.bad()) {
-        throw output::IoError("input error: the file could not be read", kDataFileUnit, file_);
+        throw InputError("input error: the file could not be read", kDataFileUnit, file_);
     }
-    throw output::IoError("end-of-file during read", kDataFileUnit, file_);
+    throw InputError("end-of-file during read", kDataFileUnit, file_);
 }
 
 // Starts the next line: its first piece into line_. False at the end of the file.

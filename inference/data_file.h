@@ -29,7 +29,7 @@ inline constexpr int kMaxDatasetBlocks = 4;    // the exact and fast engines
 inline constexpr int kMaxEnsembleBlocks = 64;  // the ensemble engine
 
 // Opens the data file for reading (binary: line ends are the reader's business on every
-// platform). Throws output::IoError, unit 7: "file not found" when nothing is at file (an empty
+// platform). Throws InputError, unit 7: "file not found" when nothing is at file (an empty
 // path included), an input error naming the reason when it exists but cannot be opened, when
 // it is not a regular file after following links (naming its kind), and when it starts with
 // the byte-order mark of UTF-16 or UTF-32 (asking for UTF-8 or ASCII).
@@ -49,7 +49,7 @@ std::ifstream open_data_file(const std::filesystem::path& file);
 //    with ' or " to hold blanks and commas (a doubled quote stands for one), stored cut or
 //    blank-padded to kNameLength characters.
 // A CR before a line feed (or at the very end of the file) belongs to the line end.
-// Failures throw output::IoError, unit 7: "end-of-file during read" when any read finds the
+// Failures throw InputError, unit 7: "end-of-file during read" when any read finds the
 // file ended, and "input error: ... (line L)" naming the offending token (shown with control
 // characters escaped as \xHH, long ones cut). Memory: a value read holds a piece of its line
 // (64 KiB) and the token being read, which may not exceed 1 MiB; skip and marker reads hold

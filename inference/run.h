@@ -75,7 +75,7 @@ struct RunSummary {
 
 // Reads the data file and carries its datasets through the per-dataset solutions and the
 // network selection. data_path is the window's path field; its trailing blanks are not part of
-// the name. Throws output::IoError on fatal read errors and DataFileRejected when the file
+// the name. Throws InputError on fatal read errors and DataFileRejected when the file
 // breaks a limit, needs more than the memory budget, or gives a non-finite rate of change,
 // particular solution or result; std::bad_alloc when memory runs out; RunCancelled when
 // options.cancel is set.

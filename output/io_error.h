@@ -6,9 +6,9 @@
 
 namespace netrevia::output {
 
-// The one exception type of fatal input/output failures. Message: "<condition>, unit <unit>,
-// file <file>" (unit 7: the data file, 3: GRN.dat, 5: GRN.dot). Only the window and the batch
-// tool catch it.
+// The exception type of fatal output failures. Message: "<condition>, unit <unit>, file <file>"
+// (unit 3: GRN.dat, 5: GRN.dot); the data file's failures (unit 7) have their own type of the
+// same form, inference::InputError. Only the window and the batch tool catch it.
 class IoError : public std::runtime_error {
 public:
     IoError(std::string_view condition, int unit, const std::filesystem::path& file);

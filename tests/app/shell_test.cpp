@@ -20,6 +20,7 @@
 #include "app/dialog_template.h"
 #include "fake_dialog.h"
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "output/io_error.h"
 
 namespace netrevia::app {
@@ -318,7 +319,7 @@ TEST_F(AttachedShellTest, ReadAndWriteErrorsLeaveTheWindowIdleForTheNextRun) {
     open(data_file);
     dialog.type(kLambdaField, "0.25");
     const std::vector<std::function<void()>> failures{
-        [&] { throw output::IoError("end-of-file during read", 7, data_file); },
+        [&] { throw inference::InputError("end-of-file during read", 7, data_file); },
         [] { throw output::IoError("cannot open for writing", 3, "GRN.dat"); },
         [] { throw fs::filesystem_error("rename", std::make_error_code(std::errc::io_error)); },
     };

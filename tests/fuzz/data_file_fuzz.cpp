@@ -3,7 +3,7 @@
 // answer to most inputs. A file the reader accepts with at most 12 genes and 12 time points
 // per block then goes through the whole run (per-dataset solutions and the selection, one
 // thread), so that the numerics see odd but accepted inputs too. Invariants: nothing but
-// IoError and DataFileRejected leaves the reader; an accepted run yields an n x n matrix.
+// InputError and DataFileRejected leaves the reader; an accepted run yields an n x n matrix.
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "inference/run.h"
-#include "output/io_error.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ bool read_accepts_small(const std::string& bytes) {
                                                x);
             }
         }
-    } catch (const output::IoError&) {
+    } catch (const inference::InputError&) {
         return false;
     } catch (const inference::DataFileRejected&) {
         return false;
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             static_cast<std::size_t>(network.n) * static_cast<std::size_t>(network.n)) {
             std::abort();
         }
-    } catch (const output::IoError&) {
+    } catch (const inference::InputError&) {
     } catch (const inference::DataFileRejected&) {
         // The run rejects more than the reader alone: rates of change that overflow.
     }

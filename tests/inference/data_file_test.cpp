@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "output/io_error.h"
+#include "inference/input_error.h"
 
 namespace netrevia::inference {
 namespace {
@@ -44,13 +44,13 @@ private:
     DataFileReader reader_;
 };
 
-std::string io_error_of(const std::function<void()>& action) {
+std::string input_error_of(const std::function<void()>& action) {
     try {
         action();
-    } catch (const output::IoError& e) {
+    } catch (const InputError& e) {
         return e.what();
     }
-    return "no IoError";
+    return "no InputError";
 }
 
 std::string rejection_of(const std::function<void()>& action) {
@@ -82,7 +82,7 @@ TEST(DataFileMarker, OnlyUpperCaseEndInTheFirstThreeCharactersEndsTheList) {
     for (std::size_t k = 0; k < markers.size(); ++k) {
         EXPECT_EQ(is_end_marker(markers[k]), ends[k]) << "marker " << k;
     }
-    EXPECT_EQ(io_error_of([&] { text.reader().read_marker(); }), kEndOfFile);
+    EXPECT_EQ(input_error_of([&] { text.reader().read_marker(); }), kEndOfFile);
 }
 
 TEST(DataFileMarker, ConsumesItsWholeLineHoweverLong) {
@@ -98,7 +98,7 @@ TEST(DataFileSkip, ConsumesOneLineEvenWhenEmpty) {
     text.reader().skip_line();
     text.reader().skip_line();
     EXPECT_EQ(text.integer(), 5);
-    EXPECT_EQ(io_error_of([&] { text.reader().skip_line(); }), kEndOfFile);
+    EXPECT_EQ(input_error_of([&] { text.reader().skip_line(); }), kEndOfFile);
 }
 
 TEST(DataFileValues, SeparatorsAreBlanksTabsCommasAndLineEnds) {
@@ -180,14 +180,14 @@ TEST(DataFileValues, CarriageReturnBeforeTheLineFeedBelongsToTheLineEnd) {
     EXPECT_EQ(text.name(), "G1       ");
     EXPECT_EQ(text.name(), "a b      ");
     EXPECT_EQ(text.integer(), 4);  // last line without a line end
-    EXPECT_EQ(io_error_of([&] { text.integer(); }), kEndOfFile);
+    EXPECT_EQ(input_error_of([&] { text.integer(); }), kEndOfFile);
 }
 
 TEST(DataFileValues, ReadReachingTheEndOfTheFileIsFatal) {
     Text text("1 2\n\n");
-    EXPECT_EQ(io_error_of([&] { text.reals(std::vector<double>(3)); }), kEndOfFile);
+    EXPECT_EQ(input_error_of([&] { text.reals(std::vector<double>(3)); }), kEndOfFile);
     Text empty("");
-    EXPECT_EQ(io_error_of([&] { empty.integer(); }), kEndOfFile);
+    EXPECT_EQ(input_error_of([&] { empty.integer(); }), kEndOfFile);
 }
 
 struct BadToken {
@@ -221,7 +221,7 @@ TEST(DataFileValues, MalformedOrUnrepresentableTokenIsAnInputErrorNamingLineAndT
     for (const BadToken& bad : cases) {
         Text text(std::string("a\nb\n\n1 ") + bad.text + " 2\r\n");
         for (int line = 0; line < 3; ++line) text.reader().skip_line();
-        const std::string message = io_error_of([&] {
+        const std::string message = input_error_of([&] {
             if (bad.integer) {
                 std::array<int, 2> values{};
                 text.reader().read_values(values);
@@ -238,12 +238,12 @@ TEST(DataFileValues, MalformedOrUnrepresentableTokenIsAnInputErrorNamingLineAndT
 // escape sequence cannot reach the terminal. Gene names in block messages likewise.
 TEST(DataFileValues, ControlCharactersAndNulsAreEscapedInMessages) {
     Text text(std::string("1 \x1b]0;title\x07\n", 13) + std::string("2 a\0b\n", 7));
-    EXPECT_EQ(io_error_of([&] {
+    EXPECT_EQ(input_error_of([&] {
                   text.reals({0, 0});
               }),
               "input error: \"\\x1b]0;title\\x07\" is not a real number (line 1), unit 7, "
               "file x.dat");
-    EXPECT_EQ(io_error_of([&] {
+    EXPECT_EQ(input_error_of([&] {
                   text.reals({0, 0});
               }),
               "input error: \"a\\x00b\" is not a real number (line 2), unit 7, file x.dat");
@@ -277,11 +277,11 @@ TEST(DataFileValues, TokensAcrossLinePiecesReadWhole) {
     EXPECT_EQ(quote.name(), "a b'c    ");
     EXPECT_EQ(quote.name(), "a b      ");
     EXPECT_EQ(quote.name(), "c        ");
-    EXPECT_EQ(io_error_of([&] { quote.name(); }),
+    EXPECT_EQ(input_error_of([&] { quote.name(); }),
               "input error: \"'a bxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\" has no closing quote "
               "(line 4), unit 7, file x.dat");
     Text endless("1 " + std::string(std::size_t{1} << 21, '\0'));
-    EXPECT_EQ(io_error_of([&] {
+    EXPECT_EQ(input_error_of([&] {
                   endless.reals({0, 0});
               }),
               "input error: \"" + repeated("\\x00", 40) +
@@ -290,9 +290,9 @@ TEST(DataFileValues, TokensAcrossLinePiecesReadWhole) {
 
 TEST(DataFileValues, LongTokenIsCutInTheMessage) {
     Text text(std::string(100000, 'x') + "\n");
-    EXPECT_EQ(io_error_of([&] { text.integer(); }), "input error: \"" + std::string(40, 'x') +
-                                                        "...\" is not an integer (line 1), "
-                                                        "unit 7, file x.dat");
+    EXPECT_EQ(input_error_of([&] { text.integer(); }), "input error: \"" + std::string(40, 'x') +
+                                                           "...\" is not an integer (line 1), "
+                                                           "unit 7, file x.dat");
 }
 
 TEST(DataFileNames, AreCutOrBlankPaddedToNineCharacters) {
@@ -322,10 +322,10 @@ TEST(DataFileNames, NullOrSlashLeavesTheBlankName) {
 
 TEST(DataFileNames, BadQuotingIsAnInputError) {
     Text unclosed("'abc def\n");
-    EXPECT_EQ(io_error_of([&] { unclosed.name(); }),
+    EXPECT_EQ(input_error_of([&] { unclosed.name(); }),
               "input error: \"'abc def\" has no closing quote (line 1), unit 7, file x.dat");
     Text trailing("'ab'cd ef\n");
-    EXPECT_EQ(io_error_of([&] { trailing.name(); }),
+    EXPECT_EQ(input_error_of([&] { trailing.name(); }),
               "input error: \"'ab'cd\" has text after its closing quote (line 1), unit 7, "
               "file x.dat");
 }
@@ -343,16 +343,16 @@ protected:
 
 TEST_F(DataFileOpen, MissingFileOrEmptyPathIsFileNotFound) {
     const auto missing = dir_ / "missing.dat";
-    EXPECT_EQ(io_error_of([&] { open_data_file(missing); }),
+    EXPECT_EQ(input_error_of([&] { open_data_file(missing); }),
               "file not found, unit 7, file " + missing.string());
-    EXPECT_EQ(io_error_of([&] { open_data_file(dir_ / "missing.dat" / "x.dat"); }),
+    EXPECT_EQ(input_error_of([&] { open_data_file(dir_ / "missing.dat" / "x.dat"); }),
               "file not found, unit 7, file " + (dir_ / "missing.dat" / "x.dat").string());
-    EXPECT_EQ(io_error_of([] { open_data_file(""); }), "file not found, unit 7, file ");
+    EXPECT_EQ(input_error_of([] { open_data_file(""); }), "file not found, unit 7, file ");
 }
 
 TEST_F(DataFileOpen, DirectoryIsAnInputErrorNamingTheReason) {
     EXPECT_EQ(
-        io_error_of([&] { open_data_file(dir_); }),
+        input_error_of([&] { open_data_file(dir_); }),
         "input error: cannot open the file: it is a directory, unit 7, file " + dir_.string());
 }
 
@@ -362,7 +362,7 @@ TEST_F(DataFileOpen, UnreadableFileIsAnInputErrorNamingTheReason) {
     std::filesystem::permissions(file, std::filesystem::perms::none);
     if (std::ifstream(file).is_open()) GTEST_SKIP() << "running with rights to read any file";
     EXPECT_EQ(
-        io_error_of([&] { open_data_file(file); }),
+        input_error_of([&] { open_data_file(file); }),
         "input error: cannot open the file: Permission denied, unit 7, file " + file.string());
 }
 
@@ -371,22 +371,22 @@ TEST_F(DataFileOpen, UnreadableFileIsAnInputErrorNamingTheReason) {
 TEST_F(DataFileOpen, OnlyRegularFilesAreReadAfterFollowingLinks) {
     const auto prefix = "input error: cannot open the file: it is ";
     EXPECT_EQ(
-        io_error_of([] { open_data_file("/dev/null"); }),
+        input_error_of([] { open_data_file("/dev/null"); }),
         std::string(prefix) + "a character device, not a regular file, unit 7, file /dev/null");
     const auto fifo = dir_ / "fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(io_error_of([&] { open_data_file(fifo); }),
+    EXPECT_EQ(input_error_of([&] { open_data_file(fifo); }),
               std::string(prefix) + "a named pipe (FIFO), not a regular file, unit 7, file " +
                   fifo.string());
     const auto link = dir_ / "link.dat";
     std::filesystem::create_symlink("/dev/zero", link);
-    EXPECT_EQ(io_error_of([&] { open_data_file(link); }),
+    EXPECT_EQ(input_error_of([&] { open_data_file(link); }),
               std::string(prefix) + "a character device, not a regular file, unit 7, file " +
                   link.string());
     std::filesystem::remove(link);
     std::ofstream(dir_ / "real.dat") << "1\n";
     std::filesystem::create_symlink(dir_ / "real.dat", link);
-    EXPECT_EQ(io_error_of([&] { open_data_file(link); }), "no IoError");
+    EXPECT_EQ(input_error_of([&] { open_data_file(link); }), "no InputError");
 }
 
 // UTF-16 and UTF-32 text is recognised by its byte-order mark (UTF-32 LE before the UTF-16 LE
@@ -404,10 +404,10 @@ TEST_F(DataFileOpen, UnicodeByteOrderMarksAskForUtf8) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
         const std::string expected =
             encoding.empty()
-                ? "no IoError"
+                ? "no InputError"
                 : "input error: the file is " + encoding +
                       " text; save it as UTF-8 or ASCII text, unit 7, file " + file.string();
-        EXPECT_EQ(io_error_of([&] { open_data_file(file); }), expected) << encoding;
+        EXPECT_EQ(input_error_of([&] { open_data_file(file); }), expected) << encoding;
     }
     // The look at the first bytes leaves the stream at the start, short files included.
     std::ifstream in = open_data_file(file);

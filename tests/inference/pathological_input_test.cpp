@@ -17,6 +17,7 @@
 #include <string>
 
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "inference/run.h"
 #include "output/io_error.h"
 
@@ -25,10 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The message of the IoError or DataFileRejected that action throws, or "no error".
+// The message of the InputError, IoError or DataFileRejected that action throws, or "no error".
 std::string failure_of(const std::function<void()>& action) {
     try {
         action();
+    } catch (const InputError& e) {
+        return e.what();
     } catch (const output::IoError& e) {
         return e.what();
     } catch (const DataFileRejected& e) {

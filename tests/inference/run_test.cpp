@@ -16,8 +16,8 @@
 
 #include "ensemble/ensemble.h"
 #include "inference/data_file.h"
+#include "inference/input_error.h"
 #include "numeric/matrix_ref.h"
-#include "output/io_error.h"
 
 namespace netrevia::inference {
 namespace {
@@ -125,15 +125,15 @@ TEST_F(InferenceRun, MissingOrBlankPathIsFileNotFoundAndWritesNothing) {
     const std::string missing = (dir_ / "missing.dat").string();
     try {
         run_inference(missing + "   ", 0.0, 1e-6, options_);
-        ADD_FAILURE() << "no IoError";
-    } catch (const output::IoError& e) {
+        ADD_FAILURE() << "no InputError";
+    } catch (const InputError& e) {
         EXPECT_STREQ(e.what(), ("file not found, unit 7, file " + missing).c_str());
     }
     for (const std::string field : {"", "   "}) {
         try {
             run_inference(field, 0.0, 1e-6, options_);
-            ADD_FAILURE() << "no IoError for \"" << field << "\"";
-        } catch (const output::IoError& e) {
+            ADD_FAILURE() << "no InputError for \"" << field << "\"";
+        } catch (const InputError& e) {
             EXPECT_STREQ(e.what(), "file not found, unit 7, file ");
         }
     }
@@ -144,8 +144,8 @@ TEST_F(InferenceRun, MissingEndMarkerIsFatalAndWritesNothing) {
     const std::string file = kData + "/no_end_marker.dat";
     try {
         run_inference(file, 0.0, 1e-6, options_);
-        ADD_FAILURE() << "no IoError";
-    } catch (const output::IoError& e) {
+        ADD_FAILURE() << "no InputError";
+    } catch (const InputError& e) {
         EXPECT_STREQ(e.what(), ("end-of-file during read, unit 7, file " + file).c_str());
     }
     EXPECT_TRUE(folder_is_empty());
