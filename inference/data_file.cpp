@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "inference/free_format.h"
 #include "inference/input_error.h"
 
 namespace netrevia::inference {
@@ -26,11 +27,6 @@ constexpr std::size_t kMaxTokenLength = std::size_t{1} << 20;
 // released once the read is done, so one pathological token does not stay with the run.
 constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 constexpr long long kMaxRepeat = std::numeric_limits<int>::max();
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-// Characters that end an unquoted token (the line end ends it too).
-bool ends_token(char c) { return is_blank(c) || c == ',' || c == '/'; }
 
 // Text from the file as a message shows it: control characters and NUL bytes escaped as \xHH,
 // so that a data file can neither cut the message short nor command the terminal.
@@ -76,104 +72,6 @@ std::string fit_name(std::string_view name) {
     std::string field(name.substr(0, std::min<std::size_t>(name.size(), kNameLength)));
     field.resize(kNameLength, ' ');
     return field;
-}
-
-// Decimal digits into an unsigned value; false on overflow of 64 bits.
-bool parse_digits(std::string_view digits, std::uint64_t& value) {
-    const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    return result.ec == std::errc{} && result.ptr == digits.data() + digits.size();
-}
-
-enum class Parse { ok, syntax, range };
-
-// Optional sign and decimal digits, within 32 bits.
-Parse parse_integer(std::string_view token, int& value) {
-    bool negative = false;
-    if (!token.empty() && (token[0] == '+' || token[0] == '-')) {
-        negative = token[0] == '-';
-        token.remove_prefix(1);
-    }
-    if (token.empty() || !std::all_of(token.begin(), token.end(), is_digit)) return Parse::syntax;
-    std::uint64_t magnitude = 0;
-    const std::uint64_t limit = std::uint64_t{std::numeric_limits<int>::max()} + (negative ? 1 : 0);
-    if (!parse_digits(token, magnitude) || magnitude > limit) return Parse::range;
-    value = negative ? static_cast<int>(-static_cast<std::int64_t>(magnitude))
-                     : static_cast<int>(magnitude);
-    return Parse::ok;
-}
-
-// Optional sign, digits with an optional decimal point (one digit at least), optional exponent
-// of E, e, D or d, an optional sign and digits. A value beyond the range of double is a range
-// error; one below the smallest subnormal becomes a signed zero, as the rounding of any tiny
-// value would.
-Parse parse_real(std::string_view token, double& value) {
-    std::string normal;  // the token as std::from_chars takes it: no '+', exponent letter 'e'
-    normal.reserve(token.size());
-    std::size_t pos = 0;
-    bool negative = false;
-    if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
-        negative = token[pos] == '-';
-        if (negative) normal.push_back('-');
-        ++pos;
-    }
-    // Decimal position of the first nonzero mantissa digit: d such that the mantissa lies in
-    // [10^(d-1), 10^d). Used only to tell overflow from underflow.
-    long long integer_digits = 0;  // significant digits before the point
-    long long leading_fraction_zeros = 0;
-    bool nonzero_seen = false;
-    bool point_seen = false;
-    int mantissa_digits = 0;
-    for (; pos < token.size(); ++pos) {
-        const char c = token[pos];
-        if (c == '.' && !point_seen) {
-            point_seen = true;
-        } else if (is_digit(c)) {
-            ++mantissa_digits;
-            if (c != '0') nonzero_seen = true;
-            if (!point_seen && nonzero_seen) ++integer_digits;
-            if (point_seen && !nonzero_seen) ++leading_fraction_zeros;
-        } else {
-            break;
-        }
-        normal.push_back(c);
-    }
-    if (mantissa_digits == 0) return Parse::syntax;
-    long long exponent = 0;
-    if (pos < token.size()) {
-        const char letter = token[pos];
-        if (letter != 'E' && letter != 'e' && letter != 'D' && letter != 'd') {
-            return Parse::syntax;
-        }
-        normal.push_back('e');
-        ++pos;
-        bool exponent_negative = false;
-        if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) {
-            exponent_negative = token[pos] == '-';
-            normal.push_back(token[pos]);
-            ++pos;
-        }
-        if (pos == token.size()) return Parse::syntax;
-        for (; pos < token.size(); ++pos) {
-            if (!is_digit(token[pos])) return Parse::syntax;
-            normal.push_back(token[pos]);
-            // Saturated: beyond a billion only the sign of the exponent matters.
-            exponent = std::min(exponent * 10 + (token[pos] - '0'), 1'000'000'000'000LL);
-        }
-        if (exponent_negative) exponent = -exponent;
-    }
-    double parsed = 0.0;
-    const auto result = std::from_chars(normal.data(), normal.data() + normal.size(), parsed);
-    if (result.ec == std::errc::result_out_of_range) {
-        const long long magnitude =
-            (integer_digits > 0 ? integer_digits : -leading_fraction_zeros) + exponent;
-        if (magnitude > 0) return Parse::range;
-        parsed = negative ? -0.0 : 0.0;
-    } else if (result.ec != std::errc{} || result.ptr != normal.data() + normal.size()) {
-        return Parse::syntax;
-    }
-    if (!std::isfinite(parsed)) return Parse::range;
-    value = parsed;
-    return Parse::ok;
 }
 
 std::string rejection(const DataFileReader& reader, std::string_view where, std::string_view what) {
@@ -286,22 +184,22 @@ struct DataFileReader::Target {
         if (!integers.empty()) {
             int value = 0;
             switch (parse_integer(token, value)) {
-                case Parse::ok:
+                case NumberParse::ok:
                     break;
-                case Parse::syntax:
+                case NumberParse::syntax:
                     reader.input_error(quoted_token(text) + " is not an integer");
-                case Parse::range:
+                case NumberParse::range:
                     reader.input_error(quoted_token(text) + " is beyond a 32-bit integer");
             }
             std::fill_n(integers.begin() + static_cast<std::ptrdiff_t>(first), copies, value);
         } else if (!reals.empty()) {
             double value = 0.0;
             switch (parse_real(token, value)) {
-                case Parse::ok:
+                case NumberParse::ok:
                     break;
-                case Parse::syntax:
+                case NumberParse::syntax:
                     reader.input_error(quoted_token(text) + " is not a real number");
-                case Parse::range:
+                case NumberParse::range:
                     reader.input_error(quoted_token(text) + " is not a finite real number");
             }
             std::fill_n(reals.begin() + static_cast<std::ptrdiff_t>(first), copies, value);
@@ -388,8 +286,8 @@ std::size_t DataFileReader::more_of_line(std::size_t keep) {
 std::size_t DataFileReader::token_end(std::size_t& start) {
     std::size_t from = start;
     for (;;) {
-        const std::size_t end = line_.find_first_of(" \t,/", from);
-        if (end != std::string::npos) return end;
+        const std::size_t end = inference::token_end(line_, from);
+        if (end < line_.size()) return end;
         const std::size_t scanned = line_.size();
         const std::size_t shift = more_of_line(start);
         if (shift == std::string::npos) return line_.size();
@@ -489,18 +387,18 @@ void DataFileReader::value_read(Target& target) {
         const std::size_t end = token_end(start);
         pos = start;
         std::size_t copies = 1;
-        std::size_t digits_end = pos;
-        while (digits_end < end && is_digit(line_[digits_end])) ++digits_end;
-        if (digits_end > pos && digits_end < end && line_[digits_end] == '*') {
+        if (const std::size_t prefix =
+                repeat_prefix_length(std::string_view(line_).substr(pos, end - pos));
+            prefix > 0) {
             std::uint64_t repeat = 0;
-            if (!parse_digits(std::string_view(line_).substr(pos, digits_end - pos), repeat) ||
+            if (!parse_unsigned(std::string_view(line_).substr(pos, prefix - 1), repeat) ||
                 repeat == 0 || repeat > static_cast<std::uint64_t>(kMaxRepeat)) {
                 input_error(quoted_token(std::string_view(line_).substr(start, end - start)) +
                             " has a repeat count outside 1 to 2147483647");
             }
             // Only the values the read still needs; the rest fall with the discarded line.
             copies = static_cast<std::size_t>(std::min<std::uint64_t>(repeat, count - taken));
-            pos = digits_end + 1;
+            pos += prefix;
         }
         if (pos >= end) {
             taken += copies;  // r*: null values

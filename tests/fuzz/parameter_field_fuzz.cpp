@@ -24,12 +24,13 @@
 #include <string>
 #include <string_view>
 
-#include "app/parameter_field.h"
+#include "inference/free_format.h"
 
 namespace {
 
-using netrevia::app::display_format;
-using netrevia::app::parse_free_format;
+using netrevia::inference::display_format;
+using netrevia::inference::parse_free_format;
+using netrevia::inference::token_end;
 
 void check(bool holds) {
     if (!holds) std::abort();
@@ -67,12 +68,7 @@ void check_display(double x) {
 std::string item_of(std::string_view text) {
     std::size_t begin = 0;
     while (begin < text.size() && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-    std::size_t end = begin;
-    while (end < text.size() &&
-           std::string_view(" \t,/").find(text[end]) == std::string_view::npos) {
-        ++end;
-    }
-    std::string item(text.substr(begin, end - begin));
+    std::string item(text.substr(begin, token_end(text, begin) - begin));
     if (const std::size_t star = item.find('*'); star != std::string::npos) item.erase(0, star + 1);
     for (char& c : item) {
         if (c == 'd' || c == 'D') c = 'e';
