@@ -11,7 +11,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "inference/data_file.h"
 #include "numeric/matrix_ref.h"
+#include "output/graphviz_file.h"
 
 namespace netrevia::tools {
 namespace {
@@ -105,25 +107,10 @@ Truth read_truth(std::istream& in, std::vector<std::string> genes) {
 }
 
 std::vector<std::string> read_data_file_genes(std::istream& in) {
-    std::string line;
-    for (int l = 1; l <= 3; ++l) get_line(in, line);
-    if (!get_line(in, line) || split(line).empty())
-        throw std::runtime_error("data file: no gene count on line 4");
-    const int n = std::stoi(split(line)[0]);
-    get_line(in, line);
-    std::vector<std::string> genes;
-    while (static_cast<int>(genes.size()) < n && get_line(in, line)) {
-        std::string name = trim(line);
-        if (name.empty()) continue;
-        if (name[0] == '\'' || name[0] == '"') {
-            const auto close = name.find(name[0], 1);
-            name = name.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        } else {
-            name = name.substr(0, name.find_first_of(" \t,/"));
-        }
-        genes.push_back(name);
-    }
-    if (static_cast<int>(genes.size()) != n) throw std::runtime_error("data file: too few names");
+    inference::DataFileReader reader(in, "data file");
+    const inference::FileHeader header = inference::read_file_header(reader);
+    std::vector<std::string> genes = inference::read_gene_names(reader, header.n);
+    for (std::string& name : genes) name = trim(name);
     return genes;
 }
 
@@ -309,10 +296,8 @@ std::vector<DrawnEdge> edges_above(const std::vector<double>& R, int n, double t
     std::vector<DrawnEdge> edges;
     for (int i = 1; i <= n; ++i)
         for (int j = 1; j <= n; ++j) {
-            if (Rv(i, j) > t)
-                edges.push_back({j - 1, i - 1, true});
-            else if (Rv(i, j) < -t)
-                edges.push_back({j - 1, i - 1, false});
+            if (const int sign = output::edge_sign(Rv(i, j), t); sign != 0)
+                edges.push_back({j - 1, i - 1, sign > 0});
         }
     return edges;
 }

@@ -23,7 +23,8 @@ struct Truth {
 // the data file); a first field "regulator" marks the header. Throws std::runtime_error.
 Truth read_truth(std::istream& in, std::vector<std::string> genes = {});
 
-// The gene names of a data file: line 4 holds n, lines 6..5+n one name each.
+// The gene names of a data file as the inference reads them (cut to 9 characters, trailing
+// blanks dropped), by the run's own reader: throws its InputError or DataFileRejected.
 std::vector<std::string> read_data_file_genes(std::istream& in);
 
 // GRN.dat: n lines of n fields of 25 characters (CR LF or LF), row i = target gene. A field of
@@ -68,9 +69,10 @@ Score score_network(const Truth& truth,
 // "key=value ..." on one line, or a tab-separated header and row; NA where there is no dot.
 void write_score(std::ostream& out, const Score& s, bool tsv);
 
-// The edges GRN.dot holds for threshold t, by the writer's rule: R(i,j) > t positive, otherwise
-// R(i,j) < -t negative (both strict, NaN never an edge), self edges included. R is column-major
-// n x n. Scoring these instead of a GRN.dot evaluates many thresholds from one GRN.dat.
+// The edges GRN.dot holds for threshold t, by the writer's rule output::edge_sign: R(i,j) > t
+// positive, otherwise R(i,j) < -t negative (both strict, NaN never an edge), self edges included. R
+// is column-major n x n. Scoring these instead of a GRN.dot evaluates many thresholds from one
+// GRN.dat.
 std::vector<DrawnEdge> edges_above(const std::vector<double>& R, int n, double t);
 
 // The largest off-diagonal |R(i,j)|, NaN ignored; 0 when there is none.

@@ -75,7 +75,7 @@ TEST(ReadDataFileGenes, ReadsTheNamesOfTheHeader) {
         "Number of datasets\n1\nNumber of genes\n3\nGene names\nG1\n'Two "
         "words'\nLongGeneName12\nSet1\n");
     EXPECT_EQ(netrevia::tools::read_data_file_genes(in),
-              (std::vector<std::string>{"G1", "Two words", "LongGeneName12"}));
+              (std::vector<std::string>{"G1", "Two words", "LongGeneN"}));
 }
 
 TEST(ReadMatrixFile, FixedFieldsAsteriskAndBlankSplit) {
