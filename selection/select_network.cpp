@@ -135,8 +135,8 @@ void fit_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit
     for (int l = 1; l <= z; ++l) {
         for (int t = 1; t <= n; ++t) T(t, l) = B_k(t, l);
     }
-    numeric::lad_solve(n, z, n + 2, z + 2, T, {fit.b.data()}, 0.0f, {fit.x.data()}, {fit.r.data()},
-                       {fit.ws.data()});
+    numeric::lad_fit(n, z, T, {fit.b.data()}, 0.0f, {fit.x.data()}, {fit.r.data()},
+                     {fit.ws.data()});
 }
 
 // Projection of row i of dataset k onto its family (exact engine): writes the fit's x into row
