@@ -70,7 +70,10 @@ void run_inference_in_working_directory(std::string_view data_path,
                                         const double& threshold,
                                         const inference::RunOptions& hooks);
 
-// Length of the data-file path field; shorter paths are blank-padded to it.
+// Length of the data-file path field; shorter paths are blank-padded to it. The padded field is
+// the shape the window has always handed to the run: only the run's trim of trailing blanks
+// (inference::run_inference) and the tests of both rely on it; a caller with a plain path
+// passes it unpadded.
 inline constexpr std::size_t kPathFieldLength = 260;
 
 // The upper status line while a run is under way; the run's progress follows it.
