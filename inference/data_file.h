@@ -22,6 +22,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Unit numbers are message text only (nothing is opened by number): users and scripts that
+// match "unit 7" in a failure rely on them, so they keep their historical values.
 inline constexpr int kDataFileUnit = 7;        // unit number named in the read errors
 inline constexpr int kNameLength = 9;          // gene names are cut or blank-padded to this
 inline constexpr int kMaxGenes = 2000;         // bound of the decomposition

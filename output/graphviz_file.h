@@ -9,6 +9,7 @@
 
 namespace netrevia::output {
 
+// Message text only, as every unit number: scripts that match "unit 5" rely on the value.
 inline constexpr int kGraphvizFileUnit = 5;
 inline constexpr const char* kGraphvizFileName = "GRN.dot";
 

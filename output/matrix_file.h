@@ -8,6 +8,7 @@
 
 namespace netrevia::output {
 
+// Message text only, as every unit number: scripts that match "unit 3" rely on the value.
 inline constexpr int kMatrixFileUnit = 3;
 inline constexpr const char* kMatrixFileName = "GRN.dat";
 
