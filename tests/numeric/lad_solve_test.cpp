@@ -218,6 +218,11 @@ TEST(LadSolve, ZeroRightHandSideGivesZeroSolution) {
     EXPECT_EQ(fit.rank(), 3.0);
     for (double value : fit.x) EXPECT_EQ(value, 0.0);
     for (double value : fit.r) EXPECT_EQ(value, 0.0);
+
+    LadFit no_equations({}, {}, 0, 2);  // still a valid call: x is set to zero
+    no_equations.x = {5.0, 5.0};
+    no_equations.run();
+    EXPECT_EQ(no_equations.x, (std::vector<double>{0.0, 0.0}));
 }
 
 TEST(LadSolve, DuplicateColumnIsSetAsideWithZeroCoefficient) {
@@ -245,6 +250,72 @@ TEST(LadSolve, FivePointLineFitReachesMinimumSumTwo) {
     EXPECT_NEAR(fit.objective_of_x(), 2.0, 1e-6);
     EXPECT_EQ(fit.exit_code(), 0.0);
     EXPECT_EQ(fit.rank(), 2.0);
+}
+
+// The fit is deterministic to the bit, single-precision roundings included: exact sums, ranks,
+// exit codes, pivot counts, x and r for fixed systems, as hexadecimal floats.
+struct LadGolden {
+    const char* name;
+    int m;
+    int n;
+    std::vector<double> a;
+    std::vector<double> b;
+    double sum;
+    int rank;
+    int exit_code;
+    int pivots;
+    std::vector<double> x;
+    std::vector<double> r;
+};
+
+TEST(LadSolve, FixedSystemsGiveGoldenResultsBitForBit) {
+    // Entries ((7i + 13j + 5s) 37 mod 23 - 11) / 8 of a 7 x 3 system for s = 2 and 3, b from j = 9.
+    const auto system = [](int s, int m, int n) {
+        std::vector<double> values;
+        for (int j = 1; j <= n; ++j) {
+            for (int i = 1; i <= m; ++i) {
+                values.push_back(static_cast<double>((i * 7 + j * 13 + s * 5) * 37 % 23 - 11) /
+                                 8.0);
+            }
+        }
+        return values;
+    };
+    const std::vector<double> residuals = {
+        -0x1.eaaaaap-3, 0x1.32aaaap+0, -0x1.eaaaa8p-3, 0.0, 0.0, 0x1.7p+0, 0.0};
+    constexpr double e = 0x1p-30;
+    // clang-format off
+    const std::vector<LadGolden> cases = {
+        {"s2", 7, 3, system(2, 7, 3), system(2, 7, 9), 0x1.8eaaaa8p+1, 3, 1, 3,
+         {-0x1.aaaaacp-2, -0x1.555556p+0, 0x1.aaaaaap-1}, residuals},
+        {"s3", 7, 3, system(3, 7, 3), system(3, 7, 9), 0x1.8eaaaa9651bfep+1, 3, 1, 3,
+         {-0x1.955556p-1, 0x1.800002p-2, -0x1.000002p-1}, residuals},
+        // Column sums 3 and 3 + 2^-30 tie in single precision, so the first column enters first;
+        // in double the second would, and the fit would end at another of the optimal points.
+        {"float tie", 4, 2, {1, 1, 1, 0, 1, 1, 1 + e, -e}, {1, 2, 3, 1}, 3.0, 2, 0, 2,
+         {-0x1p+30, 0x1p+30}, {-1.0, 0.0, 0.0, 2.0}},
+        // Stage 2 compares costs rounded to single precision: 2 + 2^-27 and 2 tie.
+        {"stage 2 cost", 3, 2, {0x1p-28, 2, 2, 2, 0x1p-28, 2 + 0x1p-27}, {4, 0, 3}, 0x1.ffffffdp-1,
+         2, 0, 2, {0.0, 1.5}, {1.0, 0.0, 0.0}},
+        // A pivot row moved up in stage 1 is rounded to single precision on the way.
+        {"rounded row", 3, 2, {1, 2, 0, -1, 3, 0}, {0, -4, 2}, 2.0, 2, 1, 2,
+         {-0x1.99999ap-1, -0x1.99999ap-1}, {0.0, 0.0, 2.0}},
+        // A final cost of exactly 0, and one of exactly 2, each mean another optimum: exit 0.
+        {"cost 0", 3, 1, {-2, 0, 2}, {1, 1, 2}, 4.0, 1, 0, 1, {1.0}, {3.0, 1.0, 0.0}},
+        {"cost 2", 3, 1, {1, -1, 2}, {-2, 0, -4}, 2.0, 1, 0, 1, {-2.0}, {0.0, -2.0, 0.0}},
+    };
+    // clang-format on
+    for (const LadGolden& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> b9(c.b.end() - c.m, c.b.end());
+        LadFit fit(c.a, b9, c.m, c.n);
+        fit.run();
+        EXPECT_EQ(fit.minimum_sum(), c.sum);
+        EXPECT_EQ(fit.rank(), c.rank);
+        EXPECT_EQ(fit.exit_code(), c.exit_code);
+        EXPECT_EQ(fit.pivots(), c.pivots);
+        EXPECT_EQ(fit.x, c.x);
+        EXPECT_EQ(fit.r, c.r);
+    }
 }
 
 TEST(LadSolve, ConcurrentCallsMatchSequentialResults) {

@@ -215,6 +215,26 @@ TEST(Svdcmp, WorkedExampleSingularValues) {
     EXPECT_NEAR(w[2], 0.0, 1e-14 * 3.7042728572527404);
 }
 
+// The decomposition is deterministic to the bit (fixed operation order, no fused multiply-add):
+// w and V of a fixed 4 x 3 matrix, as hexadecimal floats.
+TEST(Svdcmp, FixedMatrixGivesGoldenFactorsBitForBit) {
+    Decomposition d({-0.75, 0.0, 0.75, -1.375, -1.0, -0.25, 0.5, 1.25, -1.25, -0.5, 0.25, 1.0}, 4,
+                    3, 4);
+    d.run();
+    EXPECT_TRUE(d.notices.empty());
+    const std::vector<double> w = {0x1.3313ee66f308p+1, 0x1.b4665d0762adep+0, 0x1.4a9f30df99706p-2};
+    const std::vector<double> V = {
+        0x1.b557e4dd9d577p-3,  -0x1.6502640508949p-1, -0x1.5e5589ff85a59p-1,
+        -0x1.f24a2f69fdc4cp-1, -0x1.7420f1ad270a3p-4, -0x1.b06f8dffcd5efp-3,
+        0x1.5c6ee9dee4643p-4,  0x1.6c0a0d372046bp-1,  -0x1.6561fdb2b2f93p-1};
+    EXPECT_EQ(d.w, w);
+    for (int j = 1; j <= 3; ++j) {
+        for (int i = 1; i <= 3; ++i) {
+            EXPECT_EQ(d.V(i, j), V[static_cast<std::size_t>((i - 1) + (j - 1) * 3)]) << i << j;
+        }
+    }
+}
+
 TEST(Svdcmp, ZeroMatrixGivesIdentityFactorsExactly) {
     for (const auto& [m, n] : {std::pair{3, 5}, std::pair{5, 3}, std::pair{4, 4}}) {
         Decomposition d(std::vector<double>(static_cast<std::size_t>(m * n), 0.0), m, n, m + 1);
