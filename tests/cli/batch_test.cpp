@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "output/result_folder.h"
+#include "support/support.h"
 
 namespace {
 
@@ -72,15 +73,6 @@ TEST(BatchArgs, MistakesAreRefused) {
 
 class BatchRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("netrevia-batch-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     int run(std::vector<std::string> args) {
         out_.str("");
         err_.str("");
@@ -91,7 +83,8 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    fs::path dir_;
+    netrevia::test_support::TempDir temp_{"netrevia-batch"};
+    const fs::path dir_ = temp_.path();
     std::ostringstream out_;
     std::ostringstream err_;
     const std::string example_ = std::string(EXAMPLES_DIR) + "/three_genes.dat";
@@ -276,7 +269,7 @@ namespace {
 // fits of one iteration run in parallel, but each lands in its own place and every sum keeps
 // its order.
 class ThreadCountTest : public BatchRun,
-                        public ::testing::WithParamInterface<std::tuple<const char*, const char*>> {
+                        public ::testing::WithParamInterface<std::tuple<std::string, std::string>> {
 };
 
 TEST_P(ThreadCountTest, ResultFilesMatchGoldenForEveryThreadCount) {
@@ -290,19 +283,25 @@ TEST_P(ThreadCountTest, ResultFilesMatchGoldenForEveryThreadCount) {
                   0)
             << err_.str();
         for (const char* file : {"GRN.dat", "GRN.dot"}) {
-            const std::string actual = read(dir_ / file);
-            EXPECT_TRUE(actual == read(golden / file)) << file << " with " << threads << " threads";
-            if (actual != read(golden / file)) {
-                std::ofstream(golden / (std::string(file) + ".actual"), std::ios::binary) << actual;
-            }
+            EXPECT_TRUE(netrevia::test_support::matches_golden(
+                read(dir_ / file), golden / file,
+                golden.filename().string() + "_" + file + "_threads_" + threads));
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs,
-                         ThreadCountTest,
-                         ::testing::Combine(::testing::Values("four_courses", "two_courses"),
-                                            ::testing::Values("0", "0.05")));
+INSTANTIATE_TEST_SUITE_P(
+    Runs,
+    ThreadCountTest,
+    ::testing::Combine(::testing::Values(std::string("four_courses"), std::string("two_courses")),
+                       ::testing::Values(std::string("0"), std::string("0.05"))),
+    [](const auto& run_param) {
+        // "four_courses_lambda_0_05": letters, digits and underscores only.
+        std::string name =
+            std::string(std::get<0>(run_param.param)) + "_lambda_" + std::get<1>(run_param.param);
+        std::replace(name.begin(), name.end(), '.', '_');
+        return name;
+    });
 
 TEST(BatchArgs, ThreadCountMustBeAPositiveWholeNumber) {
     EXPECT_EQ(parse_args({"--threads", "3", "d.dat"}).options.threads, 3);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "inference/input_error.h"
+#include "support/support.h"
 
 namespace netrevia::inference {
 namespace {
@@ -332,13 +333,8 @@ TEST(DataFileNames, BadQuotingIsAnInputError) {
 
 class DataFileOpen : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("netrevia-open-" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::filesystem::path dir_;
+    netrevia::test_support::TempDir temp_{"netrevia-open"};
+    const std::filesystem::path dir_ = temp_.path();
 };
 
 TEST_F(DataFileOpen, MissingFileOrEmptyPathIsFileNotFound) {

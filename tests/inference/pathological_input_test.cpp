@@ -20,6 +20,7 @@
 #include "inference/input_error.h"
 #include "inference/run.h"
 #include "output/io_error.h"
+#include "support/support.h"
 
 namespace netrevia::inference {
 namespace {
@@ -105,14 +106,9 @@ const std::string kOneDataset =
 class Pathological : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("netrevia-patho-" + std::string(info->name()) + "-" +
-                                            std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
         options_.output_dir = dir_;
         options_.threads = 1;
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     fs::path write_file(const std::string& name, const std::string& text) const {
         const fs::path file = dir_ / name;
@@ -123,7 +119,8 @@ protected:
         return failure_of([&] { run_inference(file.string(), 0.0, 1e-6, options_); });
     }
 
-    fs::path dir_;
+    netrevia::test_support::TempDir temp_{"netrevia-patho"};
+    const fs::path dir_ = temp_.path();
     RunOptions options_;
 };
 

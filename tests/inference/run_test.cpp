@@ -18,6 +18,7 @@
 #include "inference/data_file.h"
 #include "inference/input_error.h"
 #include "numeric/matrix_ref.h"
+#include "support/support.h"
 
 namespace netrevia::inference {
 namespace {
@@ -33,15 +34,7 @@ std::string contents(const std::filesystem::path& file) {
 // Each test writes its results into a fresh folder of its own, removed afterwards.
 class InferenceRun : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ =
-            std::filesystem::temp_directory_path() / ("netrevia-run-" + std::string(info->name()) +
-                                                      "-" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir_);
-        options_.output_dir = dir_;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void SetUp() override { options_.output_dir = dir_; }
 
     // Nothing but the lock file, which every run creates in its output folder and leaves.
     bool folder_is_empty() const {
@@ -51,7 +44,8 @@ protected:
         return true;
     }
 
-    std::filesystem::path dir_;
+    netrevia::test_support::TempDir temp_{"netrevia-run"};
+    const std::filesystem::path dir_ = temp_.path();
     RunOptions options_;
 };
 

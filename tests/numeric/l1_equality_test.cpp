@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "numeric/lad_solve.h"
+#include "support/support.h"
 
 namespace netrevia::numeric {
 namespace {
@@ -25,21 +26,10 @@ std::vector<double> uniform_values(std::mt19937_64& engine, std::size_t count) {
     return v;
 }
 
-// A random n x n orthogonal matrix: modified Gram-Schmidt, applied twice, on random columns.
+// A random n x n orthogonal matrix: Gram-Schmidt on random columns.
 std::vector<double> orthogonal_matrix(int n, std::mt19937_64& engine) {
     std::vector<double> V = uniform_values(engine, static_cast<std::size_t>(n) * n);
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int j = 1; j <= n; ++j) {
-            for (int l = 1; l < j; ++l) {
-                double dot = 0.0;
-                for (int t = 1; t <= n; ++t) dot += V[at(t, l, n)] * V[at(t, j, n)];
-                for (int t = 1; t <= n; ++t) V[at(t, j, n)] -= dot * V[at(t, l, n)];
-            }
-            double norm = 0.0;
-            for (int t = 1; t <= n; ++t) norm += V[at(t, j, n)] * V[at(t, j, n)];
-            for (int t = 1; t <= n; ++t) V[at(t, j, n)] /= std::sqrt(norm);
-        }
-    }
+    test_support::orthonormalise(V, n);
     return V;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "numeric/matrix_ref.h"
+#include "support/support.h"
 
 namespace netrevia::output::testing {
 
@@ -25,44 +26,21 @@ inline numeric::ConstMatrixRef worked_example() { return {kWorkedExample.data(),
 // Each test gets a fresh folder under the system's temporary directory, removed afterwards.
 class InTempDir : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("netrevia-output-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(dir_, ec);
-    }
-    const std::filesystem::path& dir() const { return dir_; }
+    const std::filesystem::path& dir() const { return dir_.path(); }
 
 private:
-    std::filesystem::path dir_;
+    netrevia::test_support::TempDir dir_{"netrevia-output"};
 };
 
-inline std::string read_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using netrevia::test_support::read_bytes;
+using netrevia::test_support::write_bytes;
 
-inline void write_bytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Byte comparison with tests/output/golden/<name>; on a mismatch the actual bytes are left
-// beside the golden file as <name>.actual for diffing.
+// Byte comparison with tests/output/golden/<name>; on a mismatch the actual bytes go to the
+// build folder's tests/actual/<name>.actual for diffing.
 inline ::testing::AssertionResult matches_golden(const std::string& actual,
                                                  const std::string& name) {
-    const std::filesystem::path golden = std::filesystem::path(GOLDEN_DIR) / name;
-    if (!std::filesystem::exists(golden)) {
-        return ::testing::AssertionFailure() << "missing golden file " << golden;
-    }
-    if (read_bytes(golden) == actual) return ::testing::AssertionSuccess();
-    write_bytes(std::filesystem::path(golden) += ".actual", actual);
-    return ::testing::AssertionFailure() << "differs from " << golden << ", see .actual beside it";
+    return netrevia::test_support::matches_golden(actual, std::filesystem::path(GOLDEN_DIR) / name,
+                                                  name);
 }
 
 // The names of the entries of a folder, sorted, to show that nothing was left behind.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "selection/select_network.h"
+#include "support/support.h"
 
 namespace {
 
@@ -15,26 +16,8 @@ using netrevia::selection::select_network;
 using netrevia::selection::SelectionInput;
 using netrevia::selection::SelectionResult;
 
-std::size_t at(int i, int j, int ld) {
-    return static_cast<std::size_t>(i - 1) + static_cast<std::size_t>(j - 1) * ld;
-}
-
-// Orthonormalises the columns of W (n x n) in place, first to last: modified Gram-Schmidt,
-// applied twice. Columns that are already orthonormal stay as they are.
-void orthonormalise(std::vector<double>& W, int n) {
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int j = 1; j <= n; ++j) {
-            for (int l = 1; l < j; ++l) {
-                double dot = 0.0;
-                for (int t = 1; t <= n; ++t) dot += W[at(t, l, n)] * W[at(t, j, n)];
-                for (int t = 1; t <= n; ++t) W[at(t, j, n)] -= dot * W[at(t, l, n)];
-            }
-            double norm = 0.0;
-            for (int t = 1; t <= n; ++t) norm += W[at(t, j, n)] * W[at(t, j, n)];
-            for (int t = 1; t <= n; ++t) W[at(t, j, n)] /= std::sqrt(norm);
-        }
-    }
-}
+using netrevia::test_support::at;
+using netrevia::test_support::orthonormalise;
 
 // K datasets of n genes as the per-dataset solution leaves them: random particular solutions
 // and orthogonal bases B_k = [N | M], M spanning the row space of a random (T_k - 1) x n state
