@@ -167,6 +167,28 @@ TEST(L1Equality, AgreesWithLadSolveOnProjectionFits) {
     }
 }
 
+// Deterministic to the bit, the refinement of the basic values included (without it r(1) is
+// one ulp off): a fixed 3 x 6 system, as hexadecimal floats.
+TEST(L1Equality, FixedSystemGivesGoldenSolutionBitForBit) {
+    // clang-format off
+    const std::vector<double> A = {
+        -0x1.d295b7637b10cp-1, -0x1.6f88a17c0a722p-1, -0x1.0bb55bac20fdp-2, 0x1.5c8d3cdc5cdd4p-2,
+        -0x1.ed6bbb18a7cdep-1, 0x1.73d428ffa88e8p-3,  0x1.470dc2ea445d6p-1, 0x1.264128d6e15f4p-2,
+        -0x1.ee79a465af496p-1, 0x1.933431f7051e8p-1, -0x1.4a3ce70df686ap-1, 0x1.59d0945d758bap-1,
+        0x1.f725aa67ea1a4p-2,  -0x1.d450db31d4e74p-2, 0x1.a4b4ad17b8f98p-3, -0x1.41c37d22de61p-1,
+        0x1.38ae4f77c0ab8p-3,  -0x1.82240b16530e8p-3};
+    const std::vector<double> c = {-0x1.639ad3e9f6f94p-1, 0x1.022d9bb078a38p+1,
+                                   0x1.3313a1953a4bbp+1};
+    // clang-format on
+    const Solved s = solve(A, 3, 6, c);
+    EXPECT_EQ(s.outcome.status, L1EqualityStatus::kOptimal);
+    EXPECT_EQ(s.outcome.iterations, 1);
+    EXPECT_EQ(s.outcome.sum, 0x1.64e62f6d501ap+2);
+    EXPECT_EQ(s.r, (std::vector<double>{-0x1.8797646f9cdd2p+0, -0x1.aa010368eb9b5p+0,
+                                        -0x1.31002aee5bf7bp+1, 0.0, 0.0, 0.0}));
+    EXPECT_EQ(s.basis, (std::vector<int>{-3, -2, -1}));
+}
+
 TEST(L1Equality, GeneralSystemsReachTheEnumeratedMinimum) {
     std::mt19937_64 engine(7u);
     for (int trial = 0; trial < 60; ++trial) {

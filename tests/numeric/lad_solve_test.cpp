@@ -225,6 +225,21 @@ TEST(LadSolve, ZeroRightHandSideGivesZeroSolution) {
     EXPECT_EQ(no_equations.x, (std::vector<double>{0.0, 0.0}));
 }
 
+// A tableau extent that does not match m and n is refused before anything is touched (and
+// asserted on in debug builds).
+TEST(LadSolve, InconsistentExtentLeavesArraysUntouched) {
+    for (const auto& [rows, cols] : {std::pair{5, 4}, std::pair{4, 5}}) {
+        std::vector<double> tableau(20, 7.0), b(2, 7.0), x(2, 7.0), r(2, 7.0);
+        std::vector<int> ws(2, 7);
+        EXPECT_DEBUG_DEATH(
+            lad_solve(2, 2, rows, cols, MatrixRef{tableau.data(), 4}, VectorRef{b.data()}, 0.0f,
+                      VectorRef{x.data()}, VectorRef{r.data()}, IntVectorRef{ws.data()}),
+            "");
+        EXPECT_EQ(tableau, std::vector<double>(20, 7.0));
+        EXPECT_EQ(x, std::vector<double>(2, 7.0));
+    }
+}
+
 TEST(LadSolve, DuplicateColumnIsSetAsideWithZeroCoefficient) {
     std::mt19937_64 engine(3);
     std::vector<double> a = random_values(12, engine);  // 6 x 2
@@ -299,6 +314,9 @@ TEST(LadSolve, FixedSystemsGiveGoldenResultsBitForBit) {
         // A pivot row moved up in stage 1 is rounded to single precision on the way.
         {"rounded row", 3, 2, {1, 2, 0, -1, 3, 0}, {0, -4, 2}, 2.0, 2, 1, 2,
          {-0x1.99999ap-1, -0x1.99999ap-1}, {0.0, 0.0, 2.0}},
+        // The cost row is updated with the entering cost rounded to single precision.
+        {"rounded cost", 3, 2, {-3, 1, 3, -2, -1, 2}, {1, -3, -2}, 1.0, 2, 0, 2,
+         {-0x1.99999ap+0, 0x1.666666p+0}, {-1.0, 0.0, 0.0}},
         // A final cost of exactly 0, and one of exactly 2, each mean another optimum: exit 0.
         {"cost 0", 3, 1, {-2, 0, 2}, {1, 1, 2}, 4.0, 1, 0, 1, {1.0}, {3.0, 1.0, 0.0}},
         {"cost 2", 3, 1, {1, -1, 2}, {-2, 0, -4}, 2.0, 1, 0, 1, {-2.0}, {0.0, -2.0, 0.0}},
