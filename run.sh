@@ -7,11 +7,12 @@ source scripts/deps.sh
 ensure_packages
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$(nproc)"
-
-if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -x build/bin/netrevia ]]; then
+# Only what is run below: the window, or the batch tool for the example. ./test.sh builds the
+# rest (tests, fuzz replayers); benchmarks are built only with -DNETREVIA_BUILD_BENCH=ON.
+if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]] && cmake --build build -j "$(nproc)" --target netrevia; then
     exec build/bin/netrevia
 fi
+cmake --build build -j "$(nproc)" --target netrevia-batch
 
 example=examples/twenty_genes.dat
 [[ -f "$example" ]] || example=examples/three_genes.dat

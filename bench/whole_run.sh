@@ -8,7 +8,8 @@
 # Defaults: build, 4 courses, 10 points, seed 1, lambda 0, engine exact, 1 thread; the exact
 # engine runs only up to EXACT_MAX genes (default 2000). Prints one markdown table row per run,
 # with the 1-minute load average when the run started (other work inflates wall times). Data
-# files come from netrevia_make_data (seeded, so every machine times the same runs). Needs
+# files come from netrevia_make_data (seeded, so every machine times the same runs; configure
+# with -DNETREVIA_BUILD_BENCH=ON to build it). Needs
 # /usr/bin/time (Debian package time).
 set -euo pipefail
 
