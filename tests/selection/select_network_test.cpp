@@ -176,6 +176,20 @@ TEST(SelectNetwork, DatasetWithoutFreeDirectionsKeepsItsSolutionAmongOthers) {
               std::vector<double>(p.J0.begin() + static_cast<std::ptrdiff_t>(nn), p.J0.end()));
 }
 
+// The loop is deterministic to the bit: F sums its terms in one fixed order (datasets, then
+// rows, then columns), and the iteration count and the result depend on it.
+TEST(SelectNetwork, FixedProblemGivesGoldenObjectiveBitForBit) {
+    Problem p(6, {2, 4, 3}, {5, 7, 4}, 17u);
+    p.input.lambda = 0.05;
+    std::vector<double> seen;
+    const SelectionResult result =
+        select_network(p.input, [&](int, double F) { seen.push_back(F); });
+    EXPECT_EQ(result.iterations, 3);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front(), 0x1.40fff38cfba7ap-4);
+    EXPECT_EQ(result.objective, 0x1.3fd012be47a2fp-4);
+}
+
 TEST(SelectNetwork, ObserverSeesEachIterationAndChangesNothing) {
     Problem p(6, {2, 4, 3}, {5, 7, 4}, 17u);
     p.input.lambda = 0.05;
