@@ -129,10 +129,11 @@ TEST(DataFileValues, RowSplitOverTwoLinesIsOneRow) {
 }
 
 TEST(DataFileValues, SlashEndsTheReadAndKeepsWhatWasThere) {
-    Text text("1 2/ 3 4\n5\n/\n/ 7\n6\n");
+    Text text("1 2/ 3 4\n5\n/\n/ 7\n2*/ 8\n6\n");
     EXPECT_EQ(text.reals({0, 0, 0, 0}), (std::vector<double>{1, 2, 0, 0}));
-    EXPECT_EQ(text.reals({9, 9}), (std::vector<double>{5, 9}));  // slash after a line end
-    EXPECT_EQ(text.reals({9}), (std::vector<double>{9}));        // slash first
+    EXPECT_EQ(text.reals({9, 9}), (std::vector<double>{5, 9}));        // slash after a line end
+    EXPECT_EQ(text.reals({9}), (std::vector<double>{9}));              // slash first
+    EXPECT_EQ(text.reals({9, 9, 9}), (std::vector<double>{9, 9, 9}));  // "r*" ended by a slash
     EXPECT_EQ(text.integer(), 6);
     // A repeat after other values stops at the end of the read, not beyond the caller's span.
     Text tail("1 5*2\n");
@@ -307,7 +308,7 @@ TEST(DataFileNames, AreCutOrBlankPaddedToNineCharacters) {
 }
 
 TEST(DataFileNames, QuotedNamesHoldBlanksAndCommas) {
-    Text text("'my gene, 2' rest\n\"a'b, c\"\n'it''s'\n2*'r s'\n");
+    Text text("'my gene, 2' rest\n\"a'b, c\"/x\n'it''s'\n2*'r s'\n");
     EXPECT_EQ(text.name(), "my gene, ");
     EXPECT_EQ(text.name(), "a'b, c   ");
     EXPECT_EQ(text.name(), "it's     ");
