@@ -405,6 +405,7 @@ int batch_main(const std::vector<std::string>& args,
     } catch (const inference::InputError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
         return 1;
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
