@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace netrevia::numeric {
@@ -225,14 +226,15 @@ TEST(LadSolve, ZeroRightHandSideGivesZeroSolution) {
     EXPECT_EQ(no_equations.x, (std::vector<double>{0.0, 0.0}));
 }
 
-// A tableau extent that does not match m and n is refused before anything is touched (and
-// asserted on in debug builds).
+// No unknown, or a tableau extent that does not match m and n, is refused before anything is
+// touched (and asserted on in debug builds).
 TEST(LadSolve, InconsistentExtentLeavesArraysUntouched) {
-    for (const auto& [rows, cols] : {std::pair{5, 4}, std::pair{4, 5}}) {
+    for (const auto& [n, rows, cols] :
+         {std::tuple{2, 5, 4}, std::tuple{2, 4, 5}, std::tuple{0, 4, 2}}) {
         std::vector<double> tableau(20, 7.0), b(2, 7.0), x(2, 7.0), r(2, 7.0);
         std::vector<int> ws(2, 7);
         EXPECT_DEBUG_DEATH(
-            lad_solve(2, 2, rows, cols, MatrixRef{tableau.data(), 4}, VectorRef{b.data()}, 0.0f,
+            lad_solve(2, n, rows, cols, MatrixRef{tableau.data(), 4}, VectorRef{b.data()}, 0.0f,
                       VectorRef{x.data()}, VectorRef{r.data()}, IntVectorRef{ws.data()}),
             "");
         EXPECT_EQ(tableau, std::vector<double>(20, 7.0));
