@@ -85,6 +85,7 @@ TEST_F(InferenceRun, WritesBothFilesAndCountsTheirEdges) {
     const RunSummary summary = run_inference(kExample, 0.0, 1e-6, options_);
     EXPECT_EQ(summary.positive_edges, 3);  // 1 -> 1, 3 -> 2, 1 -> 3
     EXPECT_EQ(summary.negative_edges, 2);  // 1 -> 2, 3 -> 3
+    EXPECT_EQ(summary.self_edges, 2);      // 1 -> 1, 3 -> 3
     EXPECT_EQ(summary.matrix_file, dir_ / "GRN.dat");
     EXPECT_EQ(summary.graphviz_file, dir_ / "GRN.dot");
     EXPECT_FALSE(contents(summary.matrix_file).empty());
