@@ -459,18 +459,6 @@ TEST(DataFileLimits, HeaderRejectsNegativeCountsAndMoreThanTwoThousandGenes) {
     EXPECT_EQ(read_file_header(limit.reader()).n, 2000);
 }
 
-// Every rate is bounded by y_max / h with h the step t(j+1) - t(j): steps of 2 across zero
-// are fine for any finite y_max of normal size, a step of 1e-300 is not for 1e10.
-TEST(DataFileLimits, RatesOfChangeAreBoundedByTheTimeSteps) {
-    Text text("");
-    const std::vector<double> across_zero = {-1.0, 1.0, 3.0};
-    EXPECT_NO_THROW(check_rates_of_change(text.reader(), 1, across_zero, 1e300));
-    const std::vector<double> tiny_step = {0.0, 1e-300};
-    EXPECT_EQ(rejection_of([&] { check_rates_of_change(text.reader(), 2, tiny_step, 1e10); }),
-              "data file x.dat, dataset block 2: rates of change overflow: linear-scale value "
-              "1e+10 over the time step t(2) - t(1) = 1e-300");
-}
-
 TEST(DataFileLimits, BlockCountIsCheckedBeforeTheBlockIsRead) {
     // Nothing follows the marker: a read would end in the end-of-file error.
     Text text("");
