@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "output/atomic_file.h"
 
@@ -84,31 +85,87 @@ void write_text_line(std::ostream& out, const TextLine& line) {
     out.write(buffer.data(), end - buffer.data());
 }
 
-// Appends a name as exactly 9 characters. Names come blank-padded to 9 from the data file; a
+// A name as the names line shows it. Names come blank-padded to 9 from the data file; a
 // shorter or longer text from another caller is padded or cut, so that every names line keeps
-// its 24 characters.
-char* put_name(char* dest, const std::string& name) {
-    const std::size_t shown = std::min(name.size(), kNameWidth);
-    std::memcpy(dest, name.data(), shown);
-    std::memset(dest + shown, ' ', kNameWidth - shown);
-    return dest + kNameWidth;
+// its 24 characters. A name that Graphviz reads as an identifier (see dot_field) stays as it
+// is; any other becomes a quoted string, padded to the same 9 characters where it is shorter.
+std::string name_field(const std::string& name) {
+    std::string field = name.substr(0, std::min(name.size(), kNameWidth));
+    field.resize(kNameWidth, ' ');
+    const std::size_t end = field.find_last_not_of(' ');
+    const std::string_view shown(field.data(), end == std::string::npos ? 0 : end + 1);
+    if (is_plain_dot_id(shown)) return field;
+    std::string quoted = quote_dot_string(shown);
+    if (quoted.size() < kNameWidth) quoted.resize(kNameWidth, ' ');
+    return quoted;
 }
 
 // Names line "<regulator>  ->  <target>" and colour line, written at once.
 void write_edge(std::ostream& out,
+                std::string& line,
                 const std::string& regulator,
                 const std::string& target,
                 const TextLine& colour) {
-    std::array<char, 2 * kNameWidth + kArrow.size() + kLineEnd.size() + kMaxTextLine> buffer{};
-    char* end = put_name(buffer.data(), regulator);
-    end = std::copy(kArrow.begin(), kArrow.end(), end);
-    end = put_name(end, target);
-    end = std::copy(kLineEnd.begin(), kLineEnd.end(), end);
-    end = put_text_line(end, colour);
-    out.write(buffer.data(), end - buffer.data());
+    std::array<char, kMaxTextLine> colour_line{};
+    const char* end = put_text_line(colour_line.data(), colour);
+    line.assign(regulator).append(kArrow).append(target).append(kLineEnd);
+    line.append(colour_line.data(), static_cast<std::size_t>(end - colour_line.data()));
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 
 }  // namespace
+
+bool is_plain_dot_id(std::string_view name) {
+    if (name.empty()) return false;
+    const auto letter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    // A run of digits is a numeral, which Graphviz takes as a node name as it stands.
+    if (std::all_of(name.begin(), name.end(), digit)) return true;
+    if (!letter(name.front())) return false;
+    if (!std::all_of(name.begin(), name.end(), [&](char c) { return letter(c) || digit(c); }))
+        return false;
+    std::string lower(name);
+    for (char& c : lower) c = static_cast<char>(c | 0x20);  // letters, digits and _ only here
+    for (const char* keyword : {"node", "edge", "graph", "digraph", "subgraph", "strict"}) {
+        if (lower == keyword) return false;
+    }
+    return true;
+}
+
+std::string quote_dot_string(std::string_view name) {
+    std::string quoted = "\"";
+    std::size_t p = 0;
+    while (p < name.size()) {
+        const auto c = static_cast<unsigned char>(name[p]);
+        if (c < 0x80) {
+            if (c < 0x20 || c == 0x7f) {
+                quoted.push_back('?');  // a control character would break the line or the layout
+            } else {
+                if (c == '"' || c == '\\') quoted.push_back('\\');
+                quoted.push_back(static_cast<char>(c));
+            }
+            ++p;
+            continue;
+        }
+        // Graphviz reads UTF-8: a whole, valid sequence is kept, anything else (a byte of
+        // another encoding, or a character cut in two by the 9-character field) becomes '?'.
+        const std::size_t length = c > 0xf4 ? 0 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
+        bool valid = length != 0 && p + length <= name.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (static_cast<unsigned char>(name[p + k]) & 0xc0) == 0x80;
+        }
+        if (valid) {
+            quoted.append(name.substr(p, length));
+            p += length;
+        } else {
+            quoted.push_back('?');
+            ++p;
+        }
+    }
+    return quoted + "\"";
+}
 
 void format_graphviz(std::ostream& out,
                      std::span<const std::string> names,
@@ -119,13 +176,17 @@ void format_graphviz(std::ostream& out,
     if (n > 0) {
         assert(R.ld >= n && names.size() >= static_cast<std::size_t>(n));
     }
+    std::vector<std::string> fields;
+    fields.reserve(static_cast<std::size_t>(std::max(n, 0)));
+    for (int k = 0; k < n; ++k) fields.push_back(name_field(names[static_cast<std::size_t>(k)]));
+    std::string line;
     // Row i is the regulated gene, column j the regulating one; the edge points from j to i.
     for (int i = 1; i <= n; ++i) {
-        const std::string& target = names[static_cast<std::size_t>(i - 1)];
+        const std::string& target = fields[static_cast<std::size_t>(i - 1)];
         for (int j = 1; j <= n; ++j) {
             const int sign = edge_sign(R(i, j), threshold);
             if (sign == 0) continue;
-            write_edge(out, names[static_cast<std::size_t>(j - 1)], target,
+            write_edge(out, line, fields[static_cast<std::size_t>(j - 1)], target,
                        sign > 0 ? kBlueLine : kRedLine);
         }
     }

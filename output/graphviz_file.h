@@ -4,6 +4,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "numeric/matrix_ref.h"
 
@@ -21,9 +22,19 @@ constexpr int edge_sign(double r, double threshold) {
     return r > threshold ? 1 : (r < -threshold ? -1 : 0);
 }
 
+// True when Graphviz reads name as a node identifier without quotes: ASCII letters, digits and
+// underscores not starting with a digit and not a keyword of the language (node, edge, graph,
+// digraph, subgraph, strict, in any case), or digits alone (a numeral).
+bool is_plain_dot_id(std::string_view name);
+
+// name as a quoted Graphviz string: '"' and '\' escaped, control characters and bytes that are
+// not valid UTF-8 replaced by '?'.
+std::string quote_dot_string(std::string_view name);
+
 // The content of GRN.dot: the 28 header lines, one edge pair per entry with R(i,j) > threshold
 // (blue) or else R(i,j) < -threshold (red), i then j ascending, and the closing line; CR LF
-// after every line. names holds n texts of exactly 9 characters.
+// after every line. names holds n texts of exactly 9 characters; a name that is not a plain
+// identifier is written quoted (quote_dot_string), padded to 9 characters when shorter.
 void format_graphviz(std::ostream& out,
                      std::span<const std::string> names,
                      numeric::ConstMatrixRef R,

@@ -93,6 +93,53 @@ TEST(GraphvizFormat, NamesLinesHoldNinePlusSixPlusNineCharacters) {
               header() + blue("ABCDEFGHI", "ABCDEFGHI") + kClosing);
 }
 
+TEST(GraphvizFormat, NamesGraphvizCannotReadAreQuotedAndPadded) {
+    const double half = 0.5;
+    // Identifiers, numerals and names differing from a keyword stay as they are.
+    for (const std::string plain : {"G_1      ", "_x       ", "123      ", "nodes    "}) {
+        EXPECT_EQ(graphviz({plain}, &half, 1, 1e-6), header() + blue(plain, plain) + kClosing);
+    }
+    EXPECT_EQ(graphviz({"HLA-A    "}, &half, 1, 1e-6),
+              header() + blue("\"HLA-A\"  ", "\"HLA-A\"  ") + kClosing);
+    EXPECT_EQ(graphviz({"Node     "}, &half, 1, 1e-6),
+              header() + blue("\"Node\"   ", "\"Node\"   ") + kClosing);
+    // Escapes make the field longer than 9: no padding, no cut.
+    EXPECT_EQ(quote_dot_string("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(quote_dot_string("a\tb\x7f"), "\"a?b?\"");
+    // UTF-8 is kept whole; a character cut in two by the field, or Latin-1, becomes '?'.
+    EXPECT_EQ(quote_dot_string("\xc3\xbc-\xe2\x82"), "\"\xc3\xbc-??\"");
+    EXPECT_EQ(quote_dot_string("\xfc\xc0\x80"), "\"???\"");
+    EXPECT_EQ(quote_dot_string(""), "\"\"");
+    EXPECT_FALSE(is_plain_dot_id("2310002L1"));
+    EXPECT_FALSE(is_plain_dot_id("sUbGrApH"));
+}
+
+TEST_F(InTempDir, GraphvizReadsHostileNamesWithEveryEdgeOnce) {
+    if (std::system("command -v dot >/dev/null 2>&1 && command -v gc >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no dot or gc on PATH";
+    // 9-character fields as the reader stores them: cut, blank-padded.
+    const std::vector<std::string> names{
+        "HLA-A    ",   "NF-kB    ", "14-3-3   ",    "2310002L1", "node     ", "a\"b      ",
+        "back\\slas",  "x;y->z;w ", "{}[]=,   ",    "a b      ", "EDGE     ", "\xc3\xbc-gene  ",
+        "\x01ctl    ", "123      ", "abcdefgh\xc3", "         ", "-1       ", "\\        "};
+    const int n = static_cast<int>(names.size());
+    std::vector<double> R(static_cast<std::size_t>(n * n));
+    for (std::size_t k = 0; k < R.size(); ++k) R[k] = k % 2 == 0 ? 1.0 : -1.0;
+    write_graphviz_file(dir(), names, {R.data(), n}, n, 0.5);
+    const std::string dot = (dir() / "GRN.dot").string();
+    const std::string canon = (dir() / "canon.dot").string();
+    ASSERT_EQ(std::system(("dot -Tcanon -o '" + canon + "' '" + dot + "' 2>/dev/null").c_str()), 0);
+    // gc counts what Graphviz read: every name one node, every entry one edge.
+    const std::string counts = (dir() / "counts").string();
+    ASSERT_EQ(std::system(("gc -n -e '" + canon + "' > '" + counts + "'").c_str()), 0);
+    std::istringstream words(read_bytes(counts));
+    int nodes = 0;
+    int edges = 0;
+    words >> nodes >> edges;
+    EXPECT_EQ(nodes, n);
+    EXPECT_EQ(edges, n * n);
+}
+
 TEST_F(InTempDir, GraphvizFileMatchesGolden) {
     write_graphviz_file(dir(), kWorkedNames, worked_example(), 3, 1e-6);
     EXPECT_TRUE(matches_golden(read_bytes(dir() / "GRN.dot"), "worked_example.dot"));
