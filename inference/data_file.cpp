@@ -171,6 +171,7 @@ struct DataFileReader::Target {
     std::span<int> integers;
     std::span<double> reals;
     std::span<std::string> names;
+    bool full_names = false;  // names as read, not cut or padded to kNameLength
 
     std::size_t size() const { return integers.size() + reals.size() + names.size(); }
     bool wants_names() const { return !names.empty(); }
@@ -205,7 +206,7 @@ struct DataFileReader::Target {
             std::fill_n(reals.begin() + static_cast<std::ptrdiff_t>(first), copies, value);
         } else {
             std::fill_n(names.begin() + static_cast<std::ptrdiff_t>(first), copies,
-                        fit_name(token));
+                        full_names ? std::string(token) : fit_name(token));
         }
     }
 };
@@ -341,6 +342,11 @@ void DataFileReader::read_values(std::span<double> values) {
 
 void DataFileReader::read_values(std::span<std::string> names) {
     Target target{{}, {}, names};
+    value_read(target);
+}
+
+void DataFileReader::read_full_names(std::span<std::string> names) {
+    Target target{{}, {}, names, true};
     value_read(target);
 }
 
@@ -484,9 +490,21 @@ FileHeader read_file_header(DataFileReader& reader) {
     return header;
 }
 
-std::vector<std::string> read_gene_names(DataFileReader& reader, int n) {
+std::vector<std::string> read_gene_names(DataFileReader& reader,
+                                         int n,
+                                         std::vector<std::string>* full_names) {
     std::vector<std::string> names(static_cast<std::size_t>(n), std::string(kNameLength, ' '));
-    for (std::string& name : names) reader.read_values(std::span(&name, 1));
+    if (full_names == nullptr) {
+        for (std::string& name : names) reader.read_values(std::span(&name, 1));
+        return names;
+    }
+    // A null value leaves the blank field, whose full name is then empty.
+    full_names->assign(static_cast<std::size_t>(n), std::string());
+    for (std::size_t g = 0; g < names.size(); ++g) {
+        std::string& full = (*full_names)[g];
+        reader.read_full_names(std::span(&full, 1));
+        names[g] = fit_name(full);
+    }
     return names;
 }
 

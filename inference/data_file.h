@@ -65,7 +65,8 @@ public:
     std::string read_marker();  // exactly 3 characters
     void read_values(std::span<int> values);
     void read_values(std::span<double> values);
-    void read_values(std::span<std::string> names);  // stored names have kNameLength chars
+    void read_values(std::span<std::string> names);      // stored names have kNameLength chars
+    void read_full_names(std::span<std::string> names);  // names stored as read, any length
 
     const std::filesystem::path& file() const noexcept { return file_; }
     // Number of the last line consumed (1-based; 0 before the first read).
@@ -108,8 +109,11 @@ struct FileHeader {
 // Skip, K', skip, n, skip. Rejects K' < 0, n < 0 and n > kMaxGenes.
 FileHeader read_file_header(DataFileReader& reader);
 
-// n value reads of one name each, in file order; every name has kNameLength characters.
-std::vector<std::string> read_gene_names(DataFileReader& reader, int n);
+// n value reads of one name each, in file order; every name has kNameLength characters. When
+// full_names is given it receives the names as the file spells them, uncut and unpadded.
+std::vector<std::string> read_gene_names(DataFileReader& reader,
+                                         int n,
+                                         std::vector<std::string>* full_names = nullptr);
 
 struct BlockHeader {
     int n = 0;

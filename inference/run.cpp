@@ -35,6 +35,7 @@ struct RunState {
     FileHeader header;  // K' and n
     int K = 0;          // dataset blocks read
     std::vector<std::string> gene_names;
+    std::vector<std::string> full_names;
     // Slice k (1-based) of each store, an n x n column-major matrix, starts at (k-1)*n*n.
     // The stores hold min(K', 4) slices: more than four blocks are rejected anyway, and a
     // header declaring a huge K' must not exhaust memory.
@@ -276,7 +277,7 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     const std::size_t matrix_size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     run.particular_store.assign(slices * matrix_size, 0.0);
     run.basis_store.assign(slices * matrix_size, 0.0);
-    run.gene_names = read_gene_names(reader, n);
+    run.gene_names = read_gene_names(reader, n, &run.full_names);
 
     while (!is_end_marker(reader.read_marker())) {
         ++run.K;
@@ -296,6 +297,7 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     if (run.keep_courses) {
         infer_by_ensemble(run, file, options, network);
         network.gene_names = std::move(run.gene_names);
+        network.full_names = std::move(run.full_names);
         return network;
     }
 
@@ -327,6 +329,7 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     }
 
     network.gene_names = std::move(run.gene_names);
+    network.full_names = std::move(run.full_names);
     network.R = std::move(selected.R);
     network.iterations = selected.iterations;
     network.objective = selected.objective;

@@ -48,11 +48,13 @@ public:
 // Half of the physical memory.
 std::uint64_t default_memory_budget();
 
-// The inferred network before it is written: gene names (9 characters each) and R.
+// The inferred network before it is written: gene names (9 characters each, as GRN.dot shows
+// them), the full names as the data file spells them, and R.
 struct InferredNetwork {
     int n = 0;
     int K = 0;  // datasets read
     std::vector<std::string> gene_names;
+    std::vector<std::string> full_names;
     // Entries 1..K are used; only the ensemble engine reads more than kMaxDatasetBlocks.
     std::array<int, kMaxEnsembleBlocks> time_point_counts{};
     std::array<int, kMaxEnsembleBlocks> zero_counts{};  // 0 for the ensemble engine

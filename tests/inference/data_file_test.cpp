@@ -322,6 +322,15 @@ TEST(DataFileNames, NullOrSlashLeavesTheBlankName) {
               (std::vector<std::string>{"G1       ", "         ", "         ", "G4       "}));
 }
 
+TEST(DataFileNames, FullNamesKeepWhatTheFieldCuts) {
+    Text text("2310002L13Rik\n'my gene, 2' rest\n/\nHLA-A\n");
+    std::vector<std::string> full;
+    const std::vector<std::string> names = read_gene_names(text.reader(), 4, &full);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"2310002L1", "my gene, ", "         ", "HLA-A    "}));
+    EXPECT_EQ(full, (std::vector<std::string>{"2310002L13Rik", "my gene, 2", "", "HLA-A"}));
+}
+
 TEST(DataFileNames, BadQuotingIsAnInputError) {
     Text unclosed("'abc def\n");
     EXPECT_EQ(input_error_of([&] { unclosed.name(); }),
