@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/atomic_file.h"
+#include "output/network_exports.h"
 
 namespace netrevia::output {
 
@@ -136,33 +137,9 @@ bool is_plain_dot_id(std::string_view name) {
 
 std::string quote_dot_string(std::string_view name) {
     std::string quoted = "\"";
-    std::size_t p = 0;
-    while (p < name.size()) {
-        const auto c = static_cast<unsigned char>(name[p]);
-        if (c < 0x80) {
-            if (c < 0x20 || c == 0x7f) {
-                quoted.push_back('?');  // a control character would break the line or the layout
-            } else {
-                if (c == '"' || c == '\\') quoted.push_back('\\');
-                quoted.push_back(static_cast<char>(c));
-            }
-            ++p;
-            continue;
-        }
-        // Graphviz reads UTF-8: a whole, valid sequence is kept, anything else (a byte of
-        // another encoding, or a character cut in two by the 9-character field) becomes '?'.
-        const std::size_t length = c > 0xf4 ? 0 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
-        bool valid = length != 0 && p + length <= name.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (static_cast<unsigned char>(name[p + k]) & 0xc0) == 0x80;
-        }
-        if (valid) {
-            quoted.append(name.substr(p, length));
-            p += length;
-        } else {
-            quoted.push_back('?');
-            ++p;
-        }
+    for (const char c : printable_name(name)) {
+        if (c == '"' || c == '\\') quoted.push_back('\\');
+        quoted.push_back(c);
     }
     return quoted + "\"";
 }
