@@ -269,7 +269,7 @@ void finish_interrupted_commit(const fs::path& journal_path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::symlink_status(journal_path, ec))) return;
     const fs::path folder = journal_path.parent_path();
-    // ".<stem>.commit" names result files "<stem>.*" only.
+    // ".<stem>.commit" names result files "<stem>.*", and the exports edges.tsv and run.json.
     const std::string stem = journal_path.stem().string().substr(1);
     std::ifstream journal(journal_path, std::ios::binary);
     std::string line;
@@ -283,7 +283,10 @@ void finish_interrupted_commit(const fs::path& journal_path) {
         const std::string final_name = line.substr(tab2 + 1);
         // Only ".<name>.tmp-<hex>" renamed to "<name>" in this folder.
         const std::string prefix = "." + final_name + ".tmp-";
-        if (!final_name.starts_with(stem + ".") || final_name.find('/') != std::string::npos ||
+        // The exports written with the results keep their own names.
+        const bool result_name = final_name.starts_with(stem + ".") || final_name == "edges.tsv" ||
+                                 final_name == "run.json";
+        if (!result_name || final_name.find('/') != std::string::npos ||
             !temp.starts_with(prefix) || temp.find('/') != std::string::npos) {
             continue;
         }

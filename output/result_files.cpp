@@ -1,6 +1,7 @@
 #include "output/result_files.h"
 
-#include <array>
+#include <memory>
+#include <vector>
 
 #include "output/atomic_file.h"
 #include "output/graphviz_file.h"
@@ -13,7 +14,8 @@ void write_result_files(const std::filesystem::path& folder,
                         std::span<const std::string> names,
                         numeric::ConstMatrixRef R,
                         int n,
-                        double threshold) {
+                        double threshold,
+                        std::span<const ExtraResultFile> extra_files) {
     // Both files are complete on disk before either final name changes; a failure up to the
     // renames leaves only the temporary files, which the destructors remove.
     AtomicFile matrix(folder / kMatrixFileName, kMatrixFileUnit);
@@ -22,8 +24,15 @@ void write_result_files(const std::filesystem::path& folder,
     AtomicFile graphviz(folder / kGraphvizFileName, kGraphvizFileUnit);
     format_graphviz(graphviz.stream(), names, R, n, threshold);
     graphviz.finish();
-    const std::array<AtomicFile*, 2> files{&matrix, &graphviz};
-    commit_all(files, folder / kCommitJournalName);
+    std::vector<std::unique_ptr<AtomicFile>> extras;
+    std::vector<AtomicFile*> all{&matrix, &graphviz};
+    for (const ExtraResultFile& extra : extra_files) {
+        extras.push_back(std::make_unique<AtomicFile>(folder / extra.name, extra.unit));
+        extra.format(extras.back()->stream());
+        extras.back()->finish();
+        all.push_back(extras.back().get());
+    }
+    commit_all(all, folder / kCommitJournalName);
 }
 
 }  // namespace netrevia::output

@@ -20,10 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Leftovers of a killed run: ".GRN.<name>.tmp-<hex>" / ".old-<hex>" and the journal's
-// temporary file "..GRN.commit.tmp-<hex>".
+// Leftovers of a killed run: ".GRN.<name>.tmp-<hex>" / ".old-<hex>" (and the same of the exports
+// edges.tsv and run.json) and the journal's temporary file "..GRN.commit.tmp-<hex>".
 bool is_leftover(std::string_view name) {
-    const bool ours = name.starts_with(".GRN.") || name.starts_with("..GRN.commit.tmp-");
+    const bool ours = name.starts_with(".GRN.") || name.starts_with("..GRN.commit.tmp-") ||
+                      name.starts_with(".edges.tsv.") || name.starts_with(".run.json.");
     return ours && (name.find(".tmp-") != std::string_view::npos ||
                     name.find(".old-") != std::string_view::npos);
 }

@@ -108,6 +108,33 @@ TEST_F(InTempDir, FailedGraphvizRenameKeepsOldMatrixFile) {
     EXPECT_EQ(entries(dir() / "GRN.dot"), Names{"inside"});
 }
 
+TEST_F(InTempDir, FailedExtraFileRenameUndoesEveryEarlierFile) {
+    write_bytes(dir() / "GRN.dat", "old matrix\r\n");
+    write_bytes(dir() / "edges.tsv", "old edges\n");
+    fs::create_directory(dir() / "run.json");
+    write_bytes(dir() / "run.json" / "inside", "");
+    const auto text = [](const char* content) {
+        return [content](std::ostream& out) { out << content; };
+    };
+    const std::vector<ExtraResultFile> extras{{"edges.tsv", 8, text("new edges\n")},
+                                              {"run.json", 11, text("{}")}};
+    const std::string message = io_error_of(
+        [&] { write_result_files(dir(), kWorkedNames, worked_example(), 3, 1e-6, extras); });
+    EXPECT_NE(message.find(", unit 11, file " + (dir() / "run.json").string()), std::string::npos)
+        << message;
+    // The old files are back, the new GRN.dot (there was none) is gone, no temporary is left.
+    EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "old matrix\r\n");
+    EXPECT_EQ(read_bytes(dir() / "edges.tsv"), "old edges\n");
+    EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "edges.tsv", "run.json"}));
+
+    fs::remove_all(dir() / "run.json");
+    write_result_files(dir(), kWorkedNames, worked_example(), 3, 1e-6, extras);
+    EXPECT_EQ(read_bytes(dir() / "edges.tsv"), "new edges\n");
+    EXPECT_EQ(read_bytes(dir() / "run.json"), "{}");
+    EXPECT_TRUE(matches_golden(read_bytes(dir() / "GRN.dot"), "worked_example.dot"));
+    EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot", "edges.tsv", "run.json"}));
+}
+
 TEST_F(InTempDir, FailedGraphvizRenameRemovesNewMatrixFileWhenThereWasNone) {
     fs::create_directory(dir() / "GRN.dot");
     EXPECT_THROW(write_result_files(dir(), kWorkedNames, worked_example(), 3, 1e-6), IoError);
