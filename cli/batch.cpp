@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <string_view>
+#include <thread>
 
 #include "cli/render.h"
 #include "inference/data_file.h"
@@ -36,6 +37,8 @@ constexpr const char* kUsage =
     "Infers a gene regulatory network from the time courses in DATAFILE (or in the tables,\n"
     "read as netrevia-import reads them) and writes GRN.dat (the interaction matrix) and\n"
     "GRN.dot (the network) into the output folder.\n"
+    "The exports chosen by --export go beside them. All files of a run are replaced\n"
+    "together, or, when the run fails, none of them.\n"
     "\n"
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
@@ -44,7 +47,22 @@ constexpr const char* kUsage =
     "  --top K             draw the K entries of largest |R(i,j)| instead (fewer on a tie\n"
     "                      at the cut)\n"
     "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
-    "  --render svg|png    also draw the network with Graphviz into GRN.svg or GRN.png\n"
+    "  --export LIST       files for other tools, comma-separated (default edges,json):\n"
+    "                        edges    edges.tsv, every nonzero R(i,j) ranked by |R|:\n"
+    "                                 rank, regulator, target, weight, sign, abs_weight,\n"
+    "                                 above_threshold; self-terms after all other edges\n"
+    "                        sif      GRN.sif, the edges beyond the threshold as\n"
+    "                                 'regulator activates|represses target'\n"
+    "                        graphml  GRN.graphml, genes and the edges beyond the threshold\n"
+    "                                 with weight, sign and rank\n"
+    "                        json     run.json, the run's parameters, data file (size,\n"
+    "                                 SHA-256), counts and files\n"
+    "                      or all, or none; exports use the full gene names\n"
+    "  --no-self-loops     leave the self-terms R(i,i) out of the exports and the drawing\n"
+    "                      (GRN.dat and GRN.dot keep them)\n"
+    "  --render svg|png    also draw the network with Graphviz into GRN.svg or GRN.png:\n"
+    "                      full names, activation blue with an arrow, repression red\n"
+    "                      with a bar, wider lines for larger |R|, and a legend\n"
     "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
     "                      networks, sfdp for large ones)\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
@@ -212,6 +230,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
             o.no_wait = true;
             continue;
         }
+        if (arg == "--no-self-loops") {
+            o.self_loops = false;
+            continue;
+        }
         if (arg.size() > 2 && arg.rfind("--", 0) == 0) {
             std::string name = arg;
             std::string value;
@@ -220,11 +242,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value =
-                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
-                name == "--render" || name == "--layout" || name == "--threads" ||
-                name == "--engine" || name == "--max-memory" || name == "--seed" ||
-                name == "--top" || name == "--input" || table::is_table_option(name);
+            const bool takes_value = name == "--lambda" || name == "--threshold" ||
+                                     name == "--output-dir" || name == "--render" ||
+                                     name == "--layout" || name == "--threads" ||
+                                     name == "--engine" || name == "--max-memory" ||
+                                     name == "--seed" || name == "--top" || name == "--input" ||
+                                     name == "--export" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -282,6 +305,15 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 if (!size)
                     return fail("--max-memory takes a size like 512M or 4G, not '" + value + "'");
                 o.max_memory = *size;
+            } else if (name == "--export") {
+                const std::optional<ExportSet> set = parse_export_list(value);
+                if (!set) {
+                    return fail(
+                        "--export takes a list of edges, sif, graphml, json, or all or "
+                        "none, not '" +
+                        value + "'");
+                }
+                o.exports = *set;
             } else if (name == "--output-dir") {
                 if (value.empty()) return fail("--output-dir needs a folder");
                 o.output_dir = value;
@@ -384,8 +416,34 @@ int batch_main(const std::vector<std::string>& args,
         };
     }
 
-    inference::RunSummary summary;
+    RunRecord record;
+    record.start = std::chrono::steady_clock::now();
+    record.command_line.push_back("netrevia-batch");
+    record.command_line.insert(record.command_line.end(), args.begin(), args.end());
+    record.engine = o.engine == selection::Engine::kFast       ? "fast"
+                    : o.engine == selection::Engine::kEnsemble ? "ensemble"
+                                                               : "exact";
+    record.threads = o.threads > 0
+                         ? o.threads
+                         : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    record.lambda = o.lambda;
+    record.threshold = o.threshold;
+    record.data_file = o.data_file;
+    record.self_edges = o.self_loops;
+    record.seed = o.seed;
     RunInput input;
+    run_options.extra_files = [&](const inference::RunSummary& finished) {
+        record.threshold = finished.threshold;  // as drawn: --top and the engine's default
+        if (input.full_names.size() == static_cast<std::size_t>(finished.network.n)) {
+            // Tables: the data file made from them holds the short names only.
+            inference::RunSummary named = finished;
+            named.network.full_names = input.full_names;
+            return export_files(named, o.exports, record);
+        }
+        return export_files(finished, o.exports, record);
+    };
+
+    inference::RunSummary summary;
     std::optional<output::ResultFolderLock> lock;
     try {
         prepare_input(o, input, out);
@@ -431,6 +489,8 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
+    if (input.full_names.size() == static_cast<std::size_t>(summary.network.n))
+        summary.network.full_names = input.full_names;
     if (stop != nullptr && stop->cancel.load()) {
         // The signal came after the commit: the files are complete and stay; nothing more is
         // done (no summary, no drawing).
@@ -461,13 +521,7 @@ int batch_main(const std::vector<std::string>& args,
     // distinct genes are counted apart, against the n(n-1) possible ones.
     const double t = summary.threshold;
     const int self_edges = summary.self_edges;
-    const numeric::ConstMatrixRef R{net.R.data(), std::max(net.n, 1)};
-    double largest = 0.0;  // largest |R(i,j)| between distinct genes; NaN never counts
-    for (int j = 1; j <= net.n; ++j) {
-        for (int i = 1; i <= net.n; ++i) {
-            if (i != j && std::abs(R(i, j)) > largest) largest = std::abs(R(i, j));
-        }
-    }
+    const double largest = largest_between_genes(net);
     const int edges = summary.positive_edges + summary.negative_edges;
     const long long possible = static_cast<long long>(net.n) * (net.n - 1);
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "
@@ -480,7 +534,6 @@ int batch_main(const std::vector<std::string>& args,
     // solution. On simulated networks of 10 to 50 genes a threshold near 0.2 of the largest
     // entry drew far fewer false edges (scripts/guide_grid.sh, docs/guide.md).
     constexpr double kRoundingShare = 1.0e-3;
-    constexpr double kSuggestedShare = 0.2;
     if (largest > 0.0 && std::isfinite(largest) && t < kRoundingShare * largest &&
         o.top_edges == 0) {
         out << "hint:         nearly every nonzero entry is drawn; try --threshold "
@@ -491,13 +544,21 @@ int batch_main(const std::vector<std::string>& args,
         out << "created:      " << o.output_dir << " (new output folder)\n";
     out << "matrix:       " << summary.matrix_file.string() << "\n";
     out << "network:      " << summary.graphviz_file.string() << "\n";
+    for (const std::filesystem::path& file : summary.extra_files) {
+        out << "export:       " << file.string() << "\n";
+    }
+    for (const std::string& clash : name_clashes(net)) {
+        err << "netrevia-batch: warning: " << clash << "\n";
+    }
 
     if (!o.render.empty()) {
         const std::string layout =
             o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
                              : o.layout;
-        std::filesystem::path drawn;
-        const std::string problem = render_graph(summary.graphviz_file, o.render, layout, drawn);
+        const std::filesystem::path drawn =
+            std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
+        const std::string problem =
+            render_network(net, summary.threshold, o.self_loops, o.render, layout, drawn);
         if (!problem.empty()) {
             err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
             return 3;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -11,6 +12,7 @@
 
 #include "output/atomic_file.h"
 #include "output/io_error.h"
+#include "output/network_drawing.h"
 
 extern char** environ;
 
@@ -20,6 +22,7 @@ namespace {
 
 constexpr int kDotMaxNodes = 100;
 constexpr int kDotMaxEdges = 300;
+constexpr int kDrawingUnit = 12;  // named in the write errors of the styled copy
 
 // A path as a program argument: a relative one starting with '-' would read as an option.
 std::string as_argument(const std::filesystem::path& path) {
@@ -37,10 +40,8 @@ std::string choose_layout(int nodes, int edges) {
 std::string render_graph(const std::filesystem::path& dot_file,
                          const std::string& format,
                          const std::string& layout,
-                         std::filesystem::path& drawn_file) {
+                         const std::filesystem::path& drawn_file) {
     namespace fs = std::filesystem;
-    drawn_file = dot_file;
-    drawn_file.replace_extension(format);
     // The drawing goes to a fresh temporary file (created here, so never a planted link) and
     // is renamed over the final name only when the program succeeded. A picture of earlier
     // results would belong to another network: it goes when the new drawing fails.
@@ -80,7 +81,7 @@ std::string render_graph(const std::filesystem::path& dot_file,
         }
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return fail("'" + layout + "' could not draw " + dot_file.string());
+        return fail("'" + layout + "' could not draw " + drawn_file.string());
     }
     try {
         picture->commit();
@@ -88,6 +89,30 @@ std::string render_graph(const std::filesystem::path& dot_file,
         return fail(e.what());
     }
     return {};
+}
+
+std::string render_network(const inference::InferredNetwork& network,
+                           double threshold,
+                           bool self_loops,
+                           const std::string& format,
+                           const std::string& layout,
+                           const std::filesystem::path& drawn_file) {
+    // Never committed: the destructor removes the temporary file once the drawing is made.
+    std::filesystem::path styled = drawn_file;
+    styled.replace_extension("drawing.dot");
+    try {
+        output::AtomicFile file(styled, kDrawingUnit);
+        const std::vector<std::string>& names =
+            network.full_names.size() == network.gene_names.size() ? network.full_names
+                                                                   : network.gene_names;
+        output::format_drawing(file.stream(), names,
+                               numeric::ConstMatrixRef{network.R.data(), std::max(network.n, 1)},
+                               network.n, threshold, self_loops);
+        file.finish();
+        return render_graph(file.temp_path(), format, layout, drawn_file);
+    } catch (const output::IoError& e) {
+        return e.what();
+    }
 }
 
 }  // namespace netrevia::cli

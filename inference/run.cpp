@@ -360,9 +360,6 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     const numeric::ConstMatrixRef R{network.R.data(), std::max(n, 1)};
     summary.threshold =
         options.top_edges > 0 ? top_edges_threshold(network.R, options.top_edges) : threshold;
-    // The last safe point: past it the files are written and committed as a whole.
-    stop_if_cancelled(options);
-    output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold);
 
     // The edges GRN.dot holds, by the writer's own rule.
     for (int j = 1; j <= n; ++j) {
@@ -375,6 +372,15 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     }
     summary.matrix_file = options.output_dir / "GRN.dat";
     summary.graphviz_file = options.output_dir / "GRN.dot";
+    std::vector<output::ExtraResultFile> extras;
+    if (options.extra_files) extras = options.extra_files(summary);
+    for (const output::ExtraResultFile& extra : extras) {
+        summary.extra_files.push_back(options.output_dir / extra.name);
+    }
+    // The last safe point: past it the files are written and committed as a whole.
+    stop_if_cancelled(options);
+    output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold,
+                               extras);
     return summary;
 }
 

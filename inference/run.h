@@ -12,9 +12,12 @@
 
 #include "inference/data_file.h"
 #include "numeric/notify.h"
+#include "output/result_files.h"
 #include "selection/select_network.h"
 
 namespace netrevia::inference {
+
+struct RunSummary;
 
 // Everything a run may report besides its two files. Callers may leave every member empty.
 struct RunOptions {
@@ -37,6 +40,9 @@ struct RunOptions {
     // between datasets, between fits, between iterations, and last just before the result
     // files are committed. A stopped run throws RunCancelled and writes nothing.
     const std::atomic<bool>* cancel = nullptr;
+    // Further files (exports) to commit together with GRN.dat and GRN.dot, asked for once the
+    // network and its edge counts are known.
+    std::function<std::vector<output::ExtraResultFile>(const RunSummary&)> extra_files;
 };
 
 // The run saw its cancel flag set and stopped; no result file was written or changed.
@@ -73,6 +79,7 @@ struct RunSummary {
     double threshold = 0.0;  // the one the files were written with (see top_edges)
     std::filesystem::path matrix_file;
     std::filesystem::path graphviz_file;
+    std::vector<std::filesystem::path> extra_files;  // written with the two, in order
 };
 
 // Reads the data file and carries its datasets through the per-dataset solutions and the
@@ -89,13 +96,13 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
                                         const double& lambda,
                                         const RunOptions& options = {});
 
-// The whole inference run: infer_network, then GRN.dat and GRN.dot into options.output_dir.
-// Holds the folder's lock (waiting for another run) unless options say the caller holds it,
-// and refuses the run at once when a result file there is write-protected (IoError "write
-// error"). Nothing is written when any stage fails or the run is cancelled before the commit.
-// With options.top_edges = K > 0 the threshold is replaced by the (K+1)-th largest |R(i,j)| over
-// all entries, so that the K largest are drawn (fewer when entries tie at the cut, or when fewer
-// than K are nonzero).
+// The whole inference run: infer_network, then GRN.dat, GRN.dot and options.extra_files into
+// options.output_dir. Holds the folder's lock (waiting for another run) unless options say the
+// caller holds it, and refuses the run at once when a result file there is write-protected
+// (IoError "write error"). Nothing is written when any stage fails or the run is cancelled
+// before the commit. With options.top_edges = K > 0 the threshold is replaced by the (K+1)-th
+// largest |R(i,j)| over all entries, so that the K largest are drawn (fewer when entries tie at
+// the cut, or when fewer than K are nonzero).
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,

@@ -242,7 +242,7 @@ TEST_F(BatchRun, DrawingNeverWritesThroughALinkAndFailsWithExitThree) {
     EXPECT_EQ(run({"--quiet", "--render", "svg", "--layout", "false", "--output-dir", dir_.string(),
                    example_}),
               3);
-    EXPECT_EQ(err_.str(), "netrevia-batch: 'false' could not draw " + (dir_ / "GRN.dot").string() +
+    EXPECT_EQ(err_.str(), "netrevia-batch: 'false' could not draw " + (dir_ / "GRN.svg").string() +
                               " (GRN.dat and GRN.dot were written)\n");
     EXPECT_TRUE(fs::exists(dir_ / "GRN.dat"));
     std::vector<std::string> names;
@@ -250,7 +250,8 @@ TEST_F(BatchRun, DrawingNeverWritesThroughALinkAndFailsWithExitThree) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot", "target"}));
+    EXPECT_EQ(names, (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot", "edges.tsv",
+                                               "run.json", "target"}));
 
     const fs::path previous = fs::current_path();
     fs::current_path(dir_);
@@ -533,6 +534,7 @@ namespace {
 TEST_F(BatchRun, StopRequestBeforeTheCommitChangesNoFile) {
     ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), example_}), 0) << err_.str();
     const std::string matrix = read(dir_ / "GRN.dat");
+    const std::string record = read(dir_ / "run.json");
     netrevia::cli::StopRequest stop;
     stop.signal = 15;
     stop.cancel = true;
@@ -545,8 +547,9 @@ TEST_F(BatchRun, StopRequestBeforeTheCommitChangesNoFile) {
     EXPECT_EQ(err_.str(), "netrevia-batch: stopped by signal 15; no result file was changed\n");
     EXPECT_EQ(out_.str(), "");
     EXPECT_EQ(read(dir_ / "GRN.dat"), matrix);
-    // GRN.dat, GRN.dot and the folder's lock file.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+    EXPECT_EQ(read(dir_ / "run.json"), record);
+    // GRN.dat, GRN.dot, the default exports edges.tsv and run.json, and the folder's lock file.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 5);
 }
 
 // The real tool on a run of a few seconds: SIGINT and SIGTERM stop it with 130 and 143, and

@@ -1,0 +1,200 @@
+#include "cli/exports.h"
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "inference/data_file.h"
+#include "numeric/matrix_ref.h"
+#include "output/io_error.h"
+#include "output/network_exports.h"
+
+namespace netrevia::cli {
+
+namespace {
+
+// Full names, or the 9-character field without its padding where a reader has none.
+std::vector<std::string> export_names(const inference::InferredNetwork& network) {
+    if (network.full_names.size() == network.gene_names.size()) return network.full_names;
+    std::vector<std::string> names;
+    for (const std::string& field : network.gene_names) {
+        names.push_back(field.substr(0, field.find_last_not_of(' ') + 1));
+    }
+    return names;
+}
+
+std::string run_record_text(const inference::RunSummary& summary,
+                            const RunRecord& record,
+                            const std::vector<std::string>& files) {
+    const inference::InferredNetwork& net = summary.network;
+    std::uintmax_t size = 0;
+    const std::string digest = sha256_hex(record.data_file, size);
+    nlohmann::ordered_json courses = nlohmann::ordered_json::array();
+    for (int k = 0; k < net.K; ++k) {
+        courses.push_back({{"course", k + 1},
+                           {"time_points", net.time_point_counts[static_cast<std::size_t>(k)]}});
+    }
+    const double largest = largest_between_genes(net);
+    const int edges = summary.positive_edges + summary.negative_edges;
+    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - record.start;
+    nlohmann::ordered_json json = {
+        {"tool", "netrevia-batch"},
+        {"version", NETREVIA_VERSION},
+        {"command_line", record.command_line},
+        {"engine", record.engine},
+        {"threads", record.threads},
+        {"lambda", record.lambda},
+        {"threshold", record.threshold},
+        {"data_file", {{"path", record.data_file.string()}, {"bytes", size}, {"sha256", digest}}},
+        {"genes", net.n},
+        {"courses", courses},
+        {"iterations", net.iterations},
+        {"objective", net.objective},
+        {"edges",
+         {{"drawn", edges},
+          {"positive", summary.positive_edges},
+          {"negative", summary.negative_edges},
+          {"self", summary.self_edges},
+          {"between_genes", edges - summary.self_edges}}},
+        {"largest_abs_weight_between_genes", largest},
+        {"threshold_hint", kSuggestedShare * largest},
+        {"wall_seconds", wall.count()},
+        {"files", files},
+    };
+    if (record.engine == "ensemble") {
+        json["seed"] = record.seed;
+        json["runs"] = net.runs;
+        json["subset_size"] = net.subset_size;
+    }
+    // Non-ASCII names and paths that are not UTF-8 become U+FFFD rather than stopping the run.
+    return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::optional<ExportSet> parse_export_list(const std::string& text) {
+    ExportSet set;
+    if (text == "none") return set;
+    if (text == "all") return ExportSet{true, true, true, true};
+    std::istringstream items(text);
+    std::string item;
+    bool any = false;
+    while (std::getline(items, item, ',')) {
+        if (item == "edges") {
+            set.edges = true;
+        } else if (item == "sif") {
+            set.sif = true;
+        } else if (item == "graphml") {
+            set.graphml = true;
+        } else if (item == "json") {
+            set.json = true;
+        } else {
+            return {};
+        }
+        any = true;
+    }
+    if (!any || text.back() == ',') return {};
+    return set;
+}
+
+double largest_between_genes(const inference::InferredNetwork& network) {
+    const numeric::ConstMatrixRef R{network.R.data(), std::max(network.n, 1)};
+    double largest = 0.0;
+    for (int j = 1; j <= network.n; ++j) {
+        for (int i = 1; i <= network.n; ++i) {
+            if (i != j && std::abs(R(i, j)) > largest) largest = std::abs(R(i, j));
+        }
+    }
+    return largest;
+}
+
+std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& summary,
+                                                  const ExportSet& set,
+                                                  const RunRecord& record) {
+    const inference::InferredNetwork& net = summary.network;
+    // Shared by the writers, which run before the summary goes out of reach.
+    auto names = std::make_shared<const std::vector<std::string>>(export_names(net));
+    auto edges = std::make_shared<const std::vector<output::RankedEdge>>(output::rank_edges(
+        numeric::ConstMatrixRef{net.R.data(), std::max(net.n, 1)}, net.n, record.self_edges));
+    const double t = record.threshold;
+    std::vector<output::ExtraResultFile> files;
+    if (set.edges) {
+        files.push_back({output::kEdgeListFileName, kEdgeListUnit, [=](std::ostream& out) {
+                             output::format_edge_list(out, *names, *edges, t);
+                         }});
+    }
+    if (set.sif) {
+        files.push_back({output::kSifFileName, kSifUnit,
+                         [=](std::ostream& out) { output::format_sif(out, *names, *edges, t); }});
+    }
+    if (set.graphml) {
+        files.push_back({output::kGraphmlFileName, kGraphmlUnit, [=](std::ostream& out) {
+                             output::format_graphml(out, *names, *edges, t);
+                         }});
+    }
+    if (set.json) {
+        std::vector<std::string> listed{"GRN.dat", "GRN.dot"};
+        for (const output::ExtraResultFile& file : files) listed.push_back(file.name);
+        listed.push_back(kRunRecordFileName);
+        // Hashed and timed now, before any file is written, so that a missing data file fails
+        // the run before anything changes.
+        const std::string text = run_record_text(summary, record, listed);
+        files.push_back(
+            {kRunRecordFileName, kRunRecordUnit, [text](std::ostream& out) { out << text; }});
+    }
+    return files;
+}
+
+std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw output::IoError("input error: cannot read the file again", 7, file);
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                          &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        throw std::bad_alloc();
+    }
+    std::array<char, 1 << 16> buffer{};
+    size = 0;
+    while (in) {
+        in.read(buffer.data(), buffer.size());
+        const auto count = static_cast<std::size_t>(in.gcount());
+        EVP_DigestUpdate(context.get(), buffer.data(), count);
+        size += count;
+    }
+    if (in.bad()) throw output::IoError("input error: the file could not be read", 7, file);
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int k = 0; k < length; ++k) {
+        hex.push_back(kHex[digest[k] >> 4]);
+        hex.push_back(kHex[digest[k] & 0x0f]);
+    }
+    return hex;
+}
+
+std::vector<std::string> name_clashes(const inference::InferredNetwork& network) {
+    const std::vector<std::string> names = export_names(network);
+    std::map<std::string, std::size_t> first_with;
+    std::vector<std::string> warnings;
+    for (std::size_t g = 0; g < network.gene_names.size(); ++g) {
+        const auto [it, fresh] = first_with.emplace(network.gene_names[g], g);
+        if (fresh) continue;
+        warnings.push_back("genes '" + names[it->second] + "' (" + std::to_string(it->second + 1) +
+                           ") and '" + names[g] + "' (" + std::to_string(g + 1) +
+                           ") agree in their first " + std::to_string(inference::kNameLength) +
+                           " characters: GRN.dat and GRN.dot cannot tell them apart");
+    }
+    return warnings;
+}
+
+}  // namespace netrevia::cli

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "inference/run.h"
+#include "output/result_files.h"
+
+namespace netrevia::cli {
+
+inline constexpr const char* kRunRecordFileName = "run.json";
+// Units named in the write errors of the exports, after GRN.dat (3) and GRN.dot (5).
+inline constexpr int kEdgeListUnit = 8;
+inline constexpr int kSifUnit = 9;
+inline constexpr int kGraphmlUnit = 10;
+inline constexpr int kRunRecordUnit = 11;
+
+// Which exports a run writes besides GRN.dat and GRN.dot.
+struct ExportSet {
+    bool edges = false;    // edges.tsv
+    bool sif = false;      // GRN.sif
+    bool graphml = false;  // GRN.graphml
+    bool json = false;     // run.json
+};
+
+// "edges,sif,graphml,json" in any order and subset, "all" or "none"; nothing for anything else.
+std::optional<ExportSet> parse_export_list(const std::string& text);
+
+// Largest |R(i,j)| between distinct genes (NaN never counts), and the threshold the batch tool
+// suggests from it: a share of kSuggestedShare, which on simulated networks of 10 to 50 genes
+// drew far fewer false edges than the default (scripts/guide_grid.sh, docs/guide.md).
+inline constexpr double kSuggestedShare = 0.2;
+double largest_between_genes(const inference::InferredNetwork& network);
+
+// What run.json records about the run besides the network itself.
+struct RunRecord {
+    std::vector<std::string> command_line;  // the program name, then its arguments
+    std::string engine;
+    int threads = 0;  // as used: the hardware's count when none was asked for
+    double lambda = 0.0;
+    double threshold = 0.0;
+    std::filesystem::path data_file;
+    std::chrono::steady_clock::time_point start;
+    bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
+    std::uint64_t seed = 0;  // the ensemble engine's; recorded for that engine only
+};
+
+// The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,
+// GRN.graphml, run.json. The names are the full gene names. run.json lists every file of the
+// commit, itself included; it hashes the data file (SHA-256) when called, and throws
+// output::IoError (unit 7) when that file can no longer be read.
+std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& summary,
+                                                  const ExportSet& set,
+                                                  const RunRecord& record);
+
+// SHA-256 of the file's bytes as 64 lower-case hex digits, and its size; throws output::IoError
+// (unit 7) when it cannot be read.
+std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
+
+// One warning per gene whose 9-character name repeats an earlier gene's: GRN.dat and GRN.dot
+// then cannot tell the two apart, and GRN.dot draws them as one node.
+std::vector<std::string> name_clashes(const inference::InferredNetwork& network);
+
+}  // namespace netrevia::cli

@@ -1,0 +1,224 @@
+#include "cli/exports.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/batch.h"
+
+namespace netrevia::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::vector<std::string>> tsv_rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+class ExportRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("netrevia-exports-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    int run(std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        return batch_main(args, out_, err_, false);
+    }
+    fs::path dir_;
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST(ExportList, NamesAllNoneOrAList) {
+    EXPECT_FALSE(parse_export_list("none")->edges);
+    EXPECT_TRUE(parse_export_list("all")->graphml);
+    const auto some = parse_export_list("sif,json");
+    ASSERT_TRUE(some.has_value());
+    EXPECT_TRUE(some->sif && some->json && !some->edges && !some->graphml);
+    for (const char* bad : {"", "edges,", ",sif", "edges,,sif", "dot", "all,sif", "EDGES"}) {
+        EXPECT_FALSE(parse_export_list(bad).has_value()) << bad;
+    }
+    const auto defaults = parse_args({"d.dat"});
+    EXPECT_TRUE(defaults.options.exports.edges && defaults.options.exports.json);
+    EXPECT_FALSE(defaults.options.exports.sif || defaults.options.exports.graphml);
+}
+
+TEST_F(ExportRun, Sha256KnownAnswer) {
+    std::ofstream(dir_ / "abc") << "abc";
+    std::uintmax_t size = 0;
+    EXPECT_EQ(sha256_hex(dir_ / "abc", size),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(size, 3u);
+}
+
+// The example of twenty genes with every export; each file is read back and checked against
+// GRN.dat, the summary and the other exports.
+TEST_F(ExportRun, TwentyGenesExportsAgreeWithTheMatrix) {
+    const std::string data = std::string(EXAMPLES_DIR) + "/twenty_genes.dat";
+    ASSERT_EQ(run({"--quiet", "--export", "all", "--threshold", "0.39", "--output-dir",
+                   dir_.string(), data}),
+              0)
+        << err_.str();
+
+    // GRN.dat, column j of row i at 25 (j-1), rows of 20 x 25 + 2.
+    const std::string matrix = read(dir_ / "GRN.dat");
+    const auto R = [&](int i, int j) {
+        return std::stod(matrix.substr(static_cast<std::size_t>((i - 1) * 502 + (j - 1) * 25), 25));
+    };
+    const auto rows = tsv_rows(read(dir_ / "edges.tsv"));
+    ASSERT_GT(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"rank", "regulator", "target", "weight", "sign",
+                                                 "abs_weight", "above_threshold"}));
+    int above = 0;
+    bool in_self_terms = false;
+    double previous = INFINITY;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const auto& f = rows[r];
+        ASSERT_EQ(f.size(), 7u);
+        EXPECT_EQ(f[0], std::to_string(r));
+        const int regulator = std::stoi(f[1].substr(1));  // names G01 .. G20
+        const int target = std::stoi(f[2].substr(1));
+        const double weight = std::stod(f[3]);
+        EXPECT_NEAR(weight, R(target, regulator), 5e-13) << f[1] << " -> " << f[2];
+        EXPECT_EQ(f[4], weight > 0 ? "1" : "-1");
+        EXPECT_EQ(std::stod(f[5]), std::abs(weight));
+        EXPECT_EQ(f[6], std::abs(weight) > 0.39 ? "1" : "0");
+        above += f[6] == "1";
+        // Strongest first between distinct genes, then the self-terms, strongest first again.
+        if (regulator == target && !in_self_terms) {
+            in_self_terms = true;
+            previous = INFINITY;
+        }
+        EXPECT_EQ(regulator == target, in_self_terms) << "row " << r;
+        EXPECT_LE(std::abs(weight), previous) << "row " << r;
+        previous = std::abs(weight);
+    }
+    EXPECT_TRUE(in_self_terms);
+
+    const auto sif = tsv_rows(read(dir_ / "GRN.sif"));
+    ASSERT_EQ(static_cast<int>(sif.size()), above);
+    for (const auto& f : sif) {
+        ASSERT_EQ(f.size(), 3u);
+        EXPECT_TRUE(f[1] == "activates" || f[1] == "represses") << f[1];
+    }
+    const std::string graphml = read(dir_ / "GRN.graphml");
+    std::size_t nodes = 0, edges = 0;
+    for (std::size_t p = 0; (p = graphml.find("<node ", p)) != std::string::npos; ++p) ++nodes;
+    for (std::size_t p = 0; (p = graphml.find("<edge ", p)) != std::string::npos; ++p) ++edges;
+    EXPECT_EQ(nodes, 20u);
+    EXPECT_EQ(static_cast<int>(edges), above);
+
+    const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
+    EXPECT_EQ(json["genes"], 20);
+    EXPECT_EQ(json["threshold"], 0.39);
+    EXPECT_EQ(json["engine"], "exact");
+    EXPECT_EQ(json["courses"][2]["time_points"], 12);
+    EXPECT_EQ(json["data_file"]["bytes"], fs::file_size(data));
+    EXPECT_EQ(json["data_file"]["sha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(json["edges"]["drawn"], above);
+    EXPECT_EQ(json["files"], (std::vector<std::string>{"GRN.dat", "GRN.dot", "edges.tsv", "GRN.sif",
+                                                       "GRN.graphml", "run.json"}));
+    EXPECT_EQ(json["command_line"][0], "netrevia-batch");
+}
+
+// Names Graphviz cannot read bare, cut names that clash, and a name only a quote can hold.
+TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
+    const std::vector<std::string> names{"HLA-A", "NF-kB",  "14-3-3",      "2310002L13Rik",
+                                         "node",  "'a\"b'", "back\\slash", "2310002L13Rik2"};
+    const int n = static_cast<int>(names.size());
+    std::ostringstream file;
+    file << "Number of datasets\n1\nNumber of genes\n" << n << "\nGene names\n";
+    for (const std::string& name : names) file << name << "\n";
+    file << "Set1\nDataset 1\nGenes and time points\n"
+         << n << " 4\nTime points\n0 1 2 3\n"
+         << "Reserved\n1.0\nExpression values (log2)\n";
+    for (int i = 1; i <= n; ++i) {
+        for (int j = 1; j <= 4; ++j)
+            file << std::sin(1.7 * i + 0.9 * j * i) << (j < 4 ? " " : "\n");
+    }
+    file << "END\n";
+    std::ofstream(dir_ / "names.dat") << file.str();
+
+    ASSERT_EQ(run({"--quiet", "--export", "all", "--output-dir", dir_.string(),
+                   (dir_ / "names.dat").string()}),
+              0)
+        << err_.str();
+    EXPECT_NE(err_.str().find("warning: genes '2310002L13Rik' (4) and '2310002L13Rik2' (8) agree "
+                              "in their first 9 characters"),
+              std::string::npos)
+        << err_.str();
+
+    const auto edges = tsv_rows(read(dir_ / "edges.tsv"));
+    std::set<std::string> seen;
+    for (std::size_t r = 1; r < edges.size(); ++r) seen.insert(edges[r][1]);
+    EXPECT_EQ(seen, (std::set<std::string>{"HLA-A", "NF-kB", "14-3-3", "2310002L13Rik", "node",
+                                           "a\"b", "back\\slash", "2310002L13Rik2"}));
+
+    if (std::system("command -v dot >/dev/null 2>&1 && command -v gc >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no dot or gc on PATH";
+    const std::string dot = (dir_ / "GRN.dot").string();
+    ASSERT_EQ(std::system(("dot -Tsvg -o /dev/null '" + dot + "'").c_str()), 0);
+    // Every edge once: the two clashing names are one node in GRN.dot, the others their own.
+    const std::string counts = (dir_ / "counts").string();
+    ASSERT_EQ(std::system(("gc -n -e '" + dot + "' > '" + counts + "'").c_str()), 0);
+    std::istringstream words(read(counts));
+    int nodes = 0, drawn = 0;
+    words >> nodes >> drawn;
+    const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
+    EXPECT_EQ(drawn, json["edges"]["drawn"].get<int>());
+    EXPECT_EQ(nodes, n - 1);
+}
+
+TEST_F(ExportRun, DrawingHasFullNamesArrowheadsAndNoSelfLoopsWhenAsked) {
+    if (std::system("command -v dot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no dot on PATH";
+    const std::string data = std::string(EXAMPLES_DIR) + "/three_genes.dat";
+    ASSERT_EQ(run({"--quiet", "--export", "none", "--no-self-loops", "--render", "svg",
+                   "--output-dir", dir_.string(), data}),
+              0)
+        << err_.str();
+    const std::string svg = read(dir_ / "GRN.svg");
+    // The worked example: G1 -| G2 and G3 -> G2, G1 -> G3 besides the self-terms left out.
+    std::size_t edges = 0;
+    for (std::size_t p = 0; (p = svg.find("class=\"edge\"", p)) != std::string::npos; ++p) ++edges;
+    EXPECT_EQ(edges, 3u + 2u);  // three edges and the legend's two samples
+    EXPECT_NE(svg.find("Legend"), std::string::npos);
+    EXPECT_EQ(svg.find("g1&#45;&gt;g1"), std::string::npos);
+    EXPECT_NE(svg.find("g1&#45;&gt;g2"), std::string::npos);
+    // Only the exports asked for, and no styled copy left behind.
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(dir_)) files.push_back(entry.path().filename());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot", "GRN.svg"}));
+}
+
+}  // namespace
+}  // namespace netrevia::cli
