@@ -101,9 +101,141 @@ Truth read_truth(std::istream& in, std::vector<std::string> genes) {
     const auto idx = index_of(truth.genes);
     for (const Named& e : named) {
         const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
-        if (edge.regulator != edge.target) truth.edges.push_back(edge);
+        if (edge.regulator != edge.target) {
+            truth.edges.push_back(edge);
+        } else {
+            truth.self_edges.push_back(edge.regulator);
+        }
     }
     return truth;
+}
+
+TruthFormat detect_truth_format(const std::string& text) {
+    std::istringstream in(text);
+    for (std::string line; get_line(in, line);) {
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == '#') continue;
+        if (t.find(',') != std::string::npos) {
+            return t.rfind("Gene1", 0) == 0 ? TruthFormat::kBeeline : TruthFormat::kOwn;
+        }
+        const auto f = split(t);
+        return f.size() == 3 && (f[2] == "0" || f[2] == "1") ? TruthFormat::kDream
+                                                             : TruthFormat::kOwn;
+    }
+    return TruthFormat::kOwn;
+}
+
+Truth read_truth_text(const std::string& text,
+                      TruthFormat format,
+                      const std::vector<std::string>& genes) {
+    if (format == TruthFormat::kAuto) format = detect_truth_format(text);
+    struct Named {
+        std::string regulator, target;
+        double weight;
+    };
+    std::vector<Named> named;
+    std::vector<std::string> seen;  // genes in order of first mention
+    const auto mention = [&seen](const std::string& name) {
+        if (std::find(seen.begin(), seen.end(), name) == seen.end()) seen.push_back(name);
+    };
+    Truth truth;
+    std::istringstream in(text);
+    if (format == TruthFormat::kOwn) {
+        if (!genes.empty() || text.find("# genes") != std::string::npos)
+            return read_truth(in, genes);
+        // No order given: the genes as the edges name them.
+        for (std::string line; get_line(in, line);) {
+            const auto f = split(line);
+            if (f.size() >= 2 && f[0][0] != '#' && f[0] != "regulator") {
+                mention(f[0]);
+                mention(f[1]);
+            }
+        }
+        std::istringstream again(text);
+        return read_truth(again, seen);
+    }
+    bool header = format == TruthFormat::kBeeline;
+    bool with_type = false;
+    for (std::string line; get_line(in, line);) {
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == '#') continue;
+        std::vector<std::string> f;
+        if (format == TruthFormat::kBeeline) {
+            std::istringstream cells(t);
+            for (std::string cell; std::getline(cells, cell, ',');) f.push_back(trim(cell));
+        } else {
+            f = split(t);
+        }
+        if (header) {
+            if (f.size() < 2 || f[0] != "Gene1" || f[1] != "Gene2")
+                throw std::runtime_error("refNetwork.csv: header is not 'Gene1,Gene2[,Type]'");
+            with_type = f.size() > 2 && f[2] == "Type";
+            header = false;
+            continue;
+        }
+        if (f.size() < 2) throw std::runtime_error("truth line has no two genes: " + line);
+        mention(f[0]);
+        mention(f[1]);
+        if (format == TruthFormat::kDream) {
+            if (f.size() != 3 || (f[2] != "0" && f[2] != "1"))
+                throw std::runtime_error("DREAM gold standard line is not 'G1 G2 0|1': " + line);
+            if (f[2] == "1") named.push_back({f[0], f[1], 1.0});
+        } else {
+            double w = 1.0;
+            if (with_type && f.size() > 2 && f[2] == "-") w = -1.0;
+            named.push_back({f[0], f[1], w});
+        }
+    }
+    truth.genes = genes.empty() ? seen : genes;
+    truth.signs_known = with_type;
+    const auto idx = index_of(truth.genes);
+    for (const Named& e : named) {
+        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
+        if (edge.regulator != edge.target) {
+            truth.edges.push_back(edge);
+        } else {
+            truth.self_edges.push_back(edge.regulator);
+        }
+    }
+    return truth;
+}
+
+bool is_edge_list(const std::string& text) {
+    return text.rfind("rank\tregulator\ttarget\tweight", 0) == 0;
+}
+
+std::vector<double> read_edge_list(const std::string& text, std::vector<std::string>& genes) {
+    std::map<std::string, int> exact;
+    for (std::size_t g = 0; g < genes.size(); ++g) exact.emplace(genes[g], static_cast<int>(g));
+    const auto index = [&](const std::string& name) {
+        const auto [it, fresh] = exact.emplace(name, static_cast<int>(genes.size()));
+        if (fresh) genes.push_back(name);
+        return it->second;
+    };
+    struct Entry {
+        int regulator, target;
+        double weight;
+    };
+    std::vector<Entry> entries;
+    std::istringstream in(text);
+    std::string line;
+    get_line(in, line);  // header
+    while (get_line(in, line)) {
+        if (line.empty()) continue;
+        std::vector<std::string> f;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');) f.push_back(cell);
+        const double w = f.size() >= 4 ? field_value(f[3]) : kNaN;
+        if (f.size() < 4 || std::isnan(w))
+            throw std::runtime_error("edges.tsv line is not 'rank regulator target weight ...': " +
+                                     line);
+        entries.push_back({index(f[1]), index(f[2]), w});
+    }
+    const int n = static_cast<int>(genes.size());
+    std::vector<double> R(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
+    const numeric::MatrixRef Rv{R.data(), std::max(n, 1)};
+    for (const Entry& e : entries) Rv(e.target + 1, e.regulator + 1) = e.weight;
+    return R;
 }
 
 std::vector<std::string> read_data_file_genes(std::istream& in) {
@@ -198,6 +330,25 @@ double average_precision(const std::vector<double>& scores, const std::vector<bo
     return ap / positives;
 }
 
+double precision_at(const std::vector<double>& scores, const std::vector<bool>& labels, int k) {
+    if (k <= 0 || scores.empty()) return kNaN;
+    std::vector<std::size_t> order(scores.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](auto a, auto b) { return scores[a] > scores[b]; });
+    const auto cut = std::min(static_cast<std::size_t>(k), scores.size());
+    double hits = 0.0;
+    for (std::size_t a = 0; a < cut;) {
+        std::size_t b = a;
+        double group_pos = 0.0;
+        for (; b < order.size() && scores[order[b]] == scores[order[a]]; ++b)
+            group_pos += labels[order[b]] ? 1.0 : 0.0;
+        const std::size_t taken = std::min(b, cut) - a;
+        hits += group_pos * static_cast<double>(taken) / static_cast<double>(b - a);
+        a = b;
+    }
+    return hits / static_cast<double>(cut);
+}
+
 Score score_network(const Truth& truth,
                     const std::vector<double>& R,
                     const std::vector<DrawnEdge>* dot) {
@@ -224,7 +375,22 @@ Score score_network(const Truth& truth,
         }
     s.auroc = auroc(scores, labels);
     s.aupr = average_precision(scores, labels);
-    s.sign_matrix = s.true_edges ? static_cast<double>(sign_ok) / s.true_edges : kNaN;
+    s.early_precision = precision_at(scores, labels, s.true_edges);
+    // Every ordered pair: the off-diagonal ones above, then the diagonal.
+    std::vector<bool> self(static_cast<std::size_t>(n), false);
+    for (const int g : truth.self_edges) self[static_cast<std::size_t>(g)] = true;
+    s.true_edges_all = s.true_edges;
+    for (int i = 1; i <= n; ++i) {
+        const double r = Rv(i, i);
+        scores.push_back(std::isnan(r) ? 0.0 : std::abs(r));
+        labels.push_back(self[static_cast<std::size_t>(i - 1)]);
+        if (labels.back()) ++s.true_edges_all;
+    }
+    s.auroc_all = auroc(scores, labels);
+    s.aupr_all = average_precision(scores, labels);
+    s.early_precision_all = precision_at(scores, labels, s.true_edges_all);
+    s.sign_matrix =
+        s.true_edges && truth.signs_known ? static_cast<double>(sign_ok) / s.true_edges : kNaN;
     if (dot) {
         s.has_dot = true;
         int colour_ok = 0;
@@ -243,7 +409,7 @@ Score score_network(const Truth& truth,
         s.recall = s.true_edges ? static_cast<double>(s.hits) / s.true_edges : kNaN;
         s.f1 = s.hits ? 2.0 * s.precision * s.recall / (s.precision + s.recall)
                       : (s.drawn && s.true_edges ? 0.0 : kNaN);
-        s.sign_dot = s.hits ? static_cast<double>(colour_ok) / s.hits : kNaN;
+        s.sign_dot = s.hits && truth.signs_known ? static_cast<double>(colour_ok) / s.hits : kNaN;
     }
     return s;
 }
@@ -266,6 +432,11 @@ Fields score_fields(const Score& s) {
         {"recall", opt(s.recall)},
         {"f1", opt(s.f1)},
         {"sign_dot", opt(s.sign_dot)},
+        {"ep", number_text(s.early_precision)},
+        {"true_edges_all", std::to_string(s.true_edges_all)},
+        {"auroc_all", number_text(s.auroc_all)},
+        {"aupr_all", number_text(s.aupr_all)},
+        {"ep_all", number_text(s.early_precision_all)},
     };
 }
 

@@ -16,7 +16,38 @@ struct TrueEdge {
 struct Truth {
     std::vector<std::string> genes;
     std::vector<TrueEdge> edges;
+    std::vector<int> self_edges;  // genes (0-based) that regulate themselves in the truth
+    bool signs_known = true;      // false when the truth format gives no signs
 };
+
+// The truth formats netrevia-score reads:
+//  kOwn     "regulator target +|- [weight]", blank- or tab-separated (read_truth)
+//  kDream   DREAM gold standards: "G1<TAB>G2<TAB>1" for an edge, 0 for a listed non-edge
+//  kBeeline BEELINE refNetwork.csv: a header "Gene1,Gene2[,Type]", then one edge a line, with
+//           the sign ('+' or '-') in Type when the column is there
+enum class TruthFormat { kAuto, kOwn, kDream, kBeeline };
+
+// The format of a truth file from its first line that is neither empty nor a comment: a comma
+// and a first field Gene1 make BEELINE, three fields with 0 or 1 last make DREAM, anything
+// else the own format.
+TruthFormat detect_truth_format(const std::string& text);
+
+// A truth file in any format (kAuto: detected). The gene order is genes when given, else the
+// "# genes" line of the own format, else the order in which the truth first names each gene
+// (enough for scoring an edge list; a matrix needs the data file's order). Throws
+// std::runtime_error.
+Truth read_truth_text(const std::string& text,
+                      TruthFormat format,
+                      const std::vector<std::string>& genes = {});
+
+// True when text is an edge list written by netrevia-batch (edges.tsv): its first line starts
+// "rank<TAB>regulator<TAB>target<TAB>weight".
+bool is_edge_list(const std::string& text);
+
+// edges.tsv as a matrix: R(target, regulator) = weight, 0 for every pair it does not list;
+// names are matched exactly against genes, and a name that is not there is added at the end
+// of genes. Returns R column-major for the final gene count. Throws std::runtime_error.
+std::vector<double> read_edge_list(const std::string& text, std::vector<std::string>& genes);
 
 // Tab- or blank-separated lines "regulator target sign [weight]"; lines starting with '#' are
 // comments except "# genes <name>...", which gives the gene order unless genes is given (from
@@ -46,6 +77,10 @@ std::vector<DrawnEdge> read_dot_edges(std::istream& in, const std::vector<std::s
 // average ranks for ties: (sum of positive ranks - P(P+1)/2) / (P N). NaN when P or N is 0.
 double auroc(const std::vector<double>& scores, const std::vector<bool>& labels);
 
+// Precision among the k highest scores; a tie group across position k adds its positives in
+// proportion to the part of it that fits. NaN when k is 0 or there are no scores.
+double precision_at(const std::vector<double>& scores, const std::vector<bool>& labels, int k);
+
 // Average precision, step-wise: sum over distinct score thresholds (highest first) of
 // (recall gain) x (precision at that threshold); tied scores enter together. NaN when P is 0.
 double average_precision(const std::vector<double>& scores, const std::vector<bool>& labels);
@@ -53,6 +88,13 @@ double average_precision(const std::vector<double>& scores, const std::vector<bo
 struct Score {
     int true_edges = 0;
     double auroc = 0.0, aupr = 0.0;
+    // Early precision: precision among the k highest |R(i,j)|, k = true_edges; a tie group
+    // across the cut counts with the share of it that fits.
+    double early_precision = 0.0;
+    // The same over every ordered pair, self-edges (i = j) included, against the truth's own
+    // self-edges.
+    int true_edges_all = 0;
+    double auroc_all = 0.0, aupr_all = 0.0, early_precision_all = 0.0;
     double sign_matrix = 0.0;  // true edges whose R(i,j) has the true sign
     bool has_dot = false;
     int drawn = 0, self_drawn = 0, hits = 0;
@@ -60,8 +102,9 @@ struct Score {
     double sign_dot = 0.0;  // drawn true edges whose colour has the true sign
 };
 
-// Ranks the off-diagonal |R(i,j)| (NaN counts as 0) against the truth; dot may be null. Self
-// edges of the dot are counted in self_drawn and otherwise ignored.
+// Ranks the off-diagonal |R(i,j)| (NaN counts as 0) against the truth, and again all of R
+// (the *_all figures); dot may be null. Self edges of the dot are counted in self_drawn and
+// otherwise ignored.
 Score score_network(const Truth& truth,
                     const std::vector<double>& R,
                     const std::vector<DrawnEdge>* dot);

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,8 +17,36 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: netrevia-score --grn GRN.dat --truth TRUTH.tsv [--dot GRN.dot] [--data DATAFILE]\n"
-    "                      [--thresholds T[,T...] [--relative]] [--ignore GENE]... [--tsv]\n";
+    "usage: netrevia-score --grn GRN.dat|edges.tsv --truth TRUTH [--truth-format F]\n"
+    "                      [--dot GRN.dot] [--data DATAFILE]\n"
+    "                      [--thresholds T[,T...] [--relative]] [--ignore GENE]... [--tsv]\n"
+    "Compares an inferred network with the true one.\n"
+    "\n"
+    "  --grn FILE         the inferred network: GRN.dat (the matrix; its gene order comes\n"
+    "                     from --data or the truth's '# genes' line) or edges.tsv of\n"
+    "                     netrevia-batch (genes by name); told apart by the content\n"
+    "  --truth FILE       the true network, in one of the formats of --truth-format\n"
+    "  --truth-format F   auto (default: detected from the content), own (lines\n"
+    "                     'regulator target +|- [weight]', '# genes ...' for the order, as\n"
+    "                     netrevia-simulate writes), dream (gold standard lines\n"
+    "                     'G1<TAB>G2<TAB>1|0') or beeline (refNetwork.csv, header\n"
+    "                     'Gene1,Gene2[,Type]', Type + or -; without it signs are unknown)\n"
+    "  --dot FILE         also score the edges GRN.dot draws: precision, recall, F1, colours\n"
+    "  --data FILE        the data file, for the gene order of GRN.dat\n"
+    "  --thresholds LIST  score the edges GRN.dot would draw at each threshold (comma-\n"
+    "                     separated), from the one matrix; excludes --dot\n"
+    "  --relative         the thresholds are shares of the largest |R(i,j)|, i != j\n"
+    "  --ignore GENE      leave a gene out (its row, column and edges), e.g. CONST\n"
+    "  --tsv              a tab-separated header and row instead of key=value\n"
+    "  --help             show this text\n"
+    "\n"
+    "Figures: auroc (Mann-Whitney, ties at average rank), aupr (average precision, stepwise\n"
+    "over distinct scores: sum of recall gain x precision, tied scores entering together),\n"
+    "ep (early precision: precision among the k largest |R(i,j)|, k = true edges; a tie\n"
+    "across the cut counts in proportion) rank |R(i,j)| over pairs of distinct genes;\n"
+    "auroc_all, aupr_all and ep_all do the same over every pair, self-edges included.\n"
+    "sign_R: true edges whose R has the true sign (NA when the truth has no signs).\n"
+    "Exit codes: 0 success, 1 a file could not be read, 2 a bad command line.\n";
 
 // "0.1,0.3,1e-6": finite numbers, at least one.
 std::vector<double> number_list(const std::string& text) {
@@ -42,11 +72,17 @@ std::ifstream open(const std::string& path) {
     return in;
 }
 
+std::string slurp(const std::string& path) {
+    auto in = open(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace netrevia::tools;
     std::string grn, truth_path, dot_path, data_path;
+    TruthFormat truth_format = TruthFormat::kAuto;
     std::vector<double> thresholds;
     std::vector<std::string> ignored;
     bool tsv = false, relative = false;
@@ -62,7 +98,19 @@ int main(int argc, char** argv) {
                 grn = value();
             else if (o == "--truth")
                 truth_path = value();
-            else if (o == "--dot")
+            else if (o == "--truth-format") {
+                const std::string& f = value();
+                if (f == "auto")
+                    truth_format = TruthFormat::kAuto;
+                else if (f == "own")
+                    truth_format = TruthFormat::kOwn;
+                else if (f == "dream")
+                    truth_format = TruthFormat::kDream;
+                else if (f == "beeline")
+                    truth_format = TruthFormat::kBeeline;
+                else
+                    throw std::invalid_argument("--truth-format takes auto, own, dream or beeline");
+            } else if (o == "--dot")
                 dot_path = value();
             else if (o == "--data")
                 data_path = value();
@@ -99,10 +147,23 @@ int main(int argc, char** argv) {
             auto in = open(data_path);
             genes = read_data_file_genes(in);
         }
-        auto truth_in = open(truth_path);
-        Truth truth = read_truth(truth_in, genes);
-        auto grn_in = open(grn);
-        auto R = read_matrix_file(grn_in, static_cast<int>(truth.genes.size()));
+        const std::string truth_text = slurp(truth_path);
+        const std::string grn_text = slurp(grn);
+        const bool edge_list = is_edge_list(grn_text);
+        if (truth_format == TruthFormat::kAuto) truth_format = detect_truth_format(truth_text);
+        if (!edge_list && genes.empty() &&
+            (truth_format != TruthFormat::kOwn || truth_text.find("# genes") == std::string::npos))
+            throw std::runtime_error("no gene order for " + grn +
+                                     ": give --data (or a '# genes' line in the truth)");
+        Truth truth = read_truth_text(truth_text, truth_format, genes);
+        std::vector<double> R;
+        if (edge_list) {
+            // Genes only the edge list names join the truth's list as genes without edges.
+            R = read_edge_list(grn_text, truth.genes);
+        } else {
+            std::istringstream grn_in(grn_text);
+            R = read_matrix_file(grn_in, static_cast<int>(truth.genes.size()));
+        }
         std::vector<DrawnEdge> dot;
         if (!dot_path.empty()) {
             auto in = open(dot_path);

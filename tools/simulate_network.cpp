@@ -14,7 +14,26 @@ namespace {
 constexpr const char* kUsage =
     "usage: netrevia-simulate [--genes N] [--courses K] [--points T[,T...]] [--seed S]\n"
     "                         [--dt D] [--noise SIGMA] [--irregular] [--input]\n"
-    "                         [--constant-gene] [--out-data FILE] [--out-truth FILE]\n";
+    "                         [--constant-gene] [--out-data FILE] [--out-truth FILE]\n"
+    "Plants a random sparse stable network, simulates time courses of it and writes a\n"
+    "data file and the true network (regulator, target, sign, weight).\n"
+    "\n"
+    "  --genes N          genes, named G01, G02, ...; 2 to 2000 (default 20)\n"
+    "  --courses K        time courses (datasets), 1 to 4 (default 3)\n"
+    "  --points T[,T...]  time points per course: one value for all, or one per\n"
+    "                     course; at least 2 (default 10)\n"
+    "  --seed S           seed of the random numbers; the same seed gives the same files\n"
+    "                     byte for byte (default 1)\n"
+    "  --dt D             sampling interval, the mean one with --irregular (default 0.02)\n"
+    "  --noise SIGMA      SIGMA * N(0,1) added to every log2 value (default 0)\n"
+    "  --irregular        intervals D * U(0.5, 1.5) instead of D\n"
+    "  --input            a constant input: dx/dt = J x + u, around a positive steady state\n"
+    "  --constant-gene    adds a gene CONST whose log2 value is 0 at every time point\n"
+    "  --out-data FILE    the data file (default simulated.dat)\n"
+    "  --out-truth FILE   the true network (default simulated_truth.tsv)\n"
+    "  --help             show this text\n"
+    "Exit codes: 0 success, 1 nothing could be simulated or a file not written, 2 a bad\n"
+    "command line. See tools/README.md for the model.\n";
 
 template <class T>
 T number(const std::string& option, const std::string& text) {
