@@ -64,6 +64,11 @@ TEST(EdgeList, NamesCannotBreakTheFields) {
     EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), "1\ta?b?c?\ta?b?c?\t1\t1\t1\t1\n");
     EXPECT_EQ(printable_name("\xc3\xbc\xe2\x82\xac-\xe2\x82"), "\xc3\xbc\xe2\x82\xac-??");
     EXPECT_EQ(printable_name("\xf0\x9f\x98\x80\xf5\x80\x80\x80"), "\xf0\x9f\x98\x80????");
+    // The first and last lead byte of each length: C2, DF; E0, EF; F0, F4. C1 is overlong.
+    const std::string leads =
+        "\xc2\xa0\xdf\xbf\xe0\xa4\x85\xef\xbf\xbd\xf0\x90\x80\x80\xf4\x8f\xbf\xbf";
+    EXPECT_EQ(printable_name(leads), leads);
+    EXPECT_EQ(printable_name("\xc1\xbf"), "??");
 }
 
 TEST(Sif, EdgesBeyondTheThresholdInRankOrder) {
