@@ -22,7 +22,8 @@ constexpr const char* kUsage =
     "  -o, --output DATAFILE  the data file to write\n"
     "  --all-courses      write every course (a data file for the engines that take more\n"
     "                     than four)\n"
-    "  --help             show this text\n";
+    "  --help             show this text\n"
+    "  --version          show the version\n";
 
 }  // namespace
 
@@ -31,13 +32,17 @@ int import_main(const std::vector<std::string>& args, std::ostream& out, std::os
     std::vector<std::filesystem::path> tables;
     std::filesystem::path data_file;
     auto usage_error = [&err](const std::string& message) {
-        err << "netrevia-import: " << message << "\n" << kUsage << kTableOptionsHelp;
+        err << "netrevia-import: " << message << " (see netrevia-import --help)\n";
         return 2;
     };
     for (std::size_t a = 0; a < args.size(); ++a) {
         std::string name = args[a];
         if (name == "--help" || name == "-h") {
             out << kUsage << kTableOptionsHelp;
+            return 0;
+        }
+        if (name == "--version") {
+            out << "netrevia-import " << NETREVIA_VERSION << "\n";
             return 0;
         }
         if (name == "--all-courses") {

@@ -39,6 +39,7 @@ constexpr const char* kUsage =
     "  --ignore GENE      leave a gene out (its row, column and edges), e.g. CONST\n"
     "  --tsv              a tab-separated header and row instead of key=value\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "\n"
     "Figures: auroc (Mann-Whitney, ties at average rank), aupr (average precision, stepwise\n"
     "over distinct scores: sum of recall gain x precision, tied scores entering together),\n"
@@ -125,6 +126,9 @@ int main(int argc, char** argv) {
             else if (o == "--help" || o == "-h") {
                 std::cout << kUsage;
                 return 0;
+            } else if (o == "--version") {
+                std::cout << "netrevia-score " << NETREVIA_VERSION << "\n";
+                return 0;
             } else {
                 throw std::invalid_argument("unknown option " + o);
             }
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
         if (relative && thresholds.empty())
             throw std::invalid_argument("--relative needs --thresholds");
     } catch (const std::invalid_argument& e) {
-        std::cerr << "netrevia-score: " << e.what() << "\n" << kUsage;
+        std::cerr << "netrevia-score: " << e.what() << " (see netrevia-score --help)\n";
         return 2;
     }
     try {

@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "  --out-data FILE    the data file (default simulated.dat)\n"
     "  --out-truth FILE   the true network (default simulated_truth.tsv)\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "Exit codes: 0 success, 1 nothing could be simulated or a file not written, 2 a bad\n"
     "command line. See tools/README.md for the model.\n";
 
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
             } else if (o == "--help" || o == "-h") {
                 std::cout << kUsage;
                 return 0;
+            } else if (o == "--version") {
+                std::cout << "netrevia-simulate " << NETREVIA_VERSION << "\n";
+                return 0;
             } else {
                 throw std::invalid_argument("unknown option " + o);
             }
@@ -104,7 +108,7 @@ int main(int argc, char** argv) {
         write(data_path, [&](std::ostream& out) { write_data_file(out, sim, opt); });
         write(truth_path, [&](std::ostream& out) { write_truth_file(out, sim, opt); });
     } catch (const std::invalid_argument& e) {
-        std::cerr << "netrevia-simulate: " << e.what() << "\n" << kUsage;
+        std::cerr << "netrevia-simulate: " << e.what() << " (see netrevia-simulate --help)\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "netrevia-simulate: " << e.what() << "\n";

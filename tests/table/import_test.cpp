@@ -194,3 +194,16 @@ TEST(ExampleTables, LayoutsImportToTheSameCourses) {
             EXPECT_NEAR(dream.set.courses[k].x[m], wide.set.courses[k].x[m], 1e-8);
     }
 }
+
+namespace {
+
+// A usage error is one line that names the argument and points to --help; nothing is written.
+TEST_F(ImportInTempDir, UsageErrorIsOneLineNamingTheArgument) {
+    EXPECT_EQ(import({"--delimiter"}), 2);
+    EXPECT_EQ(err_.str(),
+              "netrevia-import: option '--delimiter' needs a value (see netrevia-import --help)\n");
+    EXPECT_EQ(import({"--version"}), 0);
+    EXPECT_EQ(out_.str().rfind("netrevia-import ", 0), 0u) << out_.str();
+}
+
+}  // namespace
