@@ -71,13 +71,28 @@ std::string number_text(double v) {
     return std::string(buf, res.ptr);
 }
 
+// An edge of a truth file by its genes' names, before they are looked up in the gene order.
+struct Named {
+    std::string regulator, target;
+    double weight;
+};
+
+// Looks the named edges up in truth.genes: self-edges apart, the others as edges.
+void add_named_edges(Truth& truth, const std::vector<Named>& named) {
+    const auto idx = index_of(truth.genes);
+    for (const Named& e : named) {
+        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
+        if (edge.regulator != edge.target) {
+            truth.edges.push_back(edge);
+        } else {
+            truth.self_edges.push_back(edge.regulator);
+        }
+    }
+}
+
 }  // namespace
 
 Truth read_truth(std::istream& in, std::vector<std::string> genes) {
-    struct Named {
-        std::string regulator, target;
-        double weight;
-    };
     std::vector<Named> named;
     for (std::string line; get_line(in, line);) {
         auto f = split(line);
@@ -98,15 +113,7 @@ Truth read_truth(std::istream& in, std::vector<std::string> genes) {
     if (genes.empty()) throw std::runtime_error("no gene order: no '# genes' line and no --data");
     Truth truth;
     truth.genes = std::move(genes);
-    const auto idx = index_of(truth.genes);
-    for (const Named& e : named) {
-        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
-        if (edge.regulator != edge.target) {
-            truth.edges.push_back(edge);
-        } else {
-            truth.self_edges.push_back(edge.regulator);
-        }
-    }
+    add_named_edges(truth, named);
     return truth;
 }
 
@@ -129,10 +136,6 @@ Truth read_truth_text(const std::string& text,
                       TruthFormat format,
                       const std::vector<std::string>& genes) {
     if (format == TruthFormat::kAuto) format = detect_truth_format(text);
-    struct Named {
-        std::string regulator, target;
-        double weight;
-    };
     std::vector<Named> named;
     std::vector<std::string> seen;  // genes in order of first mention
     const auto mention = [&seen](const std::string& name) {
@@ -188,15 +191,7 @@ Truth read_truth_text(const std::string& text,
     }
     truth.genes = genes.empty() ? seen : genes;
     truth.signs_known = with_type;
-    const auto idx = index_of(truth.genes);
-    for (const Named& e : named) {
-        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
-        if (edge.regulator != edge.target) {
-            truth.edges.push_back(edge);
-        } else {
-            truth.self_edges.push_back(edge.regulator);
-        }
-    }
+    add_named_edges(truth, named);
     return truth;
 }
 
