@@ -67,8 +67,10 @@ double objective(Stores& s, const std::array<double, kMaxDatasets>& w, double la
     return F;
 }
 
-// Work storage of one projection fit, zero-filled for every fit as fresh storage would be (the
-// solver itself writes every entry outside the coefficients before reading it).
+// Work storage of one projection fit, reused from fit to fit without clearing: each fit writes
+// b and the coefficient columns of T, and the solver writes every other entry it reads (the
+// cost, label, basic-value and row-label entries of T, x, r, ws) before reading it, so what an
+// earlier fit left there cannot reach the result.
 struct FitStorage {
     std::vector<double> T, b, x, r;
     std::vector<int> ws;
@@ -78,13 +80,6 @@ struct FitStorage {
           x(static_cast<std::size_t>(z)),
           r(static_cast<std::size_t>(n)),
           ws(static_cast<std::size_t>(n)) {}
-    void clear() {
-        std::fill(T.begin(), T.end(), 0.0);
-        std::fill(b.begin(), b.end(), 0.0);
-        std::fill(x.begin(), x.end(), 0.0);
-        std::fill(r.begin(), r.end(), 0.0);
-        std::fill(ws.begin(), ws.end(), 0);
-    }
 };
 
 // The least-absolute-deviation fit of row i of dataset k: the coefficients x (in fit.x) of the
@@ -92,7 +87,6 @@ struct FitStorage {
 // by the L1 solver with tolerance 0.
 void fit_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit) {
     const int n = s.n;
-    fit.clear();
     const MatrixRef J = s.consensus();
     const MatrixRef J_k = s.solution(k);
     const MatrixRef T{fit.T.data(), n + 2};
@@ -102,6 +96,21 @@ void fit_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, FitStorage& fit
     }
     numeric::lad_fit(n, z, T, {fit.b.data()}, 0.0f, {fit.x.data()}, {fit.r.data()},
                      {fit.ws.data()});
+}
+
+// J_k(i, j) += s_j for j = 1..n, with s_j = sum_{l=1..z} x(l) B_k(j, l) summed in l order from
+// +0. The sums of all j are built side by side, column l of B_k (contiguous) at a time, so the
+// inner loop runs across j and vectorises while every s_j still receives its terms in l order:
+// the same bits as summing one j at a time. sums holds n entries of scratch.
+void add_move(
+    MatrixRef J_k, ConstMatrixRef B_k, int n, int z, int i, const double* x, double* sums) {
+    std::fill(sums, sums + n, 0.0);
+    for (int l = 1; l <= z; ++l) {
+        const double coefficient = x[l - 1];
+        const double* column = B_k.column(l);
+        for (int j = 0; j < n; ++j) sums[j] += coefficient * column[j];
+    }
+    for (int j = 1; j <= n; ++j) J_k(i, j) = J_k(i, j) + sums[j - 1];
 }
 
 // Projection of row i of dataset k onto its family (exact engine): writes the fit's x into row
@@ -183,12 +192,8 @@ void project_row_fast(
             fit.exact_z = z;
         }
         fit_row(s, B_k, k, z, i, *fit.exact);
-        for (int j = 1; j <= n; ++j) {
-            double sum = 0.0;
-            for (int l = 1; l <= z; ++l)
-                sum += fit.exact->x[static_cast<std::size_t>(l - 1)] * B_k(j, l);
-            J_k(i, j) = J_k(i, j) + sum;
-        }
+        std::vector<double> sums(static_cast<std::size_t>(n));
+        add_move(J_k, B_k, n, z, i, fit.exact->x.data(), sums.data());
         fd.reset(i);
         return;
     }
@@ -199,15 +204,15 @@ void project_row_fast(
 // ascending from s = 0. The coefficients beyond z_k are exactly zero and s starts at +0, so
 // those terms cannot change s: the sum stops at z_k, bit for bit the same. A dataset with
 // z_k = 0 is left as it is.
-void update_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i) {
+// scratch: the caller's 2 n entries, the sums then the row's coefficients.
+void update_row(Stores& s, ConstMatrixRef B_k, int k, int z, int i, std::vector<double>& scratch) {
     if (z == 0) return;
-    const MatrixRef J_k = s.solution(k);
+    const std::size_t n = static_cast<std::size_t>(s.n);
+    scratch.resize(2 * n);
+    double* x = scratch.data() + n;
     const MatrixRef correction = s.correction(k);
-    for (int j = 1; j <= s.n; ++j) {
-        double sum = 0.0;
-        for (int l = 1; l <= z; ++l) sum += correction(i, l) * B_k(j, l);
-        J_k(i, j) = J_k(i, j) + sum;
-    }
+    for (int l = 1; l <= z; ++l) x[l - 1] = correction(i, l);
+    add_move(s.solution(k), B_k, s.n, z, i, x, scratch.data());
 }
 
 // Column j of the consensus, entry by entry: the weighted median of the K dataset values
@@ -342,9 +347,9 @@ SelectionResult select_network(const SelectionInput& input, const Observer& obse
                 };
             });
             parallel_for(K * n, threads, [&] {
-                return [&](int task) {
+                return [&, scratch = std::vector<double>()](int task) mutable {
                     const int k = task / n + 1;
-                    update_row(s, basis(k), k, zeros(k), task % n + 1);
+                    update_row(s, basis(k), k, zeros(k), task % n + 1, scratch);
                 };
             });
         }
