@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "batch_fixture.h"
 #include "cli/batch.h"
 #include "table/import_tool.h"
 
@@ -54,34 +52,7 @@ TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
     }
 }
 
-class BatchOnTables : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() /
-               ("netrevia-batch-table-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string put(const std::string& name, const std::string& bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
-        return (dir_ / name).string();
-    }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    int batch(std::vector<std::string> args) {
-        out_.str("");
-        err_.str("");
-        return batch_main(args, out_, err_, false);
-    }
-
-    fs::path dir_;
-    std::ostringstream out_;
-    std::ostringstream err_;
-};
+using BatchOnTables = netrevia::cli_testing::BatchFixture;
 
 // Long names that share their first nine characters, two courses in two layouts, linear values
 // with a zero floored: the batch tool on the tables writes exactly what it writes on the data
@@ -101,7 +72,7 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     std::vector<std::string> args = options;
     args.insert(args.end(), {"--quiet", "--output-dir", (dir_ / "direct").string(), first, second});
     fs::create_directories(dir_ / "direct");
-    ASSERT_EQ(batch(args), 0) << err_.str();
+    ASSERT_EQ(run(args), 0) << err_.str();
     EXPECT_EQ(out_.str().substr(0, 51), "genes:        3\ncourses:      2 (time points: 5 3)\n");
 
     std::vector<std::string> import_args = options;
@@ -111,7 +82,7 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     ASSERT_EQ(netrevia::table::import_main(import_args, import_out, import_err), 0)
         << import_err.str();
     fs::create_directories(dir_ / "imported");
-    ASSERT_EQ(batch({"--quiet", "--output-dir", (dir_ / "imported").string(), data_file}), 0)
+    ASSERT_EQ(run({"--quiet", "--output-dir", (dir_ / "imported").string(), data_file}), 0)
         << err_.str();
     for (const char* name : {"GRN.dat", "GRN.dot"}) {
         const std::string direct = read(dir_ / "direct" / name);
@@ -123,7 +94,7 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
 
 TEST_F(BatchOnTables, BadTableExitsOneAndWritesNothing) {
     const std::string table = put("t.csv", "gene,0,1\nA,1,2\nB,1\n");
-    EXPECT_EQ(batch({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
+    EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
     EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
                               ", line 3, column 3: the row has 2 fields, the header 3\n");
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "batch_fixture.h"
 #include "output/result_folder.h"
 #include "support/support.h"
 
@@ -71,22 +71,8 @@ TEST(BatchArgs, MistakesAreRefused) {
     }
 }
 
-class BatchRun : public ::testing::Test {
+class BatchRun : public netrevia::cli_testing::BatchFixture {
 protected:
-    int run(std::vector<std::string> args) {
-        out_.str("");
-        err_.str("");
-        return batch_main(args, out_, err_, false);
-    }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    netrevia::test_support::TempDir temp_{"netrevia-batch"};
-    const fs::path dir_ = temp_.path();
-    std::ostringstream out_;
-    std::ostringstream err_;
     const std::string example_ = std::string(EXAMPLES_DIR) + "/three_genes.dat";
 };
 

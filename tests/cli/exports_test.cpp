@@ -7,24 +7,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "batch_fixture.h"
 #include "cli/batch.h"
 
 namespace netrevia::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::vector<std::vector<std::string>> tsv_rows(const std::string& text) {
     std::vector<std::vector<std::string>> rows;
@@ -38,25 +33,7 @@ std::vector<std::vector<std::string>> tsv_rows(const std::string& text) {
     return rows;
 }
 
-class ExportRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("netrevia-exports-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    int run(std::vector<std::string> args) {
-        out_.str("");
-        err_.str("");
-        return batch_main(args, out_, err_, false);
-    }
-    fs::path dir_;
-    std::ostringstream out_;
-    std::ostringstream err_;
-};
+using ExportRun = cli_testing::BatchFixture;
 
 TEST(ExportList, NamesAllNoneOrAList) {
     EXPECT_FALSE(parse_export_list("none")->edges);
