@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -21,51 +23,71 @@ Median median_of(const std::vector<double>& c, const std::vector<double>& v) {
     return m;
 }
 
-TEST(WeightedMedian, CoincidingValuesGiveThatValueWithZeroCost) {
-    const Median m = median_of({0.5, 0.5}, {0.0, 0.0});
-    EXPECT_EQ(m.x, 0.0);
-    EXPECT_EQ(m.f, 0.0);
+// Bit-exact comparison: tells -0.0 from +0.0, and names both values in hexadecimal.
+testing::AssertionResult same_bits(double actual, double expected) {
+    if (std::bit_cast<std::uint64_t>(actual) == std::bit_cast<std::uint64_t>(expected)) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure()
+           << std::hexfloat << actual << " where " << expected << " was expected";
 }
 
-TEST(WeightedMedian, FlatMinimumReturnsItsLeftEnd) {
-    // f is 1 on all of [1, 3].
-    Median m = median_of({0.5, 0.5}, {1.0, 3.0});
-    EXPECT_EQ(m.x, 1.0);
-    EXPECT_EQ(m.f, 1.0);
-    // f is 0.9 on [-1, 0].
-    m = median_of({0.5, 0.3, 0.2}, {-1.0, 0.0, 2.0});
-    EXPECT_EQ(m.x, -1.0);
-    EXPECT_DOUBLE_EQ(m.f, 0.9);
-}
-
-TEST(WeightedMedian, ZeroWeightCandidateIsIgnored) {
-    const Median m = median_of({0.0, 0.6, 0.4}, {0.0, 1.0, 2.0});
-    EXPECT_EQ(m.x, 1.0);
-    EXPECT_DOUBLE_EQ(m.f, 0.4);
-}
-
-TEST(WeightedMedian, FiveCandidatesTakeTheLowerMedian) {
-    const Median m = median_of({0.25, 0.4, 0.25, 0.25, 0.25}, {-1.0, 0.0, 2.0, 3.0, 5.0});
-    EXPECT_EQ(m.x, 2.0);
-    EXPECT_DOUBLE_EQ(m.f, 2.55);
-}
-
-TEST(WeightedMedian, HeavyZeroCandidateGivesExactlyZero) {
-    const Median m = median_of({2.0, 0.5, 0.5}, {0.0, 1.0, 3.0});
-    EXPECT_EQ(m.x, 0.0);
-    EXPECT_FALSE(std::signbit(m.x));
-    EXPECT_EQ(m.f, 2.0);
+// Worked cases, x and f pinned to the bit: f is the value of the piece that proposed x as that
+// piece computes it, so where several pieces propose the same point the rounding shows which one
+// won. Among equally good points the leftmost wins; among equal candidates (+0 and -0) the one
+// the walk meets first.
+TEST(WeightedMedian, WorkedCasesGivePinnedPointAndValue) {
+    struct Case {
+        const char* what;
+        std::vector<double> c;
+        std::vector<double> v;
+        double x;
+        double f;
+    };
+    const Case cases[] = {
+        {"single candidate", {0.7}, {-3.25}, -3.25, 0.0},
+        {"coinciding values", {0.5, 0.5}, {0.0, 0.0}, 0.0, 0.0},
+        {"equal values: f as the inner piece rounds it",
+         {0.7, 0.375},
+         {-5.1, -5.1},
+         -5.1,
+         -0x1p-52},
+        {"flat minimum [1, 3]", {0.5, 0.5}, {1.0, 3.0}, 1.0, 1.0},
+        {"flat minimum [-1, 0]", {0.5, 0.3, 0.2}, {-1.0, 0.0, 2.0}, -1.0, 0x1.ccccccccccccdp-1},
+        // The flat piece's own value is below the left piece's by rounding: it must still
+        // propose its left end.
+        {"flat minimum, ends rounded apart", {1.5, 1.5}, {0.1, 3.5}, 0.1, 0x1.4666666666666p+2},
+        // The last inner piece's value at v(2) is below the right piece's by rounding.
+        {"minimum at the last value", {1.15, 1.25}, {2.9, 8.3}, 8.3, 0x1.8d70a3d70a3d7p+2},
+        {"zero-weight candidate ignored",
+         {0.0, 0.6, 0.4},
+         {0.0, 1.0, 2.0},
+         1.0,
+         0x1.9999999999998p-2},
+        {"five candidates, lower median",
+         {0.25, 0.4, 0.25, 0.25, 0.25},
+         {-1.0, 0.0, 2.0, 3.0, 5.0},
+         2.0,
+         0x1.4666666666666p+1},
+        {"heavy zero candidate", {2.0, 0.5, 0.5}, {0.0, 1.0, 3.0}, 0.0, 2.0},
+        {"+0 before -0", {0.5, 0.2, 0.5}, {0.0, -0.0, 5.0}, 0.0, 2.5},
+        {"-0 before +0", {0.5, 0.2, 0.5}, {-0.0, 0.0, 5.0}, -0.0, 2.5},
+        {"-0 before +0 on the right", {0.5, 0.2, 0.5}, {-5.0, -0.0, 0.0}, -0.0, 2.5},
+        {"+0 before -0 on the right", {0.5, 0.2, 0.5}, {-5.0, 0.0, -0.0}, 0.0, 2.5},
+        // Two candidates only: the weighted mean +0 stands, as no piece is strictly better.
+        {"-0 and +0 alone", {0.5, 0.2}, {-0.0, 0.0}, 0.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Median m = median_of(c.c, c.v);
+        EXPECT_TRUE(same_bits(m.x, c.x));
+        EXPECT_TRUE(same_bits(m.f, c.f));
+    }
 }
 
 TEST(WeightedMedian, AllWeightsZeroGiveNotANumber) {
     const Median m = median_of({0.0, 0.0}, {1.0, 2.0});
     EXPECT_TRUE(std::isnan(m.x));
-    EXPECT_EQ(m.f, 0.0);
-}
-
-TEST(WeightedMedian, SingleCandidateIsItsOwnMedian) {
-    const Median m = median_of({0.7}, {-3.25});
-    EXPECT_EQ(m.x, -3.25);
     EXPECT_EQ(m.f, 0.0);
 }
 
