@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -176,11 +178,49 @@ TEST(SelectNetwork, DatasetWithoutFreeDirectionsKeepsItsSolutionAmongOthers) {
               std::vector<double>(p.J0.begin() + static_cast<std::ptrdiff_t>(nn), p.J0.end()));
 }
 
-// The loop is deterministic to the bit: F sums its terms in one fixed order (datasets, then
-// rows, then columns), and the iteration count and the result depend on it.
-TEST(SelectNetwork, FixedProblemGivesGoldenObjectiveBitForBit) {
+// An input over the caller's stores (slices of n x n), every dataset with the same number of
+// time points.
+SelectionInput input_over(int n,
+                          const std::vector<double>& J0,
+                          const std::vector<double>& B,
+                          const std::vector<int>& zero_counts,
+                          int time_points) {
+    SelectionInput input;
+    input.n = n;
+    input.K = static_cast<int>(zero_counts.size());
+    input.particular_store = &J0;
+    input.basis_store = &B;
+    for (std::size_t k = 0; k < zero_counts.size(); ++k) {
+        input.zero_counts[k] = zero_counts[k];
+        input.time_point_counts[k] = time_points;
+        input.total_time_points += time_points;
+    }
+    input.threads = 1;
+    return input;
+}
+
+// FNV-1a over the bytes of the values: a golden for a whole result, to the bit.
+std::uint64_t bit_hash(const std::vector<double>& values) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const double x : values) {
+        const auto bits = std::bit_cast<std::uint64_t>(x);
+        for (int shift = 0; shift < 64; shift += 8) {
+            hash = (hash ^ ((bits >> shift) & 0xffu)) * 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+// The loop is deterministic to the bit. F sums its terms in one fixed order (datasets, then
+// rows, then columns, each term divided before it is added): summed in another order, or divided
+// once at the end, the first F of this problem ends in other bits. The final dataset solutions
+// pin the row updates, each entry's move summed over the free directions in their order. The
+// fits reuse their work storage unchanged, so the same bits on three threads, where every
+// storage sees other rows before each fit, show that no fit reads what an earlier one left.
+TEST(SelectNetwork, FixedProblemGivesGoldenResultBitForBit) {
     Problem p(6, {2, 4, 3}, {5, 7, 4}, 17u);
     p.input.lambda = 0.05;
+    p.input.threads = 1;
     std::vector<double> seen;
     const SelectionResult result =
         select_network(p.input, [&](int, double F) { seen.push_back(F); });
@@ -188,6 +228,55 @@ TEST(SelectNetwork, FixedProblemGivesGoldenObjectiveBitForBit) {
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.front(), 0x1.40fff38cfba7ap-4);
     EXPECT_EQ(result.objective, 0x1.3fd012be47a2fp-4);
+    EXPECT_EQ(bit_hash(result.solutions), 0x6cddafdafae63176u);
+    EXPECT_EQ(bit_hash(result.R), 0xf2ab0313b8f3c78bu);
+
+    p.input.threads = 3;
+    const SelectionResult threaded = select_network(p.input);
+    EXPECT_EQ(bit_hash(threaded.solutions), bit_hash(result.solutions));
+    EXPECT_EQ(bit_hash(threaded.R), bit_hash(result.R));
+}
+
+// Two datasets whose families are lines through one point c, at slopes 0.97 and 1/0.97: each
+// projection matches one coordinate of the consensus, and the consensus (the smaller value of
+// the two lines, since the third, fixed dataset lies far below) walks towards c by a factor
+// 0.97 per iteration. F still falls by about 1e-4 per iteration at the 100th, which ends the
+// loop there.
+TEST(SelectNetwork, SlowlyConvergingRunStopsAtTheIterationLimit) {
+    const double a = 0.97;
+    // Column-major 2 x 2 slices: row 1 lines through (-1, -1), row 2 through (-0.5, -0.5).
+    std::vector<double> J0 = {-1.0, -0.5, -1.0,  -0.5,  -1.0,  -0.5,
+                              -1.0, -0.5, -10.0, -10.0, -10.0, -10.0};
+    std::vector<double> B = {1.0, a, 0.0, 1.0, a, 1.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0};
+    std::vector<double> seen;
+    const SelectionResult result = select_network(input_over(2, J0, B, {1, 1, 0}, 5),
+                                                  [&](int, double F) { seen.push_back(F); });
+    EXPECT_EQ(result.iterations, 100);
+    ASSERT_EQ(seen.size(), 100u);
+    EXPECT_GT(seen[98] - seen[99], 1e-5);
+    EXPECT_EQ(result.objective, seen[99]);
+}
+
+// The median step sorts the dataset values and the zero candidate (last) by moving the first
+// largest of the unsorted part to its end, and the weighted median takes the first of equal
+// values at its minimum. Which zero, a dataset's -0 or the candidate's +0, reaches R therefore
+// follows from where the swaps leave equal values; pinned entry by entry. Entry (2, 2) moves
+// the consensus, so iteration 2 copies the medians into R.
+TEST(SelectNetwork, SignOfAZeroConsensusFollowsTheSortOrder) {
+    // Column-major 2 x 2 slices, dataset 1 then dataset 2; neither has free directions.
+    std::vector<double> J0 = {-0.0, 5.0, -5.0, 1.0, 5.0, -0.0, -0.0, 2.0};
+    std::vector<double> B(8, 0.0);
+    SelectionInput input = input_over(2, J0, B, {0, 0}, 4);
+    input.lambda = 0.1;
+    const SelectionResult result = select_network(input);
+    EXPECT_EQ(result.iterations, 2);
+    const std::vector<double> expected = {0.0, -0.0, 0.0, 1.0};
+    ASSERT_EQ(result.R.size(), expected.size());
+    for (std::size_t e = 0; e < expected.size(); ++e) {
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(result.R[e]),
+                  std::bit_cast<std::uint64_t>(expected[e]))
+            << "entry " << e;
+    }
 }
 
 TEST(SelectNetwork, ObserverSeesEachIterationAndChangesNothing) {
