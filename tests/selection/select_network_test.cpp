@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -369,6 +371,29 @@ TEST(SelectNetwork, CancelFlagStopsTheLoopAndMarksTheResult) {
     const SelectionResult at_once = select_network(p.input);
     EXPECT_TRUE(at_once.cancelled);
     EXPECT_EQ(at_once.iterations, 0);
+
+    // Set from another thread a millisecond into iteration 2, the flag is mostly seen between
+    // the fits (some 20 ms here); should the thread be late, iteration 2's observer waits for it
+    // and the start of iteration 3 sees it. Either way the run, 3 iterations uncancelled, ends
+    // marked after 2.
+    Problem big(80, {60, 60}, {5, 6}, 3u);
+    big.input.lambda = 0.02;
+    big.input.threads = 1;
+    std::atomic<bool> midway_cancel{false};
+    big.input.cancel = &midway_cancel;
+    std::thread setter;
+    const SelectionResult midway = select_network(big.input, [&](int iteration, double) {
+        if (iteration == 1) {
+            setter = std::thread([&midway_cancel] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                midway_cancel = true;
+            });
+        }
+        if (iteration == 2) setter.join();
+    });
+    if (setter.joinable()) setter.join();
+    EXPECT_TRUE(midway.cancelled);
+    EXPECT_EQ(midway.iterations, 2);
 }
 
 }  // namespace
