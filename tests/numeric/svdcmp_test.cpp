@@ -216,7 +216,7 @@ TEST(Svdcmp, WorkedExampleSingularValues) {
 }
 
 // The decomposition is deterministic to the bit (fixed operation order, no fused multiply-add):
-// w and V of a fixed 4 x 3 matrix, as hexadecimal floats.
+// w, V and U of a fixed 4 x 3 matrix, as hexadecimal floats.
 TEST(Svdcmp, FixedMatrixGivesGoldenFactorsBitForBit) {
     Decomposition d({-0.75, 0.0, 0.75, -1.375, -1.0, -0.25, 0.5, 1.25, -1.25, -0.5, 0.25, 1.0}, 4,
                     3, 4);
@@ -227,12 +227,17 @@ TEST(Svdcmp, FixedMatrixGivesGoldenFactorsBitForBit) {
         0x1.b557e4dd9d577p-3,  -0x1.6502640508949p-1, -0x1.5e5589ff85a59p-1,
         -0x1.f24a2f69fdc4cp-1, -0x1.7420f1ad270a3p-4, -0x1.b06f8dffcd5efp-3,
         0x1.5c6ee9dee4643p-4,  0x1.6c0a0d372046bp-1,  -0x1.6561fdb2b2f93p-1};
+    const std::vector<double> U = {
+        0x1.292b9873fc081p-1, 0x1.b8dfd1fe64fd3p-3, -0x1.32eebdd326257p-3, -0x1.8ab651802e5a3p-1,
+        0x1.45ca2facc26b9p-1, 0x1.343fba2292e41p-4, -0x1.f17482483b652p-2, 0x1.30648da754203p-1,
+        0x1.35dd937464817p-2, 0x1.0f911cdd0b79fp-1, 0x1.84336fffe4b34p-1,  0x1.d40a2d3dbab02p-3};
     EXPECT_EQ(d.w, w);
     for (int j = 1; j <= 3; ++j) {
         for (int i = 1; i <= 3; ++i) {
             EXPECT_EQ(d.V(i, j), V[static_cast<std::size_t>((i - 1) + (j - 1) * 3)]) << i << j;
         }
     }
+    EXPECT_EQ(d.u, U);  // stride 4 = m: the array holds exactly U
 }
 
 TEST(Svdcmp, ZeroMatrixGivesIdentityFactorsExactly) {
@@ -285,6 +290,17 @@ TEST(Svdcmp, NonConvergenceIsNotifiedAndDecompositionReturns) {
     svdcmp(MatrixRef{silent.u.data(), 3}, 3, 5, VectorRef{silent.w.data()},
            MatrixRef{silent.v.data(), silent.ldv}, Notify{});
     for (int j = 1; j <= 5; ++j) EXPECT_TRUE(std::isnan(silent.V(6, j)));
+
+    // Scaled down until the products in the shift fall into the subnormal range: the shift loses
+    // its digits and the zero singular value of this 2 x 3 matrix converges only linearly, on the
+    // 30th sweep, the last one allowed. That is convergence: no notice, and w to the bit.
+    std::vector<double> tiny = {-1.0, 0.0, -4.0, 2.0, 8.0, -3.0};
+    for (double& value : tiny) value = std::ldexp(value, -536);
+    Decomposition slow(tiny, 2, 3, 2);
+    slow.run();
+    EXPECT_TRUE(slow.notices.empty());
+    EXPECT_EQ(slow.w, (std::vector<double>{0x1.35bd8306e363ap-533, 0x1.1092baf810f54p-588,
+                                           0x1.1cda71afc81a9p-537}));
 }
 
 TEST(Svdcmp, TooManyColumnsLeaveArraysUntouched) {
