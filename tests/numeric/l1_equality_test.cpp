@@ -187,6 +187,46 @@ TEST(L1Equality, FixedSystemGivesGoldenSolutionBitForBit) {
     EXPECT_EQ(s.r, (std::vector<double>{-0x1.8797646f9cdd2p+0, -0x1.aa010368eb9b5p+0,
                                         -0x1.31002aee5bf7bp+1, 0.0, 0.0, 0.0}));
     EXPECT_EQ(s.basis, (std::vector<int>{-3, -2, -1}));
+
+    // A nonsingular start basis is taken as given, its last column n included: three steps from
+    // {4, 5, 6} to the same optimum, its columns in another order.
+    const Solved warm = solve(A, 3, 6, c, {4, 5, 6});
+    EXPECT_EQ(warm.outcome.iterations, 3);
+    EXPECT_EQ(warm.outcome.sum, s.outcome.sum);
+    EXPECT_EQ(warm.basis, (std::vector<int>{-2, -3, -1}));
+}
+
+// After a step, a basic value the step carried across zero by more than rounding (the column
+// moved towards zero too slowly to take part in the ratio test) changes side; one within
+// rounding of zero keeps its side. The side shows in the sign of the returned label.
+TEST(L1Equality, ValueCarriedAcrossZeroChangesSideOnlyBeyondRounding) {
+    struct Case {
+        const char* name;
+        std::vector<double> A;  // 2 x 3: the unit columns, then the entering one
+        std::vector<double> c;
+        std::vector<int> basis;
+        std::vector<double> r;
+    };
+    const std::vector<Case> cases = {
+        {"clearly across",
+         {1, 0, 0, 1, 3, 0x1p-36},
+         {1, 0x1p-40},
+         {3, -2},
+         {0.0, -0x1.1555555555555p-38, 0x1.5555555555555p-2}},
+        {"rounding size",
+         {1, 0, 0, 1, 0x1p-40, 3},
+         {0x1p-42, 1},
+         {1, 3},
+         {-0x1.5555555555554p-44, 0.0, 0x1.5555555555555p-2}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const Solved s = solve(k.A, 2, 3, k.c, {1, 2});
+        EXPECT_EQ(s.outcome.status, L1EqualityStatus::kOptimal);
+        EXPECT_EQ(s.outcome.iterations, 1);
+        EXPECT_EQ(s.basis, k.basis);
+        EXPECT_EQ(s.r, k.r);
+    }
 }
 
 TEST(L1Equality, GeneralSystemsReachTheEnumeratedMinimum) {
@@ -222,6 +262,23 @@ TEST(L1Equality, DegenerateIntegerSystemsReachTheEnumeratedMinimum) {
         EXPECT_NEAR(fast.outcome.sum, best, 1e-12 * (1.0 + best)) << "trial " << trial;
         EXPECT_LE(constraint_residual(A, p, n, c, fast.r), 1e-12) << "trial " << trial;
     }
+}
+
+// With c = 0 every basis is degenerate and no step lowers the sum. On this system the largest
+// violation with its tie-breaks cycles for ever (it would end at the iteration limit); after 50
+// steps without decrease Bland's rule takes over and reaches a basis that prices out.
+TEST(L1Equality, CyclingDegenerateSystemEndsUnderBlandsRule) {
+    // clang-format off
+    const std::vector<double> A = {
+        0, -1,  2,  0,  0,   2,  0, -2,  1,  2,   2, -1,  1, -1,  1,   2,  1,  2, -2, -1,
+        2, -2, -1,  0,  1,  -1,  1,  2,  1, -2,   2, -2,  0, -1,  1,   1, -1,  0, -1, -2,
+        2,  2,  1, -2,  0,   1, -2,  2,  2,  2};
+    // clang-format on
+    const Solved s = solve(A, 5, 10, std::vector<double>(5, 0.0));
+    EXPECT_EQ(s.outcome.status, L1EqualityStatus::kOptimal);
+    EXPECT_EQ(s.outcome.iterations, 54);
+    EXPECT_EQ(s.outcome.sum, 0.0);
+    EXPECT_EQ(s.r, std::vector<double>(10, 0.0));
 }
 
 TEST(L1Equality, OptimalBasisRestartsWithoutSteps) {
@@ -293,6 +350,15 @@ TEST(L1Equality, DependentRowsAreDroppedWhenConsistent) {
     for (int j = 1; j <= n; ++j)
         for (int i = 1; i <= 2; ++i) independent[at(i, j, 2)] = A[at(i, j, p)];
     EXPECT_NEAR(fast.outcome.sum, brute_force_minimum(independent, 2, n, {c[0], c[1]}), 1e-12);
+
+    // The start basis by complete pivoting: row 3 = row 1 + row 2. The 3 of column 2, row 2
+    // wins over the later equal entries, then the 2 of column 3; the labels beyond the rank are
+    // cleared, whatever the array held.
+    const std::vector<double> B = {1, 0, 1, 0, 3, 3, 2, 1, 3, 0, 0, 0};
+    std::vector<int> basis(3, 7);
+    L1EqualityWork work;
+    EXPECT_EQ(l1_equality_start_basis({B.data(), 3}, 3, 4, {basis.data()}, work), 2);
+    EXPECT_EQ(basis, (std::vector<int>{2, 3, 0}));
 }
 
 TEST(L1Equality, IterationLimitLeavesAFeasiblePoint) {
