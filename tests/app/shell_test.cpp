@@ -201,7 +201,7 @@ TEST_F(AttachedShellTest, InferBeforeOpenAsksForTheDataFile) {
 TEST_F(AttachedShellTest, OpenShowsThePathAndMakesItsFolderTheWorkingDirectory) {
     dialog.click(kAboutButton);
     const std::string data_file = make_data_file();
-    open(data_file);
+    open(data_file + std::string("\0other.dat", 10));  // the name ends at its first NUL
     expect_lines("Status: Multiple Microarray Datasets are ready ", "", padded(data_file));
     EXPECT_EQ(shell.data_path(), padded(data_file));
     EXPECT_TRUE(fs::equivalent(fs::current_path(), temp_dir));
@@ -220,11 +220,16 @@ TEST_F(AttachedShellTest, CancelledOpenChangesNothing) {
     fs::current_path(saved_working_directory);
     dialog.applied.clear();
 
-    chosen_file.reset();
-    dialog.click(kOpenButton);
-    EXPECT_TRUE(dialog.applied.empty());
-    EXPECT_EQ(shell.data_path(), padded(data_file));
-    EXPECT_EQ(fs::current_path(), saved_working_directory);
+    // Cancelled, an empty name, or one that a NUL makes empty: nothing changes.
+    for (const std::optional<std::string>& answer :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>(std::string("\0data.dat", 9))}) {
+        chosen_file = answer;
+        dialog.click(kOpenButton);
+        EXPECT_TRUE(dialog.applied.empty());
+        EXPECT_EQ(shell.data_path(), padded(data_file));
+        EXPECT_EQ(fs::current_path(), saved_working_directory);
+    }
 
     dialog.click(kInferButton);
     ASSERT_EQ(runs.size(), 2u);
