@@ -4,14 +4,17 @@
 
 #include <cmath>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
+#include "numeric/svdcmp.h"
 #include "selection/select_network.h"
 
 namespace {
 
 using netrevia::inference::solve_dataset;
 using netrevia::numeric::MatrixRef;
+using netrevia::numeric::VectorRef;
 
 // A dataset as the reader leaves it: Y is T x n (row = time point), already on the linear scale.
 struct Dataset {
@@ -117,16 +120,49 @@ TEST(DatasetSolution, ShiftingTimeChangesNothingAndScalingTimeScalesInversely) {
     for (std::size_t e = 0; e < base.J0.size(); ++e) EXPECT_EQ(slow.J0[e], base.J0[e] / 2.0);
 }
 
-// With at least as many intervals as genes every positive singular value is moved: no null
-// space, and the columns of B ordered by ascending singular value.
+// With at least as many intervals as genes every positive singular value is moved and the
+// columns of B are ordered by ascending singular value. The second course has rank 2 (time
+// points 1 and 2 alike): its one zero must still end in column 1, which takes a second move
+// after the decomposition left a positive value in front of it.
 TEST(DatasetSolution, LongCourseSortsAllSingularValues) {
-    Dataset d{3, 6, {0.0, 1.0, 2.0, 3.0, 4.0, 5.0}, {}};
-    d.Y = {1.0, 1.5, 2.5, 2.0, 1.2, 0.7, 0.3, 0.9, 1.1,
-           1.6, 2.4, 3.0, 2.0, 1.0, 0.8, 1.9, 2.2, 2.1};
+    Dataset full{3, 6, {0.0, 1.0, 2.0, 3.0, 4.0, 5.0}, {}};
+    full.Y = {1.0, 1.5, 2.5, 2.0, 1.2, 0.7, 0.3, 0.9, 1.1,
+              1.6, 2.4, 3.0, 2.0, 1.0, 0.8, 1.9, 2.2, 2.1};
+    const Dataset deficient{
+        3, 4, {0.0, 1.0, 2.0, 3.0}, {3.0, 3.0, 1.0, 2.0, 0.0, 0.0, 4.0, 0.0, 3.0, 3.0, 0.0, 3.0}};
+    for (const auto& [d, z] : {std::pair{full, 0}, std::pair{deficient, 1}}) {
+        SCOPED_TRACE(z);
+        const Solution s = solve(d);
+        EXPECT_EQ(s.z, z);
+        EXPECT_LT(image_norm(d, s, 1), image_norm(d, s, 2));
+        EXPECT_LT(image_norm(d, s, 2), image_norm(d, s, 3));
+    }
+}
+
+// Rows (3, 0, 4) and (0, 5, 0) are orthogonal with equal norms: the decomposition returns the
+// singular values 0, 5, 5 exactly, and the first of the two fives is the one moved to the end.
+// The step of 3 time units makes the quotient by h differ from a product with the rounded 1/h
+// in the last bit of J0.
+TEST(DatasetSolution, FirstOfEqualLargestSingularValuesMovesLast) {
+    const Dataset d{3, 3, {0.0, 3.0, 6.0}, {3.0, 0.0, 1.0, 0.0, 5.0, 1.0, 4.0, 0.0, 1.0}};
+    std::vector<double> A = d.Y;
+    std::vector<double> w(3);
+    std::vector<double> V(9);
+    netrevia::numeric::svdcmp(MatrixRef{A.data(), 3}, 2, 3, VectorRef{w.data()},
+                              MatrixRef{V.data(), 3}, {});
+    ASSERT_EQ(w, (std::vector<double>{0.0, 5.0, 5.0}));
+
     const Solution s = solve(d);
-    EXPECT_EQ(s.z, 0);
-    EXPECT_LT(image_norm(d, s, 1), image_norm(d, s, 2));
-    EXPECT_LT(image_norm(d, s, 2), image_norm(d, s, 3));
+    EXPECT_EQ(s.z, 1);
+    // B = (V1, V3, V2).
+    std::vector<double> swapped(V.begin(), V.begin() + 3);
+    swapped.insert(swapped.end(), V.begin() + 6, V.end());
+    swapped.insert(swapped.end(), V.begin() + 3, V.begin() + 6);
+    EXPECT_EQ(s.B, swapped);
+    const std::vector<double> J0{-0.12000000000000005, 0.20000000000000009,  -0.16000000000000006,
+                                 0.066666666666666666, -0.26666666666666666, 0.066666666666666666,
+                                 -0.16000000000000006, 0.26666666666666677,  -0.2133333333333334};
+    EXPECT_EQ(s.J0, J0);
 }
 
 // The whole chain on the worked example: one dataset, one projection towards zero.
