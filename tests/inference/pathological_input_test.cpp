@@ -313,6 +313,12 @@ TEST_F(Pathological, TimeStepsThatBreakTheRatesAreRefused) {
     EXPECT_EQ(run_failure(file), "data file " + file.string() +
                                      ", result: the interaction matrix is not finite: R(1, 1) = "
                                      "inf");
+    // One gene: a huge finite rate over a small state, 2^1023 * 2^19 in J0.
+    const fs::path one = block("0 1", "-19 1023");
+    EXPECT_EQ(run_failure(one), "data file " + one.string() +
+                                    ", dataset block 1: the particular solution is not finite: "
+                                    "J0(1, 1) = inf (the rates of change are too large for the "
+                                    "decomposition)");
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
     // Adjacent huge time points have a finite, normal difference and are accepted.
     file = block("1e308 1.0000000000000002e308", "0 1");
