@@ -180,7 +180,8 @@ TEST_F(Pathological, MemoryBudgetRefusesBeforeTheArraysExist) {
                       "K\n1\nn\n1\nNames\nG1\nSet1\nDataset\nCounts\n1 10\n"
                       "Time points\n0 1 2 3 4 5 6 7 8 9\nReserved\n1\nValues\n10*0\nEND\n");
     options_.memory_budget = 431;
-    EXPECT_EQ(run_failure(file), "data file " + file.string() +
+    // A wrong block size would let the large case below really build its 4.5 GiB block.
+    ASSERT_EQ(run_failure(file), "data file " + file.string() +
                                      ", dataset block 1: the run needs 432 bytes (1 genes x 10 "
                                      "time points: 416 bytes for the block, 16 bytes for the "
                                      "stores), more than the memory budget of 431 bytes");
