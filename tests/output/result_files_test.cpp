@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -151,7 +153,58 @@ TEST_F(InTempDir, FailedMatrixRenameKeepsOldGraphvizFile) {
     EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot"}));
 }
 
-// /dev/full fails every write with ENOSPC: the stream must turn bad and keep the reason.
+// A disk filling up part way through a write (here the file size limit of the process, beyond
+// which writes fail with EFBIG) and a stream turned bad without a failed call of the C library
+// (a formatter's own failure) both fail finish(): the old GRN.dat stays, nothing is left over.
+TEST_F(InTempDir, WriteFailingPartWayKeepsOldFile) {
+    write_bytes(dir() / "GRN.dat", "old matrix\r\n");
+    const std::string expected = ", unit 3, file " + (dir() / "GRN.dat").string();
+    constexpr int n = 100;  // 250 200 bytes: beyond the limit and the 64 KiB buffer
+    const std::vector<double> R(n * n, 0.5);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = 100000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    const std::string message = io_error_of([&] { write_matrix_file(dir(), {R.data(), n}, n); });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(message, "write error: File too large" + expected);
+    {
+        AtomicFile file(dir() / "GRN.dat", 3);
+        file.stream() << "partial";
+        file.stream().setstate(std::ios::badbit);
+        EXPECT_EQ(io_error_of([&] { file.finish(); }),
+                  "write error: Input/output error" + expected);
+    }
+    EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "old matrix\r\n");
+    EXPECT_EQ(entries(dir()), Names{"GRN.dat"});
+}
+
+// The first rename fails (a directory stands where GRN.dat's temporary file was) after both
+// old files got a second name: the old files stay, and their second names and the journal go.
+TEST_F(InTempDir, FailedFirstRenameRemovesTheKeptOldFiles) {
+    write_bytes(dir() / "GRN.dat", "old dat");
+    write_bytes(dir() / "GRN.dot", "old dot");
+    {
+        AtomicFile dat(dir() / "GRN.dat", 3);
+        dat.finish();
+        AtomicFile dot(dir() / "GRN.dot", 5);
+        dot.finish();
+        fs::remove(dat.temp_path());
+        fs::create_directory(dat.temp_path());
+        const std::array<AtomicFile*, 2> files{&dat, &dot};
+        EXPECT_EQ(
+            io_error_of([&] { commit_all(files, dir() / ".GRN.commit"); }),
+            "cannot replace file: Not a directory, unit 3, file " + (dir() / "GRN.dat").string());
+    }
+    EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "old dat");
+    EXPECT_EQ(read_bytes(dir() / "GRN.dot"), "old dot");
+    EXPECT_EQ(fs::hard_link_count(dir() / "GRN.dat"), 1u);
+    EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot"}));
+}
+
 // A replaced file keeps the old one's permission bits; a write-protected one (no write bit, so
 // the superuser is refused too) is kept, with the write error of its unit, before any rename.
 TEST_F(InTempDir, ReplacedFilesKeepTheirModeAndProtectedOnesAreKept) {
@@ -287,17 +340,33 @@ TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
     }
 }
 
+// /dev/full fails every write with ENOSPC once the C stream's buffer goes out: through a flush,
+// a long write and single characters, the stream must turn bad and keep the reason; after
+// close() further writes fail without touching the closed stream.
 TEST(FileStreamBuf, KeepsReasonOfFailedWrite) {
-    std::FILE* file = std::fopen("/dev/full", "wb");
-    if (file == nullptr) GTEST_SKIP() << "no /dev/full";
-    FileStreamBuf buffer(file);
-    std::ostream out(&buffer);
-    out << "some text";
-    out.flush();
-    EXPECT_TRUE(out.bad());
-    EXPECT_EQ(buffer.error(), ENOSPC);
-    EXPECT_EQ(buffer.close(), ENOSPC);
-    EXPECT_FALSE(buffer.is_open());
+    const std::string long_text(100000, 'x');
+    const std::array<void (*)(std::ostream&, const std::string&), 3> writes{
+        [](std::ostream& out, const std::string&) { out << "some text" << std::flush; },
+        [](std::ostream& out, const std::string& text) { out << text; },
+        [](std::ostream& out, const std::string& text) {
+            for (const char c : text) out.put(c);
+        }};
+    for (std::size_t k = 0; k < writes.size(); ++k) {
+        SCOPED_TRACE(k);
+        std::FILE* file = std::fopen("/dev/full", "wb");
+        if (file == nullptr) GTEST_SKIP() << "no /dev/full";
+        FileStreamBuf buffer(file);
+        std::ostream out(&buffer);
+        writes[k](out, long_text);
+        EXPECT_TRUE(out.bad());
+        EXPECT_EQ(buffer.error(), ENOSPC);
+        EXPECT_EQ(buffer.close(), ENOSPC);
+        EXPECT_FALSE(buffer.is_open());
+        out.clear();
+        out << "after close";
+        EXPECT_TRUE(out.bad());
+        EXPECT_EQ(buffer.close(), ENOSPC);
+    }
 }
 
 }  // namespace
