@@ -1,5 +1,6 @@
 #include "output/result_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -240,19 +241,37 @@ TEST_F(InTempDir, RepairFinishesAnInterruptedCommitAndRemovesLeftovers) {
     write_bytes(dir() / "other", "kept");
     write_bytes(dir() / ".other.tmp-1", "kept");
     write_bytes(dir() / "..GRN.commit.tmp-00000000000000c3", "half a journal");
+    write_bytes(dir() / ".edges.tsv.tmp-00000000000000e5", "new edges");
+    write_bytes(dir() / ".run.json.old-00000000000000f6", "old run");
     write_bytes(dir() / ".GRN.commit",
                 "3\t.GRN.dat.tmp-00000000000000a0\tGRN.dat\n"
                 "5\t.GRN.dot.tmp-00000000000000b2\tGRN.dot\n"
+                "8\t.edges.tsv.tmp-00000000000000e5\tedges.tsv\n"
                 "5\t.other.tmp-1\tGRN.dot\n5\t.other.tmp-1\tother\n3\t../x\tGRN.dat\n");
     { ResultFolderLock lock(dir(), LockWait::kNoWait); }
     EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "new dat");
     EXPECT_EQ(read_bytes(dir() / "GRN.dot"), "new dot");
-    EXPECT_EQ(entries(dir()), (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "other"}));
+    EXPECT_EQ(read_bytes(dir() / "edges.tsv"), "new edges");
+    EXPECT_EQ(entries(dir()),
+              (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "edges.tsv", "other"}));
 
     write_bytes(dir() / ".GRN.dat.tmp-00000000000000d4", "half written");
     { ResultFolderLock lock(dir(), LockWait::kNoWait); }
     EXPECT_EQ(read_bytes(dir() / "GRN.dat"), "new dat");
-    EXPECT_EQ(entries(dir()), (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "other"}));
+    EXPECT_EQ(entries(dir()),
+              (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "edges.tsv", "other"}));
+}
+
+// A lock file that can be neither created nor opened (a missing folder, a directory in its
+// place) fails the run with GRN.dat's unit and name, as creating GRN.dat would.
+TEST_F(InTempDir, LockFileThatCannotBeOpenedIsFatal) {
+    const fs::path absent = dir() / "absent";
+    EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(absent, LockWait::kNoWait); }),
+              "cannot create file: No such file or directory, unit 3, file " +
+                  (absent / "GRN.dat").string());
+    fs::create_directory(dir() / ".GRN.lock");
+    EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(dir(), LockWait::kNoWait); }),
+              "cannot create file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
 }
 
 // A second lock on the folder waits, or with kNoWait fails at once naming the folder.
@@ -275,6 +294,29 @@ TEST_F(InTempDir, SecondLockOnAFolderWaitsOrFails) {
     { ResultFolderLock waited(dir(), LockWait::kWait); }
     EXPECT_TRUE(released);  // taken only once the first lock was gone
     release.join();
+}
+
+// The lock's descriptor goes with the lock, even as descriptor 0 (a process started with stdin
+// closed) and with a stale EACCES in errno: the same process locks the folder again at once,
+// and descriptor 0 is free again.
+TEST_F(InTempDir, LockClosesItsDescriptor) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ::close(0);
+        errno = EACCES;
+        { ResultFolderLock lock(dir(), LockWait::kNoWait); }
+        try {
+            ResultFolderLock again(dir(), LockWait::kNoWait);
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(fcntl(0, F_GETFD) == -1 ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // Runs killed at random moments while committing pairs A and B in turn, and killed right
