@@ -95,8 +95,10 @@ TEST(GraphvizFormat, NamesLinesHoldNinePlusSixPlusNineCharacters) {
 
 TEST(GraphvizFormat, NamesGraphvizCannotReadAreQuotedAndPadded) {
     const double half = 0.5;
-    // Identifiers, numerals and names differing from a keyword stay as they are.
-    for (const std::string plain : {"G_1      ", "_x       ", "123      ", "nodes    "}) {
+    // Identifiers, numerals and names differing from a keyword stay as they are; the first and
+    // last character of each range count, their neighbours outside do not.
+    for (const std::string plain :
+         {"G_1      ", "_x       ", "123      ", "nodes    ", "azAZ09_  ", "0        "}) {
         EXPECT_EQ(graphviz({plain}, &half, 1, 1e-6), header() + blue(plain, plain) + kClosing);
     }
     EXPECT_EQ(graphviz({"HLA-A    "}, &half, 1, 1e-6),
@@ -112,6 +114,9 @@ TEST(GraphvizFormat, NamesGraphvizCannotReadAreQuotedAndPadded) {
     EXPECT_EQ(quote_dot_string(""), "\"\"");
     EXPECT_FALSE(is_plain_dot_id("2310002L1"));
     EXPECT_FALSE(is_plain_dot_id("sUbGrApH"));
+    for (const char* outside : {"a`", "a{", "a@", "a[", "a/", "a:", "/", ":"}) {
+        EXPECT_FALSE(is_plain_dot_id(outside)) << outside;
+    }
 }
 
 TEST_F(InTempDir, GraphvizReadsHostileNamesWithEveryEdgeOnce) {
