@@ -1,0 +1,55 @@
+#include "output/network_drawing.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/output/test_support.h"
+
+namespace netrevia::output {
+namespace {
+
+using testing::matches_golden;
+
+// 4 genes, column-major: R(i,j) at (i-1) + 4(j-1). Beyond the threshold 0.1: A -> B-1 (0.9),
+// C -| A (-0.6), C -> B-1 (0.3) and the self-terms C (-2) and B-1 (0.4). A's self-term and
+// A -> D stay below it, so D, with no drawn edge, is left out. C regulates but is regulated
+// only by itself, B-1 only is regulated.
+const std::array<double, 16> kR{0.05, 0.9, 0.0,  0.05,  // column 1: A regulates
+                                0.0,  0.4, 0.0,  0.0,   // column 2: B-1
+                                -0.6, 0.3, -2.0, 0.0,   // column 3: C
+                                0.0,  0.0, 0.0,  0.0};  // column 4: D
+const std::vector<std::string> kNames{"A", "B-1", "C", "D"};
+
+std::string drawing(bool self_loops) {
+    std::ostringstream out;
+    format_drawing(out, kNames, {kR.data(), 4}, 4, 0.1, self_loops);
+    return out.str();
+}
+
+// Pen widths 5, 3 and 1 by rank among the three edges between distinct genes; the self-loops
+// dashed, faint and thin whatever their size, the strongest entry of R included.
+TEST(NetworkDrawing, DrawnGenesWidthsByRankAndFaintSelfLoops) {
+    const std::string with_loops = drawing(true);
+    EXPECT_TRUE(matches_golden(with_loops, "drawing.dot"));
+
+    // Without self-loops the same drawing less the two loops and their legend line; C, now
+    // only a regulator, stays.
+    std::string expected = with_loops;
+    for (const std::string line : {"  g3 -> g3 [arrowhead=tee, color=\"#c0392b66\", "
+                                   "penwidth=1.00, style=dashed];\n",
+                                   "  g2 -> g2 [arrowhead=normal, color=\"#2b6cb066\", "
+                                   "penwidth=1.00, style=dashed];\n",
+                                   "dashed loop: self-term\\n"}) {
+        const std::size_t at = expected.find(line);
+        ASSERT_NE(at, std::string::npos) << line;
+        expected.erase(at, line.size());
+    }
+    EXPECT_EQ(drawing(false), expected);
+}
+
+}  // namespace
+}  // namespace netrevia::output
