@@ -80,7 +80,7 @@ struct Block {
     AlignedDoubles shadow;             // shadow[s n2 + j - 1], s = slot
     std::vector<int> shadow_row;       // row of each slot
     std::vector<int> slot_of_row;      // rows 1..m: slot, or -1 for a deferred row
-    std::vector<char> column_current;  // columns 1..n2
+    std::vector<char> column_current;  // columns 1..n (n + 1 and n + 2 are always current)
     std::vector<int> current_columns;  // entered or exchanged columns of this block
 
     Block(int rows, int columns)
@@ -90,10 +90,7 @@ struct Block {
           multipliers(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(m_stride)),
           pivot_rows(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(columns)),
           slot_of_row(static_cast<std::size_t>(rows) + 1, -1),
-          column_current(static_cast<std::size_t>(columns) + 1, 0) {
-        column_current[static_cast<std::size_t>(columns - 1)] = 1;  // basic values
-        column_current[static_cast<std::size_t>(columns)] = 1;      // row labels
-    }
+          column_current(static_cast<std::size_t>(columns) + 1, 0) {}
     VectorRef multiplier(int p) { return {multipliers.data() + std::ptrdiff_t{p} * m_stride}; }
     VectorRef pivot_row(int p) { return {pivot_rows.data() + std::ptrdiff_t{p} * n2}; }
     VectorRef shadow_of_slot(int s) { return {shadow.data() + std::ptrdiff_t{s} * n2}; }
