@@ -306,7 +306,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     return fail("--max-memory takes a size like 512M or 4G, not '" + value + "'");
                 o.max_memory = *size;
             } else if (name == "--export") {
-                const std::optional<ExportSet> set = parse_export_list(value);
+                const std::optional<exports::ExportSet> set = exports::parse_export_list(value);
                 if (!set) {
                     return fail(
                         "--export takes a list of edges, sif, graphml, json, or all or "
@@ -416,7 +416,7 @@ int batch_main(const std::vector<std::string>& args,
         };
     }
 
-    RunRecord record;
+    exports::RunRecord record;
     record.start = std::chrono::steady_clock::now();
     record.command_line.push_back("netrevia-batch");
     record.command_line.insert(record.command_line.end(), args.begin(), args.end());
@@ -438,9 +438,9 @@ int batch_main(const std::vector<std::string>& args,
             // Tables: the data file made from them holds the short names only.
             inference::RunSummary named = finished;
             named.network.full_names = input.full_names;
-            return export_files(named, o.exports, record);
+            return exports::export_files(named, o.exports, record);
         }
-        return export_files(finished, o.exports, record);
+        return exports::export_files(finished, o.exports, record);
     };
 
     inference::RunSummary summary;
@@ -521,7 +521,7 @@ int batch_main(const std::vector<std::string>& args,
     // distinct genes are counted apart, against the n(n-1) possible ones.
     const double t = summary.threshold;
     const int self_edges = summary.self_edges;
-    const double largest = largest_between_genes(net);
+    const double largest = exports::largest_between_genes(net);
     const int edges = summary.positive_edges + summary.negative_edges;
     const long long possible = static_cast<long long>(net.n) * (net.n - 1);
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "
@@ -537,8 +537,8 @@ int batch_main(const std::vector<std::string>& args,
     if (largest > 0.0 && std::isfinite(largest) && t < kRoundingShare * largest &&
         o.top_edges == 0) {
         out << "hint:         nearly every nonzero entry is drawn; try --threshold "
-            << std::setprecision(2) << kSuggestedShare * largest << " (" << kSuggestedShare
-            << " x the largest |R(i,j)|, i != j)\n";
+            << std::setprecision(2) << exports::kSuggestedShare * largest << " ("
+            << exports::kSuggestedShare << " x the largest |R(i,j)|, i != j)\n";
     }
     if (!created_folders.empty())
         out << "created:      " << o.output_dir << " (new output folder)\n";
@@ -547,7 +547,7 @@ int batch_main(const std::vector<std::string>& args,
     for (const std::filesystem::path& file : summary.extra_files) {
         out << "export:       " << file.string() << "\n";
     }
-    for (const std::string& clash : name_clashes(net)) {
+    for (const std::string& clash : exports::name_clashes(net)) {
         err << "netrevia-batch: warning: " << clash << "\n";
     }
 

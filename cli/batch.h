@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/exports.h"
+#include "exports/exports.h"
 #include "cli/stop_signal.h"
 #include "selection/select_network.h"
 #include "table/expression_table.h"
@@ -34,8 +34,8 @@ struct BatchOptions {
     std::vector<std::string> inputs;  // a data file, or one or more tables
     std::string input_kind;           // --input data|table; empty: detected
     table::TableOptions table_options;
-    ExportSet exports{true, false, false, true};  // --export; default edges,json
-    bool self_loops = true;                       // --no-self-loops clears it
+    exports::ExportSet exports{true, false, false, true};  // --export; default edges,json
+    bool self_loops = true;                                // --no-self-loops clears it
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kError };

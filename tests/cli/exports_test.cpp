@@ -1,4 +1,4 @@
-#include "cli/exports.h"
+#include "exports/exports.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,8 @@
 #include "cli/batch.h"
 
 namespace netrevia::cli {
+using exports::parse_export_list;
+using exports::sha256_hex;
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include "inference/run.h"
 #include "output/result_files.h"
 
-namespace netrevia::cli {
+namespace netrevia::exports {
 
 inline constexpr const char* kRunRecordFileName = "run.json";
 // Units named in the write errors of the exports, after GRN.dat (3) and GRN.dot (5).
@@ -65,4 +65,4 @@ std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
 // then cannot tell the two apart, and GRN.dot draws them as one node.
 std::vector<std::string> name_clashes(const inference::InferredNetwork& network);
 
-}  // namespace netrevia::cli
+}  // namespace netrevia::exports

@@ -1,4 +1,4 @@
-#include "cli/exports.h"
+#include "exports/exports.h"
 
 #include <openssl/evp.h>
 
@@ -17,7 +17,7 @@
 #include "output/io_error.h"
 #include "output/network_exports.h"
 
-namespace netrevia::cli {
+namespace netrevia::exports {
 
 namespace {
 
@@ -197,4 +197,4 @@ std::vector<std::string> name_clashes(const inference::InferredNetwork& network)
     return warnings;
 }
 
-}  // namespace netrevia::cli
+}  // namespace netrevia::exports
