@@ -102,11 +102,6 @@ struct RunInput {
     bool tables = false;
 };
 
-bool has_table_extension(const std::filesystem::path& file) {
-    const std::string extension = file.extension().string();
-    return extension == ".csv" || extension == ".tsv" || extension == ".txt";
-}
-
 // Both readings of a file failed: it is neither a data file nor a table.
 class NeitherDataFileNorTable : public std::runtime_error {
 public:
@@ -137,8 +132,8 @@ void prepare_input(const BatchOptions& o,
                    RunInput& input,
                    std::ostream& out) {
     const bool tables = o.input_kind == "table" || o.inputs.size() > 1;
-    const bool data_file_only =
-        o.input_kind == "data" || (o.input_kind.empty() && !has_table_extension(o.data_file));
+    const bool data_file_only = o.input_kind == "data" ||
+                                (o.input_kind.empty() && !table::has_table_extension(o.data_file));
     if (tables) return read_tables(o, input, out);
 
     exports::InputDigests digests;
@@ -375,9 +370,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     if (o.inputs.size() > 1 && o.input_kind != "table") {
         if (o.input_kind == "data") return fail("more than one data file given");
         for (const std::string& input : o.inputs) {
-            const std::string extension = std::filesystem::path(input).extension().string();
-            if (extension != ".csv" && extension != ".tsv" && extension != ".txt")
-                return fail("more than one data file given");
+            if (!table::has_table_extension(input)) return fail("more than one data file given");
         }
     }
     if (const std::string problem = table::finish_table_options(o.table_options); !problem.empty())
