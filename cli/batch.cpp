@@ -15,6 +15,7 @@
 
 #include "cli/render.h"
 #include "inference/data_file.h"
+#include "inference/engines.h"
 #include "inference/input_error.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
@@ -27,9 +28,6 @@ namespace netrevia::cli {
 namespace {
 
 constexpr int kMaxThreads = 256;
-// Default threshold of the ensemble engine, whose |R(i,j)| are mean scaled ranks in [0, 1]:
-// on simulated networks it gave the best mean F1 (docs/guide.md, the ensemble engine).
-constexpr double kEnsembleThreshold = 0.75;
 
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
@@ -309,15 +307,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 }
                 o.threads = threads;
             } else if (name == "--engine") {
-                if (value == "exact") {
-                    o.engine = selection::Engine::kExact;
-                } else if (value == "fast") {
-                    o.engine = selection::Engine::kFast;
-                } else if (value == "ensemble") {
-                    o.engine = selection::Engine::kEnsemble;
-                } else {
-                    return fail("--engine takes exact, fast or ensemble, not '" + value + "'");
+                const inference::EngineDescription* engine = inference::find_engine(value);
+                if (engine == nullptr) {
+                    return fail("--engine takes " + inference::engine_names() + ", not '" + value +
+                                "'");
                 }
+                o.engine = engine->engine;
             } else if (name == "--seed") {
                 const char* end = value.data() + value.size();
                 const auto [stop, ec] = std::from_chars(value.data(), end, o.seed);
@@ -377,9 +372,7 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         return fail(problem);
     if (o.top_edges > 0 && o.threshold_given)
         return fail("--top and --threshold exclude each other");
-    if (o.engine == selection::Engine::kEnsemble && !o.threshold_given) {
-        o.threshold = kEnsembleThreshold;
-    }
+    if (!o.threshold_given) o.threshold = inference::describe(o.engine).default_threshold;
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
 }
@@ -405,9 +398,11 @@ int batch_main(const std::vector<std::string>& args,
             break;
     }
     const BatchOptions& o = parsed.options;
+    const inference::EngineDescription& engine = inference::describe(o.engine);
     const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
-    if (by_ensemble && o.lambda_given) {
-        err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    if (!engine.uses_lambda && o.lambda_given) {
+        err << "netrevia-batch: warning: --lambda has no effect with --engine " << engine.name
+            << "\n";
     }
 
     std::vector<std::filesystem::path> created_folders;
@@ -439,7 +434,7 @@ int batch_main(const std::vector<std::string>& args,
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) run_options.cancel = &stop->cancel;
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
-    if (progress_to_terminal && !o.quiet && !by_ensemble) {
+    if (progress_to_terminal && !o.quiet && engine.working.empty()) {
         run_options.observer = [&err](int iteration, double objective) {
             err << "\riteration " << std::setw(3) << iteration << "  objective "
                 << std::setprecision(10) << objective << std::flush;
@@ -450,9 +445,7 @@ int batch_main(const std::vector<std::string>& args,
     record.start = std::chrono::steady_clock::now();
     record.command_line.push_back("netrevia-batch");
     record.command_line.insert(record.command_line.end(), args.begin(), args.end());
-    record.engine = o.engine == selection::Engine::kFast       ? "fast"
-                    : o.engine == selection::Engine::kEnsemble ? "ensemble"
-                                                               : "exact";
+    record.engine = std::string(engine.name);
     record.threads = o.threads > 0
                          ? o.threads
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
