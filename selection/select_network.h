@@ -8,6 +8,8 @@
 namespace netrevia::selection {
 
 inline constexpr int kMaxDatasets = 4;
+// The selection loop ends after this many iterations at the latest.
+inline constexpr int kMaxIterations = 100;
 
 // Called after every iteration of the selection loop with the iteration number (from 1) and
 // the objective F after that iteration. Observing changes nothing.

@@ -74,5 +74,37 @@ TEST_F(ParameterFieldsTest, OnlyTheFirst256CharactersAreRead) {
     EXPECT_EQ(dialog.visible(kUpperStatusLine), "The input of Lambda is not proper!");
 }
 
+// A decimal comma is refused, a comma that separates values is not; a value beyond the range
+// of a double is told apart from a malformed one, also behind a repeat prefix.
+TEST(ParseField, DecimalCommaRangeAndEmptyTextsAreToldApart) {
+    struct Case {
+        const char* text;
+        FieldProblem problem;
+        double value;  // last_parsed after the parse, from 7
+    };
+    for (const Case& c : std::initializer_list<Case>{{"0.39", FieldProblem::none, 0.39},
+                                                     {"1, 5", FieldProblem::none, 1.0},
+                                                     {"2.5,3", FieldProblem::none, 2.5},
+                                                     {",", FieldProblem::none, 7.0},
+                                                     {"0,39", FieldProblem::decimal_comma, 7.0},
+                                                     {" -1,5e-3", FieldProblem::decimal_comma, 7.0},
+                                                     {",5", FieldProblem::decimal_comma, 7.0},
+                                                     {"1e400", FieldProblem::out_of_range, 7.0},
+                                                     {"3*-1e400", FieldProblem::out_of_range, 7.0},
+                                                     {"1e-400", FieldProblem::none, 0.0},
+                                                     {"   ", FieldProblem::empty, 7.0},
+                                                     {"1e", FieldProblem::malformed, 7.0},
+                                                     {"0*5", FieldProblem::malformed, 7.0}}) {
+        double value = 7.0;
+        EXPECT_EQ(parse_field(c.text, value), c.problem) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    EXPECT_EQ(parse_seed(" 42 "), 42u);
+    EXPECT_EQ(parse_seed("18446744073709551615"), 18446744073709551615u);
+    for (const char* bad : {"", "-1", "18446744073709551616", "1e3", "4 2", "+3"}) {
+        EXPECT_FALSE(parse_seed(bad).has_value()) << bad;
+    }
+}
+
 }  // namespace
 }  // namespace netrevia::app
