@@ -74,7 +74,8 @@ public:
     virtual void set_progress(int id, int value, int maximum) = 0;
     // Shows or hides a control.
     virtual void set_visible(int id, bool visible) = 0;
-    // Marks an edit field whose text is refused, or clears the mark.
+    // Marks an edit field whose text is refused, or a static text that warns, or clears the
+    // mark.
     virtual void set_marked(int id, bool marked) = 0;
     // Gives a control the keyboard focus.
     virtual void set_focus(int id) = 0;

@@ -62,18 +62,26 @@ FieldProblem parse_field(std::string_view text, double& last_parsed) {
                : FieldProblem::malformed;
 }
 
-std::optional<std::uint64_t> parse_seed(std::string_view text) {
+FieldProblem parse_seed(std::string_view text, std::uint64_t& seed) {
     text = trimmed(text);
-    std::uint64_t seed = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seed);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return {};
-    return seed;
+    if (text.empty()) return FieldProblem::empty;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (end != text.data() + text.size() || (error != std::errc() && end == text.data())) {
+        return FieldProblem::malformed;
+    }
+    if (error == std::errc::result_out_of_range) return FieldProblem::out_of_range;
+    seed = value;
+    return FieldProblem::none;
 }
 
 std::string refusal_text(std::string_view label, FieldProblem problem, std::string_view text) {
     std::string sentence = "The input of " + std::string(label) + " is not proper! ";
     const std::string word(first_word(text));
     const bool seed = label == "Seed";
+    if (seed && problem != FieldProblem::empty) {
+        return sentence + "Type a whole number from 0 to 18446744073709551615; nothing was run.";
+    }
     switch (problem) {
         case FieldProblem::empty:
             sentence += "The field is empty";
@@ -86,8 +94,7 @@ std::string refusal_text(std::string_view label, FieldProblem problem, std::stri
             break;
         case FieldProblem::malformed:
         case FieldProblem::none:
-            sentence += seed ? "Type a whole number from 0 to 18446744073709551615"
-                             : "Type a number, such as 0.5 or 1e-3";
+            sentence += "Type a number, such as 0.5 or 1e-3";
             break;
     }
     return sentence + "; nothing was run.";

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,8 +29,9 @@ enum class FieldProblem {
 // as parse_free_format changes it.
 FieldProblem parse_field(std::string_view text, double& last_parsed);
 
-// The seed of a run: a whole number from 0 to 2^64 - 1, blanks around it allowed.
-std::optional<std::uint64_t> parse_seed(std::string_view text);
+// The seed of a run: a whole number from 0 to 2^64 - 1, blanks around it allowed. seed is set
+// only when the text is one.
+FieldProblem parse_seed(std::string_view text, std::uint64_t& seed);
 
 // What the Infer command shows when a field holds text it does not run with: the field's own
 // complaint, what to type instead, and that nothing was run. label is "Lambda", "threshold" or

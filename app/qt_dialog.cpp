@@ -41,9 +41,8 @@
 namespace netrevia::app {
 namespace {
 
-// Properties on controls: the whole text of an elided label, and the mark of a refused field.
+// The whole text of an elided label, kept on the label.
 constexpr const char* kWholeText = "netrevia_whole_text";
-constexpr const char* kMarked = "netrevia_marked";
 
 QString to_qstring(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -340,13 +339,15 @@ void QtDialog::set_visible(int id, bool visible) {
 }
 
 void QtDialog::set_marked(int id, bool marked) {
-    auto* edit = qobject_cast<QLineEdit*>(control(id));
-    if (edit == nullptr) return;
-    // A red frame on a pale red ground: plain to see on every style and in black and white.
-    edit->setStyleSheet(marked ? QStringLiteral("QLineEdit { border: 2px solid #c00000; "
-                                                "background: #fff0f0; color: black; }")
-                               : QString());
-    edit->setProperty(kMarked, marked);
+    QWidget* widget = control(id);
+    if (qobject_cast<QLineEdit*>(widget) != nullptr) {
+        // A red frame on a pale red ground: plain to see on every style and in black and white.
+        widget->setStyleSheet(marked ? QStringLiteral("QLineEdit { border: 2px solid #c00000; "
+                                                      "background: #fff0f0; color: black; }")
+                                     : QString());
+    } else if (qobject_cast<QLabel*>(widget) != nullptr) {
+        widget->setStyleSheet(marked ? QStringLiteral("QLabel { color: #b00000; }") : QString());
+    }
 }
 
 void QtDialog::set_focus(int id) {

@@ -197,26 +197,36 @@ void Shell::engine_changed(Dialog& dialog, int, EventKind) {
     engine_ = &chosen;
     dialog.set_enabled(kSeedField, chosen.uses_seed);
     dialog.set_enabled(kSeedLabel, chosen.uses_seed);
-    dialog.set_text(kRunNote, engine_note());
+    show_engine_note(dialog);
 }
 
 void Shell::seed_changed(Dialog& dialog, int, EventKind) {
-    if (parse_seed(dialog.get_text(kSeedField))) dialog.set_marked(kSeedField, false);
+    std::uint64_t seed = 0;
+    if (parse_seed(dialog.get_text(kSeedField), seed) == FieldProblem::none) {
+        dialog.set_marked(kSeedField, false);
+    }
+}
+
+void Shell::show_engine_note(Dialog& dialog) {
+    dialog.set_text(kRunNote, engine_note());
+    dialog.set_marked(kRunNote, !input_refusal().empty());
+}
+
+std::string Shell::input_refusal() const {
+    if (!summary_.read) return {};
+    return inference::engine_refusal(*engine_, summary_.genes, summary_.courses(),
+                                     summary_.intervals());
 }
 
 std::string Shell::engine_note() const {
-    if (summary_.read) {
-        std::string refusal = inference::engine_refusal(*engine_, summary_.genes,
-                                                        summary_.courses(), summary_.intervals());
-        if (!refusal.empty()) {
-            if (input_.table &&
-                summary_.courses() > inference::engine_course_limit(engine_->engine)) {
-                refusal += " Or open the table again and pick courses.";
-            }
-            return refusal;
-        }
+    std::string refusal = input_refusal();
+    if (refusal.empty()) {
+        return std::string(engine_->name) + ": " + std::string(engine_->summary) + ".";
     }
-    return std::string(engine_->name) + ": " + std::string(engine_->summary) + ".";
+    if (input_.table && summary_.courses() > inference::engine_course_limit(engine_->engine)) {
+        refusal += " Or open the table again and pick courses.";
+    }
+    return refusal;
 }
 
 std::chrono::steady_clock::time_point Shell::now() const {
@@ -270,7 +280,7 @@ void Shell::choose_data_file(Dialog& dialog, std::string file) {
     input_ = std::move(input);
     summary_ = std::move(summary);
     dialog.set_text(kInputSummary, summary_line(summary_, input_));
-    dialog.set_text(kRunNote, engine_note());
+    show_engine_note(dialog);
 }
 
 bool Shell::read_input(Dialog& dialog,
@@ -346,31 +356,19 @@ void Shell::infer_command(Dialog& dialog, int, EventKind kind) {
     }
     std::uint64_t seed = 0;
     if (engine_->uses_seed) {
-        const std::string text = dialog.get_text(kSeedField);
-        const std::optional<std::uint64_t> parsed = parse_seed(text);
-        if (!parsed) {
-            const std::string digits = without_trailing_blanks(text);
-            const bool all_digits =
-                !digits.empty() && digits.find_first_not_of("0123456789 ") == std::string::npos;
-            return refuse_field(dialog, kSeedField, "Seed",
-                                all_blank(text) ? FieldProblem::empty
-                                : all_digits    ? FieldProblem::out_of_range
-                                                : FieldProblem::malformed);
+        const FieldProblem seed_problem = parse_seed(dialog.get_text(kSeedField), seed);
+        if (seed_problem != FieldProblem::none) {
+            return refuse_field(dialog, kSeedField, "Seed", seed_problem);
         }
-        seed = *parsed;
     }
 
     if (all_blank(data_path_)) {
         dialog.set_text(kUpperStatusLine, "Please choose the Data file! ");
         return;
     }
-    if (summary_.read) {
-        const std::string refusal = inference::engine_refusal(
-            *engine_, summary_.genes, summary_.courses(), summary_.intervals());
-        if (!refusal.empty()) {
-            dialog.set_text(kUpperStatusLine, refusal + " Nothing was run.");
-            return;
-        }
+    if (const std::string refusal = input_refusal(); !refusal.empty()) {
+        dialog.set_text(kUpperStatusLine, refusal + " Nothing was run.");
+        return;
     }
     const std::optional<std::filesystem::path> folder = results_folder(dialog);
     if (!folder) return;
@@ -552,15 +550,14 @@ void Shell::finish_run(Dialog& dialog) {
         return;
     }
     const std::string elapsed = elapsed_text(now() - run->start);
-    dialog.set_text(kRunNote, engine_note());
+    show_engine_note(dialog);
     if (!run->failure) {
         dialog.set_text(kUpperStatusLine, "The computation is finished! ");
         dialog.set_text(kMiddleStatusLine, "Please check the output files in working directory!");
         dialog.set_text(kLowerStatusLine, "");
-        dialog.set_text(kRunNote, "Finished in " + elapsed + " with the " +
-                                      std::string(engine_->name) +
-                                      " engine: GRN.dat and "
-                                      "GRN.dot are in " +
+        dialog.set_marked(kRunNote, false);
+        dialog.set_text(kRunNote, "Finished in " + elapsed + " (" + std::string(engine_->name) +
+                                      " engine): GRN.dat and GRN.dot are in " +
                                       run->request.output_dir.string());
         return;
     }

@@ -166,8 +166,11 @@ private:
                     InputChoice& input,
                     InputSummary& summary);
     void refuse_field(Dialog& dialog, int id, std::string_view label, FieldProblem problem);
-    // The engine's note, or why it cannot take the input.
+    // Why the engine cannot take what Open read; empty when it can or nothing was read.
+    std::string input_refusal() const;
+    // The engine's note, or why it cannot take the input (marked then).
     std::string engine_note() const;
+    void show_engine_note(Dialog& dialog);
     // The folder the run writes into, asking for another when the data file's cannot be
     // written; empty when there is none (the upper status line says why).
     std::optional<std::filesystem::path> results_folder(Dialog& dialog);

@@ -331,6 +331,7 @@ void ImportDialog::show_reading(const TableReading& reading) {
                      tr("; the results name them as shown.");
         }
         found_->setText(found);
+        found_->setStyleSheet(QStringLiteral("color: #006000;"));
         problem_->clear();
         preview_.mark_cell(0, 0);
     } else {
@@ -350,6 +351,7 @@ void ImportDialog::show_reading(const TableReading& reading) {
                    "above.");
         }
         found_->setText(found);
+        found_->setStyleSheet(QString());
         problem_->setText(QString::fromStdString(reading.problem));
         // The cell the message names, when the preview shows it.
         const QRegularExpressionMatch place =

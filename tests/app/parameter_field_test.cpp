@@ -99,11 +99,17 @@ TEST(ParseField, DecimalCommaRangeAndEmptyTextsAreToldApart) {
         EXPECT_EQ(parse_field(c.text, value), c.problem) << c.text;
         EXPECT_EQ(value, c.value) << c.text;
     }
-    EXPECT_EQ(parse_seed(" 42 "), 42u);
-    EXPECT_EQ(parse_seed("18446744073709551615"), 18446744073709551615u);
-    for (const char* bad : {"", "-1", "18446744073709551616", "1e3", "4 2", "+3"}) {
-        EXPECT_FALSE(parse_seed(bad).has_value()) << bad;
+    std::uint64_t seed = 7;
+    EXPECT_EQ(parse_seed(" 42 ", seed), FieldProblem::none);
+    EXPECT_EQ(seed, 42u);
+    EXPECT_EQ(parse_seed("18446744073709551615", seed), FieldProblem::none);
+    EXPECT_EQ(seed, 18446744073709551615u);
+    EXPECT_EQ(parse_seed("18446744073709551616", seed), FieldProblem::out_of_range);
+    EXPECT_EQ(parse_seed(" ", seed), FieldProblem::empty);
+    for (const char* bad : {"-1", "1e3", "4 2", "+3", "x"}) {
+        EXPECT_EQ(parse_seed(bad, seed), FieldProblem::malformed) << bad;
     }
+    EXPECT_EQ(seed, 18446744073709551615u);
 }
 
 }  // namespace

@@ -444,6 +444,7 @@ TEST_F(AttachedShellTest, TablesOpenThroughTheImportAndTheEngineMustTakeThem) {
         "The exact engine takes at most 4 time courses; this input holds 10: choose the "
         "ensemble engine.";
     EXPECT_EQ(dialog.visible(kRunNote), refusal + " Or open the table again and pick courses.");
+    EXPECT_TRUE(dialog.marked(kRunNote));
     dialog.click(kInferButton);
     EXPECT_EQ(dialog.visible(kUpperStatusLine), refusal + " Nothing was run.");
     EXPECT_TRUE(runs.empty());
@@ -451,6 +452,7 @@ TEST_F(AttachedShellTest, TablesOpenThroughTheImportAndTheEngineMustTakeThem) {
     dialog.select_item(kEngineList, static_cast<int>(inference::find_engine("ensemble") -
                                                      inference::engines().data()));
     EXPECT_EQ(dialog.visible(kRunNote).rfind("ensemble: ", 0), 0u);
+    EXPECT_FALSE(dialog.marked(kRunNote));
     dialog.click(kInferButton);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].request.input.table);
@@ -748,9 +750,9 @@ TEST_F(BackgroundShellTest, RunDisablesTheControlsAndShowsItsProgressOnTicks) {
     expect_idle_controls(true);
     expect_lines("The computation is finished! ",
                  "Please check the output files in working directory!", "");
-    EXPECT_EQ(dialog.visible(kRunNote),
-              "Finished in 3 min 07 s with the exact engine: GRN.dat and GRN.dot are in " +
-                  temp_dir.string());
+    EXPECT_EQ(
+        dialog.visible(kRunNote),
+        "Finished in 3 min 07 s (exact engine): GRN.dat and GRN.dot are in " + temp_dir.string());
     EXPECT_FALSE(shell.running());
 }
 
