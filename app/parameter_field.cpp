@@ -67,9 +67,8 @@ FieldProblem parse_seed(std::string_view text, std::uint64_t& seed) {
     if (text.empty()) return FieldProblem::empty;
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (end != text.data() + text.size() || (error != std::errc() && end == text.data())) {
-        return FieldProblem::malformed;
-    }
+    // Not a whole number at all, or one followed by more ("4 2", "1e3").
+    if (end != text.data() + text.size()) return FieldProblem::malformed;
     if (error == std::errc::result_out_of_range) return FieldProblem::out_of_range;
     seed = value;
     return FieldProblem::none;

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <fstream>
 #include <iterator>
+#include <new>
 
 namespace netrevia::importer {
 namespace {
@@ -53,12 +54,19 @@ QString blanks_removed(const QString& text) {
 
 ImportDialog::ImportDialog(const QString& file, const QString& data_file_problem, QWidget* parent)
     : QDialog(parent), file_(file), data_file_problem_(data_file_problem) {
-    std::ifstream in(QFile::encodeName(file).toStdString(), std::ios::binary);
-    if (in) {
-        text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::string name = QFile::encodeName(file).toStdString();
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+        text_problem_ = "file " + name + ": cannot be opened";
+    } else {
+        try {
+            text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) text_problem_ = "file " + name + ": read error";
+        } catch (const std::bad_alloc&) {
+            text_.clear();
+            text_problem_ = "file " + name + ": too large to read (insufficient virtual memory)";
+        }
     }
-    if (!in && !in.eof())
-        text_problem_ = "file " + QFile::encodeName(file).toStdString() + ": cannot be opened";
     build();
     read_now();
 }

@@ -1,5 +1,6 @@
 #include "importer/table_reading.h"
 
+#include <new>
 #include <utility>
 
 namespace netrevia::importer {
@@ -31,6 +32,8 @@ TableReading read_table(const std::filesystem::path& file,
         reading.tables = std::move(tables);
     } catch (const table::TableError& refused) {
         reading.problem = refused.what();
+    } catch (const std::bad_alloc&) {
+        reading.problem = "file " + file.string() + ": insufficient virtual memory";
     }
     return reading;
 }

@@ -35,7 +35,8 @@ std::string options_from_arguments(const std::vector<std::string>& arguments,
                                    table::TableOptions& options);
 
 // Reads text, the content of file, with the arguments. Every course is read (the engine chosen
-// later decides how many it takes), so the reading tells how many the table holds.
+// later decides how many it takes), so the reading tells how many the table holds. Throws
+// nothing: a refusal, or memory running out, is the reading's problem.
 TableReading read_table(const std::filesystem::path& file,
                         const std::string& text,
                         const std::vector<std::string>& arguments);

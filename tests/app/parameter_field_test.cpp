@@ -91,6 +91,7 @@ TEST(ParseField, DecimalCommaRangeAndEmptyTextsAreToldApart) {
                                                      {",5", FieldProblem::decimal_comma, 7.0},
                                                      {"1e400", FieldProblem::out_of_range, 7.0},
                                                      {"3*-1e400", FieldProblem::out_of_range, 7.0},
+                                                     {"  1e400 x", FieldProblem::out_of_range, 7.0},
                                                      {"1e-400", FieldProblem::none, 0.0},
                                                      {"   ", FieldProblem::empty, 7.0},
                                                      {"1e", FieldProblem::malformed, 7.0},

@@ -458,6 +458,16 @@ TEST_F(AttachedShellTest, TablesOpenThroughTheImportAndTheEngineMustTakeThem) {
     EXPECT_TRUE(runs[0].request.input.table);
     EXPECT_EQ(runs[0].request.input.table_options.times, (std::vector<double>{0, 50}));
     EXPECT_EQ(runs[0].request.output_dir, temp_dir);
+
+    // Two short courses hold 3 intervals, too few for the ensemble's fits.
+    table_choice->genes = 3;
+    table_choice->time_points = {3, 2};
+    open(table_file);
+    EXPECT_EQ(dialog.visible(kRunNote),
+              "The ensemble engine needs at least 4 intervals (time points less one, over all "
+              "courses); this input holds 3.");
+    dialog.click(kInferButton);
+    EXPECT_EQ(runs.size(), 1u);
 }
 
 // A data folder the results cannot go to (here its lock file's name is taken by a folder, which
@@ -766,6 +776,8 @@ TEST_F(BackgroundShellTest, QuestionToStopARunClosesWhenTheRunEnds) {
     // The run ends while the box is open (its own event loop delivers done); the box is then
     // dismissed and answers No.
     ask_while_open = [&] {
+        // The close box meanwhile asks nothing more.
+        dialog.dispatch(kWindowId, EventKind::close_requested);
         open_gate();
         finish();
         finished_inside = !shell.running();

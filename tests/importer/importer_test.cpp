@@ -179,6 +179,23 @@ TEST_F(ImportDialogTest, EveryOptionBecomesItsArgument) {
     ImportDialog missing(QStringLiteral("/nonexistent/table.csv"), QString());
     EXPECT_EQ(child<QLabel>(missing, "problem")->text(),
               "file /nonexistent/table.csv: cannot be opened");
+    EXPECT_FALSE(child<QPushButton>(missing, "use")->isEnabled());
+}
+
+// Bytes that are no table at all (NULs, a lone quote, no line end) are refused in words, with
+// whatever preview they allow; nothing escapes the dialog.
+TEST_F(ImportDialogTest, GarbageIsRefusedInWords) {
+    const fs::path file = fs::temp_directory_path() / "netrevia-importer-garbage.csv";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << std::string("\x00\xff\xfe,\"\x01\n\x00\x00", 10);
+    }
+    ImportDialog dialog(QString::fromStdString(file.string()), QString());
+    for (int scale = 0; scale < 5; ++scale) {
+        child<QComboBox>(dialog, "scale")->setCurrentIndex(scale);
+        EXPECT_FALSE(child<QLabel>(dialog, "problem")->text().isEmpty()) << scale;
+    }
+    fs::remove(file);
 }
 
 class QtEnvironment : public ::testing::Environment {

@@ -29,7 +29,11 @@ TEST(Engines, EachEngineIsFoundByNameAndByKind) {
     EXPECT_EQ(describe(selection::Engine::kFast).default_threshold, 1.0e-6);
     EXPECT_FALSE(describe(selection::Engine::kEnsemble).uses_lambda);
     EXPECT_TRUE(describe(selection::Engine::kEnsemble).uses_seed);
-    EXPECT_FALSE(describe(selection::Engine::kExact).uses_seed);
+    // The engines of the selection loop weigh the sparsity by lambda and draw nothing.
+    for (const selection::Engine engine : {selection::Engine::kExact, selection::Engine::kFast}) {
+        EXPECT_TRUE(describe(engine).uses_lambda);
+        EXPECT_FALSE(describe(engine).uses_seed);
+    }
 }
 
 // A refusal names the limit, what the input holds and the engines that can take it; at the

@@ -273,6 +273,11 @@ TEST(ExpressionTable, PreviewSplitsRecordsAsTheReaderDoes) {
     EXPECT_TRUE(preview[1].cells.empty());
     EXPECT_EQ(preview[2].line, 3);
     EXPECT_EQ(preview[2].cells, (std::vector<std::string>{"two\nlines", "1"}));
+    // Only the lines shown are split: trouble further down does not stop the preview.
+    const auto head = preview_records("t1", "a,b\nc,d\n\"unclosed\n", ',', 2);
+    ASSERT_EQ(head.size(), 2u);
+    EXPECT_EQ(head[1].cells, (std::vector<std::string>{"c", "d"}));
+    EXPECT_THROW(preview_records("t1", "a,b\nc,d\n\"unclosed\n", ',', 3), TableError);
     const auto all = preview_records("t1", "gene,0\n\n\"two\nlines\",1\nB , 2\nC,3\n", ',', 10);
     ASSERT_EQ(all.size(), 5u);
     EXPECT_EQ(all[3].line, 5);
