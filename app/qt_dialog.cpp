@@ -74,11 +74,15 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override {
         if (!dropped_file(event->mimeData()).isEmpty()) event->acceptProposedAction();
     }
+    // The file is handed on once the drop has ended: its handler may open a dialog (a table's
+    // import), which must not hold the program the file came from in its drag.
     void dropEvent(QDropEvent* event) override {
         const QString file = dropped_file(event->mimeData());
         if (file.isEmpty()) return;
         event->acceptProposedAction();
-        owner_.deliver_drop(QFile::encodeName(file).toStdString());
+        QTimer::singleShot(0, this, [this, name = QFile::encodeName(file).toStdString()] {
+            owner_.deliver_drop(name);
+        });
     }
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);

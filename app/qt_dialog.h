@@ -19,8 +19,9 @@ namespace netrevia::app {
 // (typing and texts set by the program alike), drop-down lists selection_changed, the window
 // initialised (when first shown), destroyed (Exit, close box, destroy()) and size_changed (state
 // changes such as minimise and restore, and real resizes), close_requested (close box), escape
-// (Esc) and file_dropped (a local file dropped). Handlers must not throw: an exception reaching
-// this layer ends the program instead of crossing Qt's event loop. Needs a QApplication.
+// (Esc) and file_dropped (a local file dropped; raised once the drop has ended). Handlers must not
+// throw: an exception reaching this layer ends the program instead of crossing Qt's event loop.
+// Needs a QApplication.
 class QtDialog final : public DialogCore {
 public:
     explicit QtDialog(const DialogTemplate& dialog_template);

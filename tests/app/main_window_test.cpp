@@ -426,7 +426,8 @@ TEST_F(MainWindowTest, DroppedFileIsChosen) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog.window(), &drop);
-    EXPECT_EQ(text(kLowerStatusLine).trimmed(), file);
+    EXPECT_EQ(text(kLowerStatusLine), "");  // chosen once the drop has ended
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(kLowerStatusLine).trimmed() == file; }));
     EXPECT_EQ(text(kUpperStatusLine), "Status: Multiple Microarray Datasets are ready ");
 
     QMimeData folder_mime;  // a folder is no data file
