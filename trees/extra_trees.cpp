@@ -1,5 +1,6 @@
 #include "trees/extra_trees.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <limits>
@@ -77,13 +78,32 @@ Split split_node(const Sample& sample,
         }
         const int a = attributes[static_cast<std::size_t>(position)];
         const double* x = sample.X.column(a);
-        double lowest = x[c[0] - 1];
-        double highest = lowest;
-        for (int k = 0; k < m; ++k) {
-            v[k] = x[c[k] - 1];
-            lowest = v[k] < lowest ? v[k] : lowest;
-            highest = v[k] > highest ? v[k] : highest;
+        // Smallest and largest value in four interleaved chains (the order cannot change a
+        // minimum), so that no chain waits on the one before.
+        std::array<double, 4> low{};
+        std::array<double, 4> high{};
+        low.fill(x[c[0] - 1]);
+        high.fill(x[c[0] - 1]);
+        int k = 0;
+        for (; k + 4 <= m; k += 4) {
+            for (int l = 0; l < 4; ++l) {
+                const double value = x[c[k + l] - 1];
+                v[k + l] = value;
+                low[static_cast<std::size_t>(l)] = value < low[static_cast<std::size_t>(l)]
+                                                       ? value
+                                                       : low[static_cast<std::size_t>(l)];
+                high[static_cast<std::size_t>(l)] = value > high[static_cast<std::size_t>(l)]
+                                                        ? value
+                                                        : high[static_cast<std::size_t>(l)];
+            }
         }
+        for (; k < m; ++k) {
+            v[k] = x[c[k] - 1];
+            low[0] = v[k] < low[0] ? v[k] : low[0];
+            high[0] = v[k] > high[0] ? v[k] : high[0];
+        }
+        const double lowest = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+        const double highest = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
         if (!(lowest < highest)) continue;  // constant on the node (or not a number)
         ++drawn;
         // Pick_a_random_split: a_c uniform in [a_min, a_max].
@@ -92,8 +112,7 @@ Split split_node(const Sample& sample,
         // the end: the same on every machine, and free of the data-dependent branch.
         std::array<double, 4> lefts{};
         std::array<double, 4> sums{};
-        int k = 0;
-        for (; k + 4 <= m; k += 4) {
+        for (k = 0; k + 4 <= m; k += 4) {
             for (int l = 0; l < 4; ++l) {
                 const double goes_left = v[k + l] < cut ? 1.0 : 0.0;
                 lefts[static_cast<std::size_t>(l)] += goes_left;

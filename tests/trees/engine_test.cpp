@@ -104,6 +104,16 @@ TEST(TreeEngine, FindsASaturatingActivationAndSharesEachTargetsVariation) {
         EXPECT_LE(row, 1.0 + 1e-12) << i;
         EXPECT_GT(row, 0.0) << i;
     }
+    // The trees explain most of gene 2's variation, and every regulator, the last included,
+    // gets a share somewhere.
+    double explained = 0.0;
+    for (int j = 1; j <= 5; ++j) explained += std::abs(cell(result.R, 5, 2, j));
+    EXPECT_GT(explained, 0.8);
+    for (int j = 1; j <= 5; ++j) {
+        double column = 0.0;
+        for (int i = 1; i <= 5; ++i) column += std::abs(cell(result.R, 5, i, j));
+        EXPECT_GT(column, 0.0) << j;
+    }
     EXPECT_EQ(result.trees, 200);
     EXPECT_EQ(result.decay.size(), 5u);
 }
