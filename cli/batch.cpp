@@ -30,6 +30,40 @@ constexpr int kMaxThreads = 256;
 // Default threshold of the ensemble engine, whose |R(i,j)| are mean scaled ranks in [0, 1]:
 // on simulated networks it gave the best mean F1 (docs/guide.md, the ensemble engine).
 constexpr double kEnsembleThreshold = 0.75;
+// Default thresholds of the tree engine (importance shares in [0, 1]) and of the consensus (mean
+// scaled ranks in [0, 1]), chosen the same way (docs/guide.md, the tree engine).
+constexpr double kTreesThreshold = 0.07;
+constexpr double kConsensusThreshold = 0.8;
+
+// The engines that take the courses as read, with a seed and no lambda.
+bool engine_reads_courses(selection::Engine engine) {
+    return engine == selection::Engine::kEnsemble || engine == selection::Engine::kTrees ||
+           engine == selection::Engine::kConsensus;
+}
+
+// The middle of the values (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2.0;
+}
+
+const char* engine_name(selection::Engine engine) {
+    switch (engine) {
+        case selection::Engine::kFast:
+            return "fast";
+        case selection::Engine::kEnsemble:
+            return "ensemble";
+        case selection::Engine::kTrees:
+            return "trees";
+        case selection::Engine::kConsensus:
+            return "consensus";
+        case selection::Engine::kExact:
+            break;
+    }
+    return "exact";
+}
 
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
@@ -43,7 +77,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
     "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6;\n"
-    "                      0.75 with --engine ensemble)\n"
+    "                      0.75 with --engine ensemble, 0.07 with trees, 0.8 with\n"
+    "                      consensus)\n"
     "  --top K             draw the K entries of largest |R(i,j)| instead (fewer on a tie\n"
     "                      at the cut)\n"
     "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
@@ -67,7 +102,7 @@ constexpr const char* kUsage =
     "                      networks, sfdp for large ones)\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
-    "  --engine exact|fast|ensemble\n"
+    "  --engine exact|fast|ensemble|trees|consensus\n"
     "                      how the network is inferred: exact (default), the\n"
     "                      full least-absolute-deviation simplex, as in the window;\n"
     "                      fast solves the same fits in a much smaller form,\n"
@@ -75,9 +110,15 @@ constexpr const char* kUsage =
     "                      rounding where the fits have unique solutions);\n"
     "                      ensemble: pooled least squares on random gene subsets,\n"
     "                      ranked and averaged, for noisy data and up to 64 courses;\n"
-    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1]\n"
-    "  --seed S            seed of the ensemble's gene subsets (default 0); the same\n"
-    "                      seed gives the same files\n"
+    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1];\n"
+    "                      trees: extremely randomized trees regress each gene's rate\n"
+    "                      plus its decay on every gene's level, for nonlinear\n"
+    "                      regulation; scores are importance shares, signed as the\n"
+    "                      ensemble's; consensus: the mean rank of ensemble and trees\n"
+    "  --seed S            seed of the ensemble's gene subsets and of the trees\n"
+    "                      (default 0); the same seed gives the same files\n"
+    "  --decay A           trees, consensus: every gene's decay rate, per time unit of\n"
+    "                      the data (default: estimated from the data for each gene)\n"
     "  --input data|table  how to read the inputs (default: a .csv, .tsv or .txt file\n"
     "                      that is not a data file is a table)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
@@ -96,7 +137,7 @@ constexpr const char* kUsage =
 // The one place that says which engines take any number of courses from tables; the others
 // take the data file's four at most.
 bool engine_takes_any_course_count(selection::Engine engine) {
-    return engine == selection::Engine::kEnsemble;
+    return engine_reads_courses(engine);
 }
 
 // The run's input: the data file as given, or the tables imported into a temporary data file
@@ -242,12 +283,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value = name == "--lambda" || name == "--threshold" ||
-                                     name == "--output-dir" || name == "--render" ||
-                                     name == "--layout" || name == "--threads" ||
-                                     name == "--engine" || name == "--max-memory" ||
-                                     name == "--seed" || name == "--top" || name == "--input" ||
-                                     name == "--export" || table::is_table_option(name);
+            const bool takes_value =
+                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
+                name == "--render" || name == "--layout" || name == "--threads" ||
+                name == "--engine" || name == "--max-memory" || name == "--seed" ||
+                name == "--top" || name == "--input" || name == "--decay" || name == "--export" ||
+                table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -283,9 +324,20 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     o.engine = selection::Engine::kFast;
                 } else if (value == "ensemble") {
                     o.engine = selection::Engine::kEnsemble;
+                } else if (value == "trees") {
+                    o.engine = selection::Engine::kTrees;
+                } else if (value == "consensus") {
+                    o.engine = selection::Engine::kConsensus;
                 } else {
-                    return fail("--engine takes exact, fast or ensemble, not '" + value + "'");
+                    return fail("--engine takes exact, fast, ensemble, trees or consensus, not '" +
+                                value + "'");
                 }
+            } else if (name == "--decay") {
+                const std::optional<double> number = parse_number(value);
+                if (!number || *number < 0.0) {
+                    return fail("--decay takes a number of at least 0, not '" + value + "'");
+                }
+                o.decay = *number;
             } else if (name == "--seed") {
                 const char* end = value.data() + value.size();
                 const auto [stop, ec] = std::from_chars(value.data(), end, o.seed);
@@ -347,8 +399,10 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
         return fail(problem);
     if (o.top_edges > 0 && o.threshold_given)
         return fail("--top and --threshold exclude each other");
-    if (o.engine == selection::Engine::kEnsemble && !o.threshold_given) {
-        o.threshold = kEnsembleThreshold;
+    if (!o.threshold_given) {
+        if (o.engine == selection::Engine::kEnsemble) o.threshold = kEnsembleThreshold;
+        if (o.engine == selection::Engine::kTrees) o.threshold = kTreesThreshold;
+        if (o.engine == selection::Engine::kConsensus) o.threshold = kConsensusThreshold;
     }
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
@@ -376,8 +430,15 @@ int batch_main(const std::vector<std::string>& args,
     }
     const BatchOptions& o = parsed.options;
     const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
-    if (by_ensemble && o.lambda_given) {
-        err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    const bool by_trees =
+        o.engine == selection::Engine::kTrees || o.engine == selection::Engine::kConsensus;
+    if (engine_reads_courses(o.engine) && o.lambda_given) {
+        err << "netrevia-batch: warning: --lambda has no effect with --engine "
+            << engine_name(o.engine) << "\n";
+    }
+    if (!by_trees && o.decay >= 0.0) {
+        err << "netrevia-batch: warning: --decay has no effect with --engine "
+            << engine_name(o.engine) << "\n";
     }
 
     std::vector<std::filesystem::path> created_folders;
@@ -405,11 +466,12 @@ int batch_main(const std::vector<std::string>& args,
     run_options.memory_budget = o.max_memory;
     run_options.lock_output_dir = false;  // held here, through the drawing
     run_options.seed = o.seed;
+    run_options.decay = o.decay;
     run_options.top_edges = o.top_edges;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) run_options.cancel = &stop->cancel;
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
-    if (progress_to_terminal && !o.quiet && !by_ensemble) {
+    if (progress_to_terminal && !o.quiet && !engine_reads_courses(o.engine)) {
         run_options.observer = [&err](int iteration, double objective) {
             err << "\riteration " << std::setw(3) << iteration << "  objective "
                 << std::setprecision(10) << objective << std::flush;
@@ -420,9 +482,7 @@ int batch_main(const std::vector<std::string>& args,
     record.start = std::chrono::steady_clock::now();
     record.command_line.push_back("netrevia-batch");
     record.command_line.insert(record.command_line.end(), args.begin(), args.end());
-    record.engine = o.engine == selection::Engine::kFast       ? "fast"
-                    : o.engine == selection::Engine::kEnsemble ? "ensemble"
-                                                               : "exact";
+    record.engine = engine_name(o.engine);
     record.threads = o.threads > 0
                          ? o.threads
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -431,6 +491,7 @@ int batch_main(const std::vector<std::string>& args,
     record.data_file = o.data_file;
     record.self_edges = o.self_loops;
     record.seed = o.seed;
+    record.decay = o.decay;
     RunInput input;
     run_options.extra_files = [&](const inference::RunSummary& finished) {
         record.threshold = finished.threshold;  // as drawn: --top and the engine's default
@@ -510,10 +571,21 @@ int batch_main(const std::vector<std::string>& args,
         out << ")";
     }
     out << "\n";
-    if (by_ensemble) {
-        out << "engine:       ensemble, seed " << o.seed << "\n";
-        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes\n";
-    } else {
+    if (engine_reads_courses(o.engine)) {
+        out << "engine:       " << engine_name(o.engine) << ", seed " << o.seed << "\n";
+        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes"
+            << (by_ensemble ? "" : " (the signs)") << "\n";
+    }
+    if (by_trees) {
+        out << "trees:        " << net.trees << " per target, decay ";
+        if (o.decay >= 0.0) {
+            out << std::setprecision(6) << o.decay << " (--decay)\n";
+        } else {
+            out << "estimated per gene (median " << std::setprecision(6) << median(net.decay)
+                << ")\n";
+        }
+    }
+    if (!engine_reads_courses(o.engine)) {
         out << "iterations:   " << net.iterations << "\n";
         out << "objective:    " << std::setprecision(12) << net.objective << "\n";
     }

@@ -69,10 +69,19 @@ std::string run_record_text(const inference::RunSummary& summary,
         {"wall_seconds", wall.count()},
         {"files", files},
     };
-    if (record.engine == "ensemble") {
+    if (record.engine == "ensemble" || record.engine == "trees" || record.engine == "consensus") {
         json["seed"] = record.seed;
         json["runs"] = net.runs;
         json["subset_size"] = net.subset_size;
+    }
+    if (record.engine == "trees" || record.engine == "consensus") {
+        json["trees_per_target"] = net.trees;
+        if (record.decay >= 0.0) {
+            json["decay"] = record.decay;
+        } else {
+            json["decay"] = "estimated";
+        }
+        json["decay_per_gene"] = net.decay;
     }
     // Non-ASCII names and paths that are not UTF-8 become U+FFFD rather than stopping the run.
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

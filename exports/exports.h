@@ -46,7 +46,8 @@ struct RunRecord {
     std::filesystem::path data_file;
     std::chrono::steady_clock::time_point start;
     bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
-    std::uint64_t seed = 0;  // the ensemble engine's; recorded for that engine only
+    std::uint64_t seed = 0;  // recorded for the ensemble, tree and consensus engines only
+    double decay = -1.0;     // the tree engine's --decay; < 0: estimated per gene
 };
 
 // The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,

@@ -24,6 +24,7 @@
 #include "output/graphviz_file.h"
 #include "output/result_files.h"
 #include "output/result_folder.h"
+#include "trees/engine.h"
 
 namespace netrevia::inference {
 
@@ -197,12 +198,49 @@ void stop_if_cancelled(const RunOptions& options) {
     if (options.cancel != nullptr && options.cancel->load()) throw RunCancelled();
 }
 
-// The ensemble estimator on the courses the run kept. Refuses courses too short for a fit of
-// two genes and an intercept.
-void infer_by_ensemble(RunState& run,
-                       const std::filesystem::path& file,
-                       const RunOptions& options,
-                       InferredNetwork& network) {
+// The tree engine on the courses the run kept, alone or in consensus with the ensemble
+// estimator, once its arrays are known to fit in the memory budget.
+void infer_by_trees(const RunState& run,
+                    const std::filesystem::path& file,
+                    const RunOptions& options,
+                    std::span<const ensemble::Course> courses,
+                    long long intervals,
+                    InferredNetwork& network) {
+    const int n = run.header.n;
+    std::uint64_t held = 0;  // the courses themselves
+    for (const std::vector<double>& levels : run.course_levels) held += levels.size() * kDouble;
+    const std::uint64_t need = trees::memory_need(n, intervals, options.threads);
+    if (held + need > run.memory_budget) {
+        reject_for_memory(file, "courses", held + need,
+                          std::to_string(n) + " genes, " + std::to_string(intervals) +
+                              " intervals: " + format_size(need) + " for the tree engine, " +
+                              format_size(held) + " for the courses",
+                          run.memory_budget);
+    }
+    trees::Input input;
+    input.n = n;
+    input.courses = courses;
+    input.seed = options.seed;
+    input.threads = options.threads;
+    const std::vector<double> decay(static_cast<std::size_t>(n), options.decay);
+    if (options.decay >= 0.0) input.decay = decay;
+    trees::Result result = trees::infer(input);
+    network.R = options.engine == selection::Engine::kConsensus
+                    ? trees::consensus(result.R, result.ensemble_R, result.ensemble_R, n)
+                    : std::move(result.R);
+    network.subset_size = result.subset_size;
+    network.runs = result.runs;
+    network.trees = result.trees;
+    network.decay = std::move(result.decay);
+}
+
+// The engines that take the courses as read: the ensemble estimator, the tree engine and their
+// consensus. Refuses courses too short for a fit of two genes and an intercept (the ensemble
+// fits give the tree engine its signs).
+void infer_from_courses(RunState& run,
+                        const std::filesystem::path& file,
+                        const RunOptions& options,
+                        InferredNetwork& network) {
     const int n = run.header.n;
     std::vector<ensemble::Course> courses;
     long long intervals = 0;
@@ -211,13 +249,20 @@ void infer_by_ensemble(RunState& run,
                            run.course_levels[k]});
         intervals += courses.back().T - 1;
     }
+    const bool by_ensemble = options.engine == selection::Engine::kEnsemble;
     if (n >= 2 && ensemble::subset_size(n, intervals) == 0) {
-        throw DataFileRejected("data file " + file.string() +
-                               ": the ensemble engine needs at least 4 intervals (time points "
-                               "less one, over all courses) to fit 2 genes and an intercept; "
-                               "the " +
-                               std::to_string(run.K) + " course(s) hold " +
-                               std::to_string(intervals));
+        throw DataFileRejected(
+            "data file " + file.string() + ": the " +
+            (by_ensemble                                   ? "ensemble"
+             : options.engine == selection::Engine::kTrees ? "tree"
+                                                           : "consensus") +
+            " engine needs at least 4 intervals (time points less one, over all courses) to fit "
+            "2 genes and an intercept; the " +
+            std::to_string(run.K) + " course(s) hold " + std::to_string(intervals));
+    }
+    if (!by_ensemble) {
+        infer_by_trees(run, file, options, courses, intervals, network);
+        return;
     }
     ensemble::Input input;
     input.n = n;
@@ -263,7 +308,9 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
                                         const RunOptions& options) {
     RunState run;
     run.memory_budget = options.memory_budget > 0 ? options.memory_budget : default_memory_budget();
-    run.keep_courses = options.engine == selection::Engine::kEnsemble;
+    run.keep_courses = options.engine == selection::Engine::kEnsemble ||
+                       options.engine == selection::Engine::kTrees ||
+                       options.engine == selection::Engine::kConsensus;
     std::ifstream in = open_data_file(file);
     DataFileReader reader(in, file);
 
@@ -295,7 +342,7 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     network.time_point_counts = run.time_point_counts;
     network.zero_counts = run.zero_counts;
     if (run.keep_courses) {
-        infer_by_ensemble(run, file, options, network);
+        infer_from_courses(run, file, options, network);
         network.gene_names = std::move(run.gene_names);
         network.full_names = std::move(run.full_names);
         return network;
