@@ -66,6 +66,9 @@ TEST_F(TreeRun, TreeFilesMatchGoldenForEveryThreadCount) {
     EXPECT_EQ(json["decay_per_gene"].size(), 20u);
     EXPECT_EQ(json["threshold"], 0.07);
 
+    ASSERT_EQ(
+        run({"--engine", "trees", "--seed", "1", "--output-dir", dir_.string(), data.string()}), 0);
+    EXPECT_FALSE(read(dir_ / "GRN.dat") == read(golden / "GRN.dat"));
     ASSERT_EQ(run({"--engine", "trees", "--seed", "1", "--decay", "0.5", "--output-dir",
                    dir_.string(), data.string()}),
               0);
