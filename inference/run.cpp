@@ -210,7 +210,9 @@ void infer_by_trees(const Experiment& experiment,
     input.threads = options.threads;
     const std::vector<double> decay(static_cast<std::size_t>(n), options.decay);
     if (options.decay >= 0.0) input.decay = decay;
+    input.cancel = options.cancel;
     trees::Result result = trees::infer(input);
+    if (result.cancelled) throw RunCancelled();
     network.R = options.engine == selection::Engine::kConsensus
                     ? trees::consensus(result.R, result.ensemble_R, result.ensemble_R, n)
                     : std::move(result.R);

@@ -141,9 +141,14 @@ Result infer(const Input& input) {
         std::vector<double> y;
         std::vector<double> importance;
     };
+    std::atomic<bool> cancelled{false};
     // One task per target, each writing only its own row of R: the same for any thread count.
     numeric::parallel_for(n, threads, [&] {
         return [&, work = TargetWork{}](int task) mutable {
+            if (input.cancel != nullptr && input.cancel->load()) {
+                cancelled.store(true);
+                return;
+            }
             const int i = task + 1;
             const double alpha = result.decay[static_cast<std::size_t>(task)];
             work.y.resize(static_cast<std::size_t>(d.N));
@@ -166,6 +171,7 @@ Result infer(const Input& input) {
         };
     });
 
+    result.cancelled = cancelled.load();
     // The signs of the ensemble engine.
     for (std::size_t cell = 0; cell < cells; ++cell) {
         if (result.ensemble_R[cell] < 0.0) result.R[cell] = -result.R[cell];

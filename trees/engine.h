@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -46,6 +47,9 @@ struct Input {
     // regulators[j - 1] != 0: gene j may regulate; empty: every gene. Every gene stays a target.
     std::span<const unsigned char> regulators;
     Settings settings{kDefaultTrees, 0, kDefaultMinSplit};
+    // Set by another thread to stop the run: read before each target's trees. nullptr: the run
+    // cannot be stopped.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 struct Result {
@@ -55,6 +59,7 @@ struct Result {
     int trees = 0;                   // per target
     int subset_size = 0;             // of the ensemble run
     long long runs = 0;
+    bool cancelled = false;  // cancel was seen: R is incomplete and no result
 };
 
 // The pooled intervals of all courses: level X(r, g) at the start of interval r and rate

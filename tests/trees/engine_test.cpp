@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -141,6 +142,15 @@ TEST(TreeEngine, SeedThreadsDecayAndRegulators) {
     const Result given = infer(input);
     EXPECT_EQ(given.decay, decay);
     EXPECT_NE(given.R, one.R);
+
+    // A stop seen before the targets leaves them unfitted and says so.
+    const std::atomic<bool> stop{true};
+    input.cancel = &stop;
+    const Result stopped = infer(input);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.R, std::vector<double>(25, 0.0));
+    input.cancel = nullptr;
+    EXPECT_FALSE(given.cancelled);
 
     const std::vector<unsigned char> regulators{1, 0, 0, 1, 0};
     input.regulators = regulators;
