@@ -466,7 +466,6 @@ int batch_main(const std::vector<std::string>& args,
             break;
     }
     const BatchOptions& o = parsed.options;
-    const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
     const bool by_trees =
         o.engine == selection::Engine::kTrees || o.engine == selection::Engine::kConsensus;
     if (engine_reads_courses(o.engine) && o.lambda_given) {
@@ -607,7 +606,7 @@ int batch_main(const std::vector<std::string>& args,
     if (engine_reads_courses(o.engine)) {
         out << "engine:       " << engine_name(o.engine) << ", seed " << o.seed << "\n";
         out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes"
-            << (by_ensemble ? "" : " (the signs)") << "\n";
+            << (o.engine == selection::Engine::kTrees ? " (the signs)" : "") << "\n";
     }
     if (by_trees) {
         out << "trees:        " << net.trees << " per target, decay ";
