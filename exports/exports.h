@@ -65,4 +65,8 @@ std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
 // then cannot tell the two apart, and GRN.dot draws them as one node.
 std::vector<std::string> name_clashes(const inference::InferredNetwork& network);
 
+// The warning for the genes the ensemble engine left out because they do not change, naming
+// each (full names); empty when there are none.
+std::string flat_genes_warning(const inference::InferredNetwork& network);
+
 }  // namespace netrevia::exports
