@@ -182,9 +182,9 @@ void add_named_edges(Truth& truth,
         const auto [it, fresh] = first.emplace(std::pair{regulator, target}, &e);
         if (!fresh) {
             const Named& before = *it->second;
+            // Within one format the values are + and -, or 1 and 0: one test tells them apart.
             const bool alike =
                 (e.weight > 0.0) == (before.weight > 0.0) &&
-                (e.weight < 0.0) == (before.weight < 0.0) &&
                 (!e.weight_given || !before.weight_given || e.weight == before.weight);
             if (!alike)
                 source.refuse(e.line, shown(e.regulator) + " -> " + shown(e.target) +

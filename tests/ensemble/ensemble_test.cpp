@@ -249,7 +249,8 @@ TEST(Infer, ChangeOnlyAtTheLastPointsIsNoChangeAndDuplicatesStay) {
 }
 
 // Data without any change carry no information: every score is 0 (it was 1/2, sign +, for
-// every pair), and there is nothing to fit.
+// every pair), and there is nothing to fit. Levels of 0 (log2 values below the range of a
+// double) are no change either.
 TEST(Infer, DataWithoutAnyChangeScoreZero) {
     const int n = 4;
     Courses c;
@@ -257,7 +258,7 @@ TEST(Infer, DataWithoutAnyChangeScoreZero) {
         c.t.push_back({0.0, 1.0, 2.0, 3.0, 4.0});
         std::vector<double> Y(20);
         for (int g = 0; g < n; ++g) {
-            for (int j = 0; j < 5; ++j) Y[static_cast<std::size_t>(j + 5 * g)] = 1.0 + g;
+            for (int j = 0; j < 5; ++j) Y[static_cast<std::size_t>(j + 5 * g)] = g == 0 ? 0.0 : g;
         }
         c.levels.push_back(Y);
     }

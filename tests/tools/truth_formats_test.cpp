@@ -152,7 +152,7 @@ TEST(TruthFormats, BrokenOrSelfContradictingFilesAreRefusedWithFileAndLine) {
          {},
          "line 2: the line has 2 fields, the header 3"},
         {"Gene1,Gene2\nA,\n", TruthFormat::kBeeline, {}, "line 2: a gene name is empty"},
-        {"# made by hand\nSource,Target\n",
+        {"# made by hand\nSource,Gene2\n",
          TruthFormat::kBeeline,
          {},
          "line 2: the header is not 'Gene1,Gene2[,Type]'"},
