@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
@@ -15,6 +16,7 @@
 #include <utility>
 
 #include "inference/data_file.h"
+#include "inference/experiment.h"
 #include "numeric/matrix_ref.h"
 #include "output/graphviz_file.h"
 
@@ -417,7 +419,11 @@ std::vector<double> read_edge_list(const std::string& text, std::vector<std::str
 std::vector<std::string> read_data_file_genes(std::istream& in) {
     inference::DataFileReader reader(in, "data file");
     const inference::FileHeader header = inference::read_file_header(reader);
-    std::vector<std::string> genes = inference::read_gene_names(reader, header.n);
+    std::vector<std::string> full;
+    std::vector<std::string> fields = inference::read_gene_names(reader, header.n, &full);
+    // As the run names them in GRN.dat and GRN.dot: fields that clash made distinct.
+    std::vector<std::string> notes;
+    std::vector<std::string> genes = inference::distinct_gene_names(std::move(fields), full, notes);
     for (std::string& name : genes) name = trim(name);
     return genes;
 }
@@ -452,16 +458,43 @@ std::vector<double> read_matrix_file(std::istream& in, int n) {
 
 std::vector<DrawnEdge> read_dot_edges(std::istream& in, const std::vector<std::string>& genes) {
     const auto idx = index_of(genes);
+    // A node name from pos: a quoted Graphviz string ('\"' and '\\' stand for '"' and '\') or
+    // a plain identifier, then the blanks that pad it; pos moves past both.
+    const auto name_at = [](std::string_view line, std::size_t& pos) -> std::optional<std::string> {
+        std::string name;
+        if (pos < line.size() && line[pos] == '"') {
+            for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
+                if (line[pos] == '\\' && pos + 1 < line.size()) ++pos;
+                name += line[pos];
+            }
+            if (pos == line.size()) return std::nullopt;
+            ++pos;
+        } else {
+            for (; pos < line.size() && line[pos] != ' ' && line[pos] != '\t'; ++pos)
+                name += line[pos];
+        }
+        while (pos < line.size() && line[pos] == ' ') ++pos;
+        if (name.empty()) return std::nullopt;
+        return name;
+    };
     std::vector<DrawnEdge> edges;
     for (std::string line; get_line(in, line);) {
-        if (line.size() < 2 * kNameWidth + 6 || line[0] == ' ' || line.compare(9, 6, "  ->  ") != 0)
-            continue;
-        DrawnEdge e{lookup(idx, line.substr(0, kNameWidth)),
-                    lookup(idx, line.substr(15, kNameWidth)), true};
+        // The header and the colour lines begin with a blank; every other line names an edge.
+        if (line.empty() || line[0] == ' ' || line[0] == '\t') continue;
+        std::size_t pos = 0;
+        const auto regulator = name_at(line, pos);
+        const bool arrow = std::string_view(line).substr(pos, 2) == "->";
+        pos += 2;
+        while (pos < line.size() && line[pos] == ' ') ++pos;
+        const auto target = arrow ? name_at(line, pos) : std::nullopt;
+        if (!regulator || !target || pos != line.size())
+            throw std::runtime_error("GRN.dot: not a line '<regulator>  ->  <target>': " +
+                                     shown(line));
+        DrawnEdge e{lookup(idx, *regulator), lookup(idx, *target), true};
         std::string colour;
         if (!get_line(in, colour) || (colour.find("\"blue\"") == std::string::npos &&
                                       colour.find("\"red\"") == std::string::npos))
-            throw std::runtime_error("GRN.dot: no colour line after '" + line + "'");
+            throw std::runtime_error("GRN.dot: no colour line after " + shown(line));
         e.positive = colour.find("\"blue\"") != std::string::npos;
         edges.push_back(e);
     }
