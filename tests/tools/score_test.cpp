@@ -198,8 +198,20 @@ TEST(ScoreNetwork, ReadsEveryEdgeTheWriterDrawsQuotedNamesIncluded) {
         EXPECT_EQ(edges[e].target, expected[e].target) << e;
         EXPECT_EQ(edges[e].positive, expected[e].positive) << e;
     }
-    std::istringstream broken(names_line("G1", "G1") + "\n \t\t[color=\"blue\"]\n\"G1  ->  G1\n");
-    EXPECT_THROW(netrevia::tools::read_dot_edges(broken, genes), std::runtime_error);
+    // An open quote on either side, or a colour line without a colour, is no GRN.dot.
+    for (const std::string& bad : {std::string("\"G1  ->  G1\n \t\t[color=\"blue\"]\n"),
+                                   std::string("G1         ->  \"G1\n \t\t[color=\"blue\"]\n"),
+                                   names_line("G1", "G1") + "\n \t\t[color=\"green\"]\n"}) {
+        std::istringstream broken(bad);
+        std::string message;
+        try {
+            netrevia::tools::read_dot_edges(broken, genes);
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message.rfind("GRN.dot: ", 0), 0u) << bad;
+        EXPECT_EQ(message.find("unknown"), std::string::npos) << message;
+    }
 }
 
 TEST(EdgesAbove, FollowsTheGraphvizWritersRule) {
