@@ -76,8 +76,11 @@ struct InferredNetwork {
     std::vector<double> R;                              // n x n column-major
     int iterations = 0;                                 // of the selection loop
     double objective = 0.0;
-    int subset_size = 0;        // ensemble engine: genes per run
-    long long runs = 0;         // ensemble engine: subsets fitted
+    int subset_size = 0;  // ensemble engine: genes per run
+    long long runs = 0;   // ensemble engine: subsets fitted
+    // Ensemble engine: genes (1-based) left out of the fits as they do not change; R is 0 in
+    // their rows and columns.
+    std::vector<int> flat_genes;
     int trees = 0;              // tree engine: trees per target
     std::vector<double> decay;  // tree engine: each gene's decay rate as used
 };
