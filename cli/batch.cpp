@@ -29,6 +29,14 @@ namespace {
 
 constexpr int kMaxThreads = 256;
 
+// The middle of the values (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2.0;
+}
+
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
     "       netrevia-batch [options] [table options] TABLE...\n"
@@ -41,7 +49,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
     "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6;\n"
-    "                      0.75 with --engine ensemble)\n"
+    "                      0.75 with --engine ensemble, 0.07 with trees, 0.8 with\n"
+    "                      consensus)\n"
     "  --top K             draw the K entries of largest |R(i,j)| instead (fewer on a tie\n"
     "                      at the cut)\n"
     "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
@@ -65,7 +74,7 @@ constexpr const char* kUsage =
     "                      networks, sfdp for large ones)\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
-    "  --engine exact|fast|ensemble\n"
+    "  --engine exact|fast|ensemble|trees|consensus\n"
     "                      how the network is inferred: exact (default), the\n"
     "                      full least-absolute-deviation simplex, as in the window;\n"
     "                      fast solves the same fits in a much smaller form,\n"
@@ -73,9 +82,15 @@ constexpr const char* kUsage =
     "                      rounding where the fits have unique solutions);\n"
     "                      ensemble: pooled least squares on random gene subsets,\n"
     "                      ranked and averaged, for noisy data and up to 64 courses;\n"
-    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1]\n"
-    "  --seed S            seed of the ensemble's gene subsets (default 0); the same\n"
-    "                      seed gives the same files\n"
+    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1];\n"
+    "                      trees: extremely randomized trees regress each gene's rate\n"
+    "                      plus its decay on every gene's level, for nonlinear\n"
+    "                      regulation; scores are importance shares, signed as the\n"
+    "                      ensemble's; consensus: the mean rank of ensemble and trees\n"
+    "  --seed S            seed of the ensemble's gene subsets and of the trees\n"
+    "                      (default 0); the same seed gives the same files\n"
+    "  --decay A           trees, consensus: every gene's decay rate, per time unit of\n"
+    "                      the data (default: estimated from the data for each gene)\n"
     "  --input data|table  how to read the inputs (default: several inputs are tables;\n"
     "                      one .csv, .tsv or .txt file is read as a data file, and as\n"
     "                      a table only when it is not one)\n"
@@ -272,12 +287,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value = name == "--lambda" || name == "--threshold" ||
-                                     name == "--output-dir" || name == "--render" ||
-                                     name == "--layout" || name == "--threads" ||
-                                     name == "--engine" || name == "--max-memory" ||
-                                     name == "--seed" || name == "--top" || name == "--input" ||
-                                     name == "--export" || table::is_table_option(name);
+            const bool takes_value =
+                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
+                name == "--render" || name == "--layout" || name == "--threads" ||
+                name == "--engine" || name == "--max-memory" || name == "--seed" ||
+                name == "--top" || name == "--input" || name == "--decay" || name == "--export" ||
+                table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -313,6 +328,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                                 "'");
                 }
                 o.engine = engine->engine;
+            } else if (name == "--decay") {
+                const std::optional<double> number = parse_number(value);
+                if (!number || *number < 0.0) {
+                    return fail("--decay takes a number of at least 0, not '" + value + "'");
+                }
+                o.decay = *number;
             } else if (name == "--seed") {
                 const char* end = value.data() + value.size();
                 const auto [stop, ec] = std::from_chars(value.data(), end, o.seed);
@@ -399,9 +420,14 @@ int batch_main(const std::vector<std::string>& args,
     }
     const BatchOptions& o = parsed.options;
     const inference::EngineDescription& engine = inference::describe(o.engine);
-    const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
+    const bool by_trees =
+        o.engine == selection::Engine::kTrees || o.engine == selection::Engine::kConsensus;
     if (!engine.uses_lambda && o.lambda_given) {
         err << "netrevia-batch: warning: --lambda has no effect with --engine " << engine.name
+            << "\n";
+    }
+    if (!by_trees && o.decay >= 0.0) {
+        err << "netrevia-batch: warning: --decay has no effect with --engine " << engine.name
             << "\n";
     }
 
@@ -430,6 +456,7 @@ int batch_main(const std::vector<std::string>& args,
     run_options.memory_budget = o.max_memory;
     run_options.lock_output_dir = false;  // held here, through the drawing
     run_options.seed = o.seed;
+    run_options.decay = o.decay;
     run_options.top_edges = o.top_edges;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) run_options.cancel = &stop->cancel;
@@ -453,6 +480,7 @@ int batch_main(const std::vector<std::string>& args,
     record.threshold = o.threshold;
     record.self_edges = o.self_loops;
     record.seed = o.seed;
+    record.decay = o.decay;
     RunInput input;
     run_options.extra_files = [&](const inference::RunSummary& finished) {
         record.threshold = finished.threshold;  // as drawn: --top and the engine's default
@@ -529,10 +557,21 @@ int batch_main(const std::vector<std::string>& args,
         out << ")";
     }
     out << "\n";
-    if (by_ensemble) {
-        out << "engine:       ensemble, seed " << o.seed << "\n";
-        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes\n";
-    } else {
+    if (!engine.working.empty()) {
+        out << "engine:       " << engine.name << ", seed " << o.seed << "\n";
+        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes"
+            << (o.engine == selection::Engine::kTrees ? " (the signs)" : "") << "\n";
+    }
+    if (by_trees) {
+        out << "trees:        " << net.trees << " per target, decay ";
+        if (o.decay >= 0.0) {
+            out << std::setprecision(6) << o.decay << " (--decay)\n";
+        } else {
+            out << "estimated per gene (median " << std::setprecision(6) << median(net.decay)
+                << ")\n";
+        }
+    }
+    if (engine.working.empty()) {
         out << "iterations:   " << net.iterations << "\n";
         out << "objective:    " << std::setprecision(12) << net.objective << "\n";
     }
@@ -566,6 +605,8 @@ int batch_main(const std::vector<std::string>& args,
     for (const std::filesystem::path& file : summary.extra_files) {
         out << "export:       " << file.string() << "\n";
     }
+    if (const std::string flat = exports::flat_genes_warning(net); !flat.empty())
+        err << "netrevia-batch: warning: " << flat << "\n";
     for (const std::string& note : net.renamed) {
         err << "netrevia-batch: warning: " << note << "; GRN.dat and GRN.dot name them as shown\n";
     }

@@ -442,7 +442,7 @@ TEST_F(AttachedShellTest, TablesOpenThroughTheImportAndTheEngineMustTakeThem) {
               "Read: 100 genes, 10 courses of 21 time points (table, DREAM layout, tabs)");
     const std::string refusal =
         "The exact engine takes at most 4 time courses; this input holds 10: choose the "
-        "ensemble engine.";
+        "ensemble, trees or consensus engine.";
     EXPECT_EQ(dialog.visible(kRunNote), refusal + " Or open the table again and pick courses.");
     EXPECT_TRUE(dialog.marked(kRunNote));
     dialog.click(kInferButton);

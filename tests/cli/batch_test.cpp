@@ -402,7 +402,7 @@ TEST(BatchArgs, EngineIsExactFastOrEnsemble) {
             << bad;
     }
     EXPECT_EQ(parse_args({"--engine", "lad", "d.dat"}).error,
-              "--engine takes exact, fast or ensemble, not 'lad'");
+              "--engine takes exact, fast, ensemble, trees or consensus, not 'lad'");
 }
 
 // The ensemble engine's scores lie in [0, 1], so it has a threshold of its own unless one is

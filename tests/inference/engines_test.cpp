@@ -19,21 +19,22 @@ TEST(Engines, EachEngineIsFoundByNameAndByKind) {
         EXPECT_EQ(find_engine(engine.name), &engine);
         EXPECT_EQ(&describe(engine.engine), &engine);
         EXPECT_FALSE(engine.summary.empty()) << engine.name;
-        // An engine without iterations says what it does instead.
-        EXPECT_EQ(engine.working.empty(), engine.engine != selection::Engine::kEnsemble);
+        // An engine without iterations says what it does instead; those take up to 64 courses,
+        // draw at random and weigh no sparsity.
+        const bool iterates =
+            engine.engine == selection::Engine::kExact || engine.engine == selection::Engine::kFast;
+        EXPECT_EQ(engine.working.empty(), iterates) << engine.name;
+        EXPECT_EQ(engine.uses_seed, !iterates) << engine.name;
+        EXPECT_EQ(engine.uses_lambda, iterates) << engine.name;
+        EXPECT_EQ(engine_course_limit(engine.engine), iterates ? 4 : 64) << engine.name;
     }
     EXPECT_EQ(engines().front().name, "exact");
     EXPECT_EQ(find_engine("Exact"), nullptr);
-    EXPECT_EQ(engine_names(), "exact, fast or ensemble");
+    EXPECT_EQ(engine_names(), "exact, fast, ensemble, trees or consensus");
     EXPECT_EQ(describe(selection::Engine::kEnsemble).default_threshold, 0.75);
     EXPECT_EQ(describe(selection::Engine::kFast).default_threshold, 1.0e-6);
-    EXPECT_FALSE(describe(selection::Engine::kEnsemble).uses_lambda);
-    EXPECT_TRUE(describe(selection::Engine::kEnsemble).uses_seed);
-    // The engines of the selection loop weigh the sparsity by lambda and draw nothing.
-    for (const selection::Engine engine : {selection::Engine::kExact, selection::Engine::kFast}) {
-        EXPECT_TRUE(describe(engine).uses_lambda);
-        EXPECT_FALSE(describe(engine).uses_seed);
-    }
+    EXPECT_EQ(describe(selection::Engine::kTrees).default_threshold, 0.07);
+    EXPECT_EQ(describe(selection::Engine::kConsensus).default_threshold, 0.8);
 }
 
 // A refusal names the limit, what the input holds and the engines that can take it; at the
@@ -44,7 +45,7 @@ TEST(Engines, RefusalNamesTheLimitAndTheEnginesThatCanTakeTheInput) {
     EXPECT_EQ(engine_refusal(exact, 10, 4, 80), "");
     EXPECT_EQ(engine_refusal(exact, 10, 5, 100),
               "The exact engine takes at most 4 time courses; this input holds 5: choose the "
-              "ensemble engine.");
+              "ensemble, trees or consensus engine.");
     EXPECT_EQ(engine_refusal(ensemble, 10, 5, 100), "");
     EXPECT_EQ(engine_refusal(ensemble, 10, 65, 1000),
               "The ensemble engine takes at most 64 time courses; this input holds 65.");
@@ -53,6 +54,9 @@ TEST(Engines, RefusalNamesTheLimitAndTheEnginesThatCanTakeTheInput) {
               "The ensemble engine needs at least 4 intervals (time points less one, over all "
               "courses); this input holds 3.");
     EXPECT_EQ(engine_refusal(ensemble, 3, 1, 4), "");
+    EXPECT_EQ(engine_refusal(describe(selection::Engine::kTrees), 3, 1, 3)
+                  .rfind("The trees engine needs at least 4 intervals", 0),
+              0u);
     EXPECT_EQ(engine_refusal(ensemble, 1, 1, 1), "");
     EXPECT_EQ(engine_refusal(exact, 3, 1, 1), "");
 }
