@@ -30,7 +30,7 @@ constexpr std::array<ControlTemplate, 19> kMainWindowControls{{
     {kSeedField,        edit_field,  kBorder | kTabStop | kAutoHScroll, "",   {172,  48,  30, 13}},
     {kInputSummary,     static_text, kLeftAligned | kElide | kBelowClientArea, "", {5, 2, 253, 8}},
     {kRunNote,          static_text, kLeftAligned | kWrapBelow | kBelowClientArea, "",
-                                                                              {  5,  12, 253,  8}},
+                                                                              {  5,  12, 253,  9}},
     {kProgressBar,      progress_bar, kBelowClientArea | kHidden, "",         {  5,  12, 200, 11}},
     {kElapsedTime,      static_text, kLeftAligned | kBelowClientArea | kHidden, "",
                                                                               {210,  13,  48,  8}},
@@ -43,7 +43,7 @@ constexpr DialogTemplate kMainWindow{101,
                                      "MS Sans Serif",
                                      8,
                                      kMainWindowControls,
-                                     30};
+                                     32};
 
 }  // namespace
 

@@ -82,7 +82,9 @@ ProgressView progress_view(const RunProgress& progress, int datasets, std::strin
 std::string elapsed_text(std::chrono::steady_clock::duration elapsed) {
     const double seconds = std::chrono::duration<double>(elapsed).count();
     char text[48];
-    if (seconds < 60.0) {
+    if (seconds < 0.05) {
+        return "under 0.1 s";  // "0.0 s" would read as if nothing had run
+    } else if (seconds < 60.0) {
         std::snprintf(text, sizeof text, "%.1f s", seconds);
     } else if (seconds < 3600.0) {
         const long long whole = static_cast<long long>(seconds);
@@ -224,7 +226,7 @@ std::string Shell::engine_note() const {
         return std::string(engine_->name) + ": " + std::string(engine_->summary) + ".";
     }
     if (input_.table && summary_.courses() > inference::engine_course_limit(engine_->engine)) {
-        refusal += " Or open the table again and pick courses.";
+        refusal += " Or pick courses on Open.";
     }
     return refusal;
 }
@@ -367,7 +369,7 @@ void Shell::infer_command(Dialog& dialog, int, EventKind kind) {
         return;
     }
     if (const std::string refusal = input_refusal(); !refusal.empty()) {
-        dialog.set_text(kUpperStatusLine, refusal + " Nothing was run.");
+        dialog.set_text(kUpperStatusLine, refusal);
         return;
     }
     const std::optional<std::filesystem::path> folder = results_folder(dialog);

@@ -99,7 +99,7 @@ struct ProgressView {
 // (working) without a measure.
 ProgressView progress_view(const RunProgress& progress, int datasets, std::string_view working);
 
-// "0.4 s", "12.0 s", "3 min 07 s", "2 h 05 min": a run's elapsed time.
+// "under 0.1 s", "0.4 s", "12.0 s", "3 min 07 s", "2 h 05 min": a run's elapsed time.
 std::string elapsed_text(std::chrono::steady_clock::duration elapsed);
 
 // The threshold an engine starts with as its field shows it: "0.000001", "0.75".

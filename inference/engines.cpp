@@ -87,16 +87,15 @@ std::string engine_refusal(const EngineDescription& engine, int n, int K, long l
             if (engine_course_limit(other.engine) >= K) others.push_back(other.name);
         }
         return "The " + name + " engine takes at most " + std::to_string(limit) +
-               " time courses; this input holds " + std::to_string(K) +
-               (others.empty() ? std::string(".")
-                               : ": choose the " + in_words(others) + " engine.");
+               " courses, this input has " + std::to_string(K) +
+               (others.empty() ? std::string(".") : ": choose " + in_words(others) + ".");
     }
     // The engines without the selection loop fit least squares on gene subsets (the tree
     // engine takes its signs from them), two genes and an intercept at the least.
     if (!engine.working.empty() && n >= 2 && ensemble::subset_size(n, intervals) == 0) {
         return "The " + name +
-               " engine needs at least 4 intervals (time points less one, over all courses); "
-               "this input holds " +
+               " engine needs at least 4 intervals (time points less one, all courses); this "
+               "input has " +
                std::to_string(intervals) + ".";
     }
     return {};

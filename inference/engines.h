@@ -33,8 +33,8 @@ const EngineDescription& describe(selection::Engine engine) noexcept;
 std::string engine_names();
 
 // Why the engine cannot take an experiment of n genes and K courses holding `intervals` intervals
-// (time points less one, over all courses), in a sentence for the user; empty when it can. The
-// run itself checks the same limits again (infer_network).
+// (time points less one, over all courses), in a sentence short enough for two lines of the
+// window; empty when it can. The run itself checks the same limits again (infer_network).
 std::string engine_refusal(const EngineDescription& engine, int n, int K, long long intervals);
 
 }  // namespace netrevia::inference

@@ -527,9 +527,13 @@ TEST_F(MainWindowTest, TablesThroughTheImportDialogGiveTheBatchToolsFiles) {
     if (public_data) {  // five courses: the exact engine says why it cannot before any run
         QFile::remove(folder.filePath(QStringLiteral("GRN.dat")));
         click(kInferButton);
-        EXPECT_TRUE(
-            text(kUpperStatusLine).startsWith("The exact engine takes at most 4 time courses"))
+        EXPECT_TRUE(text(kUpperStatusLine).startsWith("The exact engine takes at most 4 courses"))
             << text(kUpperStatusLine).toStdString();
+        // Both places show the whole reason: the texts fit the room their labels have.
+        for (const int line : {kUpperStatusLine, kRunNote}) {
+            auto* label = qobject_cast<QLabel*>(dialog.control(line));
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << line;
+        }
         EXPECT_FALSE(shell.running());
         EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("GRN.dat"))));
         open_table(copy, [&](importer::ImportDialog& import) {
@@ -600,6 +604,8 @@ TEST_F(MainWindowTest, FieldsThatDoNotParseRunNothing) {
             text(kUpperStatusLine).startsWith("The input of " + c.named + " is not proper! "))
             << text(kUpperStatusLine).toStdString();
         EXPECT_TRUE(text(kUpperStatusLine).endsWith("; nothing was run."));
+        auto* upper = qobject_cast<QLabel*>(dialog.control(kUpperStatusLine));
+        EXPECT_LE(upper->heightForWidth(upper->width()), upper->height());  // shown whole
         EXPECT_TRUE(dialog.control(c.field)->hasFocus());
         EXPECT_FALSE(dialog.control(c.field)->styleSheet().isEmpty());
         EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("GRN.dat"))));

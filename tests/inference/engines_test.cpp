@@ -44,15 +44,15 @@ TEST(Engines, RefusalNamesTheLimitAndTheEnginesThatCanTakeTheInput) {
     const EngineDescription& ensemble = describe(selection::Engine::kEnsemble);
     EXPECT_EQ(engine_refusal(exact, 10, 4, 80), "");
     EXPECT_EQ(engine_refusal(exact, 10, 5, 100),
-              "The exact engine takes at most 4 time courses; this input holds 5: choose the "
-              "ensemble, trees or consensus engine.");
+              "The exact engine takes at most 4 courses, this input has 5: choose ensemble, trees "
+              "or consensus.");
     EXPECT_EQ(engine_refusal(ensemble, 10, 5, 100), "");
     EXPECT_EQ(engine_refusal(ensemble, 10, 65, 1000),
-              "The ensemble engine takes at most 64 time courses; this input holds 65.");
+              "The ensemble engine takes at most 64 courses, this input has 65.");
     // Two genes and an intercept need more than 3 intervals; one gene has nothing to fit.
     EXPECT_EQ(engine_refusal(ensemble, 3, 1, 3),
-              "The ensemble engine needs at least 4 intervals (time points less one, over all "
-              "courses); this input holds 3.");
+              "The ensemble engine needs at least 4 intervals (time points less one, all "
+              "courses); this input has 3.");
     EXPECT_EQ(engine_refusal(ensemble, 3, 1, 4), "");
     EXPECT_EQ(engine_refusal(describe(selection::Engine::kTrees), 3, 1, 3)
                   .rfind("The trees engine needs at least 4 intervals", 0),
