@@ -1,0 +1,158 @@
+#include "viewer/graph_layout.h"
+
+#include <graphviz/cgraph.h>
+#include <graphviz/gvc.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+namespace netrevia::viewer {
+
+namespace {
+
+constexpr int kDotMaxGenes = 100;
+constexpr int kDotMaxEdges = 300;
+constexpr double kPointsPerInch = 72.0;
+// Graphviz draws an arrowhead 10 points long at arrowsize 1 and routes the edge to its base.
+constexpr double kArrowLengthAtSizeOne = 10.0;
+
+std::string number_text(double x) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, x, std::chars_format::fixed, 4);
+    return std::string(text, result.ptr);
+}
+
+// cgraph takes char* for names and values it only reads.
+void set_attribute(void* object, const char* name, const std::string& value) {
+    agsafeset(object, const_cast<char*>(name), const_cast<char*>(value.c_str()),
+              const_cast<char*>(""));
+}
+
+void set_default(Agraph_t* graph, int kind, const char* name, const char* value) {
+    agattr(graph, kind, const_cast<char*>(name), const_cast<char*>(value));
+}
+
+// Where the ray from a box's centre towards another point leaves the box.
+LayoutPoint border_point(LayoutPoint centre, const LayoutNode& box, LayoutPoint toward) {
+    const double dx = toward.x - centre.x;
+    const double dy = toward.y - centre.y;
+    if (dx == 0.0 && dy == 0.0) return centre;
+    const double sx = dx != 0.0 ? box.width / 2.0 / std::abs(dx) : INFINITY;
+    const double sy = dy != 0.0 ? box.height / 2.0 / std::abs(dy) : INFINITY;
+    const double s = std::min({sx, sy, 1.0});
+    return {centre.x + s * dx, centre.y + s * dy};
+}
+
+struct ContextDeleter {
+    void operator()(GVC_t* context) const { gvFreeContext(context); }
+};
+struct GraphDeleter {
+    void operator()(Agraph_t* graph) const { agclose(graph); }
+};
+
+}  // namespace
+
+std::string layout_program(int genes, int edges) {
+    return genes <= kDotMaxGenes && edges <= kDotMaxEdges ? "dot" : "sfdp";
+}
+
+GraphLayout compute_layout(std::span<const LayoutNode> nodes,
+                           std::span<const LayoutEdge> edges,
+                           const std::string& program,
+                           double head_length) {
+    // Graphviz's layouts keep state in globals of their own: one layout at a time per process.
+    // The lock is the one static of this folder, and it guards only that foreign state.
+    static std::mutex graphviz;
+    const std::lock_guard<std::mutex> lock(graphviz);
+
+    agseterr(AGMAX);  // messages are not printed; the last one is read back on failure
+    const std::unique_ptr<GVC_t, ContextDeleter> context(gvContext());
+    if (!context) throw LayoutError("Graphviz could not start");
+    const std::unique_ptr<Agraph_t, GraphDeleter> graph(
+        agopen(const_cast<char*>("network"), Agdirected, nullptr));
+    if (!graph) throw LayoutError("Graphviz could not create the graph");
+    Agraph_t* g = graph.get();
+
+    const bool layered = program == "dot";
+    if (layered) {
+        set_default(g, AGRAPH, "splines", "true");
+        set_default(g, AGRAPH, "nodesep", "0.25");
+        set_default(g, AGRAPH, "ranksep", "0.45");
+    } else {
+        // Straight lines: routing splines around thousands of boxes takes far longer than the
+        // layout itself.
+        set_default(g, AGRAPH, "splines", "line");
+        set_default(g, AGRAPH, "overlap", "prism");
+        set_default(g, AGRAPH, "sep", "+6");
+    }
+    set_default(g, AGNODE, "shape", "box");
+    set_default(g, AGNODE, "fixedsize", "true");
+    set_default(g, AGNODE, "label", "");
+    set_default(g, AGNODE, "width", "0.75");
+    set_default(g, AGNODE, "height", "0.5");
+    set_default(g, AGEDGE, "arrowhead", "normal");
+    set_default(g, AGEDGE, "arrowsize", number_text(head_length / kArrowLengthAtSizeOne).c_str());
+
+    std::vector<Agnode_t*> placed;
+    placed.reserve(nodes.size());
+    for (std::size_t k = 0; k < nodes.size(); ++k) {
+        char name[24] = "n";
+        *std::to_chars(name + 1, name + sizeof name - 1, k).ptr = '\0';
+        Agnode_t* node = agnode(g, name, 1);
+        set_attribute(node, "width", number_text(nodes[k].width / kPointsPerInch));
+        set_attribute(node, "height", number_text(nodes[k].height / kPointsPerInch));
+        placed.push_back(node);
+    }
+    std::vector<Agedge_t*> routed;
+    routed.reserve(edges.size());
+    for (const LayoutEdge& e : edges) {
+        routed.push_back(agedge(g, placed[static_cast<std::size_t>(e.from)],
+                                placed[static_cast<std::size_t>(e.to)], nullptr, 1));
+    }
+
+    if (gvLayout(context.get(), g, program.c_str()) != 0) {
+        const char* message = aglasterr();
+        throw LayoutError("Graphviz could not lay out the network with '" + program + "'" +
+                          (message != nullptr ? std::string(": ") + message : std::string()));
+    }
+
+    // Graphviz's y grows upwards from the bounding box's lower left corner.
+    GraphLayout layout;
+    layout.program = program;
+    const boxf box = GD_bb(g);
+    layout.width = box.UR.x - box.LL.x;
+    layout.height = box.UR.y - box.LL.y;
+    const auto to_screen = [&box](pointf p) { return LayoutPoint{p.x - box.LL.x, box.UR.y - p.y}; };
+    for (Agnode_t* node : placed) layout.centres.push_back(to_screen(ND_coord(node)));
+    for (std::size_t k = 0; k < routed.size(); ++k) {
+        PlacedEdge edge;
+        const splines* spline = ED_spl(routed[k]);
+        if (spline != nullptr && spline->size > 0 && spline->list[0].size >= 4) {
+            const bezier& curve = spline->list[0];
+            for (int p = 0; p < curve.size; ++p) edge.spline.push_back(to_screen(curve.list[p]));
+            edge.tip = curve.eflag ? to_screen(curve.ep) : edge.spline.back();
+        } else {
+            // No route (Graphviz gives none for some degenerate placements): a straight line
+            // from border to border, short of the target by the head.
+            const auto from = static_cast<std::size_t>(edges[k].from);
+            const auto to = static_cast<std::size_t>(edges[k].to);
+            const LayoutPoint a =
+                border_point(layout.centres[from], nodes[from], layout.centres[to]);
+            edge.tip = border_point(layout.centres[to], nodes[to], layout.centres[from]);
+            const double dx = edge.tip.x - a.x;
+            const double dy = edge.tip.y - a.y;
+            const double length = std::hypot(dx, dy);
+            const double keep = length > head_length ? (length - head_length) / length : 0.0;
+            const LayoutPoint base{a.x + keep * dx, a.y + keep * dy};
+            edge.spline = {a, a, base, base};
+        }
+        layout.edges.push_back(std::move(edge));
+    }
+    gvFreeLayout(context.get(), g);
+    return layout;
+}
+
+}  // namespace netrevia::viewer
