@@ -93,17 +93,23 @@ CutNetwork Results::apply(const Cut& cut, std::size_t cap) const {
     result.threshold = cut.top > 0 ? top_threshold(cut.top) : cut.threshold;
     const double t = result.threshold;
 
-    // The counts by GRN.dot's rule, entry by entry, as the run counts them.
+    // The counts by GRN.dot's rule (output::edge_sign: r > t first, then r < -t), as the run
+    // counts them, without branches: the signs of R are as good as random to a predictor.
     const inference::InferredNetwork& net = network();
     const numeric::ConstMatrixRef R{net.R.data(), std::max(net.n, 1)};
+    long long positive = 0;
+    long long negative = 0;
     for (int j = 1; j <= net.n; ++j) {
         for (int i = 1; i <= net.n; ++i) {
-            const int sign = output::edge_sign(R(i, j), t);
-            if (sign > 0) ++result.positive_edges;
-            if (sign < 0) ++result.negative_edges;
-            if (sign != 0 && i == j) ++result.self_edges;
+            const double r = R(i, j);
+            const int above = r > t;
+            positive += above;
+            negative += (r < -t) & (above ^ 1);  // bitwise: && would branch
         }
+        result.self_edges += output::edge_sign(R(j, j), t) != 0;
     }
+    result.positive_edges = static_cast<int>(positive);
+    result.negative_edges = static_cast<int>(negative);
 
     // Within each run of the ranking |R| falls, so the drawn entries of a run are a prefix of
     // it, whatever the threshold (negative: all; NaN: none).
