@@ -26,7 +26,16 @@ viewer::RunResults run_results(FinishedRun run) {
     record.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     record.lambda = run.lambda;
     record.threshold = results.summary.threshold;
-    record.data_file = std::move(run.data_file);
+    // What the run read, hashed once it is over: the window's run reads the file once, and the
+    // shell keeps no digest of its own. A file gone since is recorded by its path alone.
+    exports::InputRecord input;
+    input.path = run.data_file;
+    try {
+        input.sha256 = exports::sha256_hex(run.data_file, input.bytes);
+    } catch (const std::exception&) {
+        input.bytes = 0;
+    }
+    record.inputs.push_back(std::move(input));
     // run.json's wall time runs from start to the moment it is made: set so that it gives the
     // run's own, as the batch tool's does.
     record.start = std::chrono::steady_clock::now() - run.wall_time;

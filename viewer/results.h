@@ -18,6 +18,11 @@ struct RunResults {
     inference::RunSummary summary;
     exports::RunRecord record;
     std::filesystem::path folder;
+
+    // The data file (the first input) as the record names it; empty when it names none.
+    std::filesystem::path data_file() const {
+        return record.inputs.empty() ? std::filesystem::path() : record.inputs.front().path;
+    }
 };
 
 // Which entries of R are drawn: those beyond a threshold, or the top K largest |R(i,j)| as the

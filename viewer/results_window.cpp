@@ -514,7 +514,7 @@ void ResultsWindow::report(const QString& message, bool failure) {
 }
 
 void ResultsWindow::set_results(RunResults run) {
-    const QString name = to_qstring(run.record.data_file.filename());
+    const QString name = to_qstring(run.data_file().filename());
     setWindowTitle(tr("%1 - Results - Netrevia").arg(name));
     report(tr("Ranking the edges of %1 genes...").arg(run.summary.network.n));
     auto shared = std::make_shared<RunResults>(std::move(run));
@@ -563,8 +563,8 @@ void ResultsWindow::results_ready() {
 void ResultsWindow::show_run_summary() {
     const RunResults& run = results_->run();
     const inference::InferredNetwork& net = run.summary.network;
-    run_labels_[0]->setText(to_qstring(run.record.data_file.filename()));
-    run_labels_[0]->setToolTip(to_qstring(run.record.data_file));
+    run_labels_[0]->setText(to_qstring(run.data_file().filename()));
+    run_labels_[0]->setToolTip(to_qstring(run.data_file()));
     run_labels_[1]->setText(QString::number(net.n));
     QStringList points;
     for (int k = 0; k < net.K; ++k)
@@ -920,7 +920,7 @@ bool ResultsWindow::export_picture(const QString& file, int dots_per_inch) {
         generator.setViewBox(QRectF(QPointF(0.0, 0.0), source.size()));
         generator.setResolution(static_cast<int>(kPointsPerInch));
         generator.setTitle(tr("Gene regulatory network"));
-        generator.setDescription(to_qstring(results_->run().record.data_file));
+        generator.setDescription(to_qstring(results_->run().data_file()));
         QPainter painter(&generator);
         scene_->render(&painter, QRectF(QPointF(0.0, 0.0), source.size()), source);
     } else {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "exports/exports.h"
 #include "inference/run.h"
 #include "viewer/results.h"
 
@@ -46,7 +47,10 @@ inline viewer::RunResults window_run(const std::filesystem::path& data_file,
     run.record.engine = "exact";
     run.record.threads = 2;
     run.record.threshold = threshold;
-    run.record.data_file = data_file;
+    exports::InputRecord input;
+    input.path = data_file;
+    input.sha256 = exports::sha256_hex(data_file, input.bytes);
+    run.record.inputs.push_back(input);
     run.record.start = std::chrono::steady_clock::now();
     return run;
 }
