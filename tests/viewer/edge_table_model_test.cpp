@@ -69,6 +69,14 @@ TEST_F(EdgeTableTest, RowsAreTheRankedEntriesWithTheirFields) {
     EXPECT_EQ(cell(5, EdgeTableModel::kWeight, Qt::ToolTipRole), "-0.20000000000000001");
     EXPECT_EQ(model.index(1, EdgeTableModel::kSign).data(Qt::ForegroundRole).value<QColor>(),
               kRepressionColour);
+    // Numbers right-aligned, names and words left.
+    for (int column = 0; column < 6; ++column) {
+        const auto alignment =
+            model.index(0, column).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
+        const bool number = column == EdgeTableModel::kRank || column == EdgeTableModel::kWeight;
+        EXPECT_EQ(alignment & Qt::AlignHorizontal_Mask, number ? Qt::AlignRight : Qt::AlignLeft)
+            << column;
+    }
 
     model.set_results(results, false, 0.35);
     EXPECT_EQ(model.rowCount(), 7);  // no self-term

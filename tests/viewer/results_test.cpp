@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,6 +135,28 @@ TEST(Results, RanksAsEdgesTsvAndCutsTopKAtTies) {
     EXPECT_EQ(window_counts(all), (Counts{8, 8, 0, 6, 2}));
     EXPECT_EQ(all.drawn, 7u);
     EXPECT_EQ(results.apply({NAN, 0, true}).drawn, 0u);
+}
+
+// The top-K threshold against a plain sort of all n x n magnitudes, on matrices full of ties,
+// zeros and NaN, for every K: the merge of the two ranked runs must pick the same entry.
+TEST(Results, TopThresholdIsTheKPlusFirstLargestMagnitudeForEveryK) {
+    std::mt19937 engine(7);
+    const double values[] = {0.0, 0.1, -0.1, 0.2, -0.2, 0.5, -0.5, 1.5, NAN};
+    for (int n = 1; n <= 7; ++n) {
+        for (int trial = 0; trial < 6; ++trial) {
+            std::vector<double> R(static_cast<std::size_t>(n) * n);
+            for (double& r : R) r = values[engine() % 9];
+            std::vector<double> magnitudes;
+            for (const double r : R) magnitudes.push_back(std::isnan(r) ? 0.0 : std::abs(r));
+            std::sort(magnitudes.begin(), magnitudes.end(), std::greater<>());
+            const Results results(viewer_testing::results_of(n, R));
+            for (int K = 0; K <= n * n + 1; ++K) {
+                const double expected = K < n * n ? magnitudes[static_cast<std::size_t>(K)] : 0.0;
+                ASSERT_EQ(results.top_threshold(K), expected)
+                    << n << " genes, trial " << trial << ", K " << K;
+            }
+        }
+    }
 }
 
 TEST(Results, CapKeepsTheStrongestAndCountsTheRest) {
