@@ -46,6 +46,51 @@ LayoutPoint border_point(LayoutPoint centre, const LayoutNode& box, LayoutPoint 
     return {centre.x + s * dx, centre.y + s * dy};
 }
 
+// dot puts the leaves of a gene (genes joined by that one edge alone) side by side in one rank,
+// and a hub with thirty targets makes a picture thirty boxes wide and one high. As Graphviz's
+// unflatten does, the leaf edges of each gene get minimum lengths 1, 2, ... kStaggerRanks in
+// turn, and genes without an edge here (drawn for a self-loop alone) are chained by invisible
+// edges into columns of kChainLength, instead of one long row.
+constexpr int kStaggerRanks = 3;
+constexpr int kChainLength = 4;
+
+void stagger_leaves(Agraph_t* g,
+                    std::size_t node_count,
+                    std::span<const LayoutEdge> edges,
+                    const std::vector<Agnode_t*>& placed,
+                    const std::vector<Agedge_t*>& routed) {
+    agattr(g, AGEDGE, const_cast<char*>("minlen"), const_cast<char*>("1"));
+    agattr(g, AGEDGE, const_cast<char*>("style"), const_cast<char*>(""));
+    std::vector<int> degree(node_count, 0);
+    for (const LayoutEdge& e : edges) {
+        ++degree[static_cast<std::size_t>(e.from)];
+        ++degree[static_cast<std::size_t>(e.to)];
+    }
+    std::vector<int> leaves_seen(node_count, 0);
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+        const auto from = static_cast<std::size_t>(edges[k].from);
+        const auto to = static_cast<std::size_t>(edges[k].to);
+        std::size_t hub = node_count;
+        if (degree[to] == 1 && degree[from] > 1) hub = from;
+        if (degree[from] == 1 && degree[to] > 1) hub = to;
+        if (hub == node_count) continue;
+        const int length = 1 + leaves_seen[hub]++ % kStaggerRanks;
+        if (length > 1) set_attribute(routed[k], "minlen", std::to_string(length));
+    }
+    Agnode_t* previous = nullptr;
+    int chained = 0;
+    for (std::size_t k = 0; k < node_count; ++k) {
+        if (degree[k] != 0) continue;
+        if (previous != nullptr && chained < kChainLength) {
+            set_attribute(agedge(g, previous, placed[k], nullptr, 1), "style", "invis");
+            ++chained;
+        } else {
+            chained = 1;
+        }
+        previous = placed[k];
+    }
+}
+
 struct ContextDeleter {
     void operator()(GVC_t* context) const { gvFreeContext(context); }
 };
@@ -62,7 +107,8 @@ std::string layout_program(int genes, int edges) {
 GraphLayout compute_layout(std::span<const LayoutNode> nodes,
                            std::span<const LayoutEdge> edges,
                            const std::string& program,
-                           double head_length) {
+                           double head_length,
+                           bool across) {
     // Graphviz's layouts keep state in globals of their own: one layout at a time per process.
     // The lock is the one static of this folder, and it guards only that foreign state.
     static std::mutex graphviz;
@@ -86,6 +132,7 @@ GraphLayout compute_layout(std::span<const LayoutNode> nodes,
         // per node and half the crossing passes took a tenth of that and look alike.
         set_default(g, AGRAPH, "nslimit", "1");
         set_default(g, AGRAPH, "mclimit", "0.5");
+        if (across) set_default(g, AGRAPH, "rankdir", "LR");
     } else {
         // Straight lines: routing splines around thousands of boxes takes far longer than the
         // layout itself.
@@ -117,6 +164,8 @@ GraphLayout compute_layout(std::span<const LayoutNode> nodes,
         routed.push_back(agedge(g, placed[static_cast<std::size_t>(e.from)],
                                 placed[static_cast<std::size_t>(e.to)], nullptr, 1));
     }
+
+    if (layered) stagger_leaves(g, nodes.size(), edges, placed, routed);
 
     if (gvLayout(context.get(), g, program.c_str()) != 0) {
         const char* message = aglasterr();

@@ -56,9 +56,11 @@ public:
 // draws the head. Graphviz keeps global state and is not re-entrant: calls are serialised, so
 // one may run on a worker thread while nothing else in the process uses Graphviz. Throws
 // LayoutError when Graphviz fails or does not know the program.
+// With across, dot's ranks run from left to right instead of top to bottom.
 GraphLayout compute_layout(std::span<const LayoutNode> nodes,
                            std::span<const LayoutEdge> edges,
                            const std::string& program,
-                           double head_length);
+                           double head_length,
+                           bool across = false);
 
 }  // namespace netrevia::viewer

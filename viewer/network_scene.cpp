@@ -22,6 +22,8 @@ constexpr double kLegendGap = 16.0;     // between the legend and the network
 constexpr double kHoverWidth = 7.0;     // an edge answers the mouse this far across
 constexpr double kFadedOpacity = 0.12;  // edges and genes away from a selected gene
 constexpr double kFadedNodeOpacity = 0.3;
+constexpr double kFlatAspect =
+    3.0;  // a layout this many times wider than high, or higher than wide
 
 QColor colour_of(double weight) { return weight > 0.0 ? kActivationColour : kRepressionColour; }
 
@@ -76,6 +78,19 @@ void lay_out(NetworkDrawing& drawing) {
         return;
     }
     drawing.layout = compute_layout(drawing.boxes, drawing.edges, drawing.program, kHeadLength);
+    // A layered layout of many genes in few ranks comes out a thin strip, unreadable once
+    // fitted to the window; with its ranks side by side instead it may come out nearer a
+    // square, and then that one is kept.
+    const auto flatness = [](const GraphLayout& layout) {
+        return layout.width > 0.0 && layout.height > 0.0
+                   ? std::abs(std::log(layout.width / layout.height))
+                   : 0.0;
+    };
+    if (drawing.program == "dot" && flatness(drawing.layout) > std::log(kFlatAspect)) {
+        GraphLayout across =
+            compute_layout(drawing.boxes, drawing.edges, drawing.program, kHeadLength, true);
+        if (flatness(across) < flatness(drawing.layout)) drawing.layout = std::move(across);
+    }
 }
 
 NodeItem::NodeItem(int gene, QString label, QRectF box, QFont font)
@@ -118,7 +133,8 @@ EdgeItem::EdgeItem(const output::RankedEdge& edge,
         const double half = std::max(kHeadLength * 0.42, pen.widthF() * 1.1);
         head_ << tip_ << base_ + across * half << base_ - across * half;
     } else {
-        const double half = std::max(kHeadLength * 0.6, pen.widthF() * 1.4);
+        // Wide enough to read as a bar across even the thickest line.
+        const double half = std::max(kHeadLength * 0.7, pen.widthF() * 1.8);
         head_ << tip_ + across * half << tip_ - across * half;
     }
 }

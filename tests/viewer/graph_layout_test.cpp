@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "cli/render.h"
 
@@ -68,6 +69,27 @@ void expect_sound_layout(const std::string& program) {
 TEST(ComputeLayout, DotPlacesBoxesApartAndEndsEdgesAtTheirHeads) { expect_sound_layout("dot"); }
 
 TEST(ComputeLayout, SfdpToo) { expect_sound_layout("sfdp"); }
+
+// The distinct rows (y of the centres, to the point) of some of a layout's nodes.
+std::size_t rows_of(const GraphLayout& layout, std::size_t first, std::size_t count) {
+    std::set<long> rows;
+    for (std::size_t k = first; k < first + count; ++k)
+        rows.insert(std::lround(layout.centres[k].y));
+    return rows.size();
+}
+
+TEST(ComputeLayout, DotStaggersLeavesAndChainsLoneGenes) {
+    // A hub with 12 targets that have no other edge, and 8 genes with no edge at all.
+    std::vector<LayoutNode> nodes(21, LayoutNode{50, 24});
+    std::vector<LayoutEdge> edges;
+    for (int leaf = 1; leaf <= 12; ++leaf) edges.push_back({0, leaf});
+    const GraphLayout layout = compute_layout(nodes, edges, "dot", 9.0);
+    EXPECT_EQ(rows_of(layout, 1, 12), 3u);  // three ranks of leaves, not one row of twelve
+    EXPECT_EQ(rows_of(layout, 13, 8), 4u);  // two columns of four
+    EXPECT_EQ(layout.edges.size(), 12u);    // the invisible links are not edges of the picture
+    const GraphLayout across = compute_layout(nodes, edges, "dot", 9.0, true);
+    EXPECT_GT(across.height, across.width);  // ranks side by side: the leaves form columns
+}
 
 TEST(ComputeLayout, UnknownProgramIsALayoutError) {
     const std::vector<LayoutNode> nodes{{60, 30}};
