@@ -539,7 +539,17 @@ void ResultsWindow::results_ready() {
         report(prepared.error, true);
         return;
     }
-    results_ = prepared.results;
+    try {
+        show_results(prepared.results);
+    } catch (const std::bad_alloc&) {
+        report(tr("Cannot show the results: insufficient virtual memory"), true);
+    } catch (const std::exception& e) {
+        report(tr("Cannot show the results: %1").arg(QString::fromUtf8(e.what())), true);
+    }
+}
+
+void ResultsWindow::show_results(std::shared_ptr<const Results> results) {
+    results_ = std::move(results);
     selected_gene_ = 0;
     const inference::RunSummary& summary = results_->run().summary;
     show_run_summary();
@@ -743,9 +753,15 @@ void ResultsWindow::layout_ready() {
     }
     drawing_ = std::move(out.drawing);
     const int kept = selected_gene_;
-    {
+    try {
         const QSignalBlocker quiet(scene_);  // the rebuild is no change of selection
         build_scene(*scene_, *drawing_, *results_, scene_font_, legend_font_);
+    } catch (const std::bad_alloc&) {
+        scene_->clear();
+        drawing_.reset();
+        report(tr("Cannot draw the network: insufficient virtual memory"), true);
+        set_busy_indicator();
+        return;
     }
     view_->fit_to_window();
     selected_gene_ = 0;

@@ -97,6 +97,7 @@ private:
     void save_settings() const;
 
     void results_ready();
+    void show_results(std::shared_ptr<const Results> results);
     void show_run_summary();
     void cut_changed_by_controls();
     void show_cut();
