@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 namespace netrevia::viewer {
 
@@ -18,6 +21,9 @@ constexpr int kDotMaxEdges = 300;
 constexpr double kPointsPerInch = 72.0;
 // Graphviz draws an arrowhead 10 points long at arrowsize 1 and routes the edge to its base.
 constexpr double kArrowLengthAtSizeOne = 10.0;
+// The layout programs of Graphviz's dot and neato plugins.
+constexpr std::string_view kPrograms[] = {"dot",   "neato", "fdp",   "sfdp",
+                                          "circo", "twopi", "osage", "patchwork"};
 
 std::string number_text(double x) {
     char text[32];
@@ -91,9 +97,6 @@ void stagger_leaves(Agraph_t* g,
     }
 }
 
-struct ContextDeleter {
-    void operator()(GVC_t* context) const { gvFreeContext(context); }
-};
 struct GraphDeleter {
     void operator()(Agraph_t* graph) const { agclose(graph); }
 };
@@ -109,14 +112,23 @@ GraphLayout compute_layout(std::span<const LayoutNode> nodes,
                            const std::string& program,
                            double head_length,
                            bool across) {
+    // Unknown programs are refused here: Graphviz's own refusal lists its plugins and loses
+    // that list.
+    if (std::find(std::begin(kPrograms), std::end(kPrograms), program) == std::end(kPrograms))
+        throw LayoutError("Graphviz has no layout program '" + program + "'");
+
     // Graphviz's layouts keep state in globals of their own: one layout at a time per process.
-    // The lock is the one static of this folder, and it guards only that foreign state.
+    // Its context lives as long as the process: each new one reads the plugin configuration
+    // again and loses what it read (Graphviz 2.42). The lock and the context are the statics
+    // of this folder, and they hold only that foreign state.
     static std::mutex graphviz;
+    static GVC_t* shared_context = nullptr;
     const std::lock_guard<std::mutex> lock(graphviz);
 
     agseterr(AGMAX);  // messages are not printed; the last one is read back on failure
-    const std::unique_ptr<GVC_t, ContextDeleter> context(gvContext());
-    if (!context) throw LayoutError("Graphviz could not start");
+    if (shared_context == nullptr) shared_context = gvContext();
+    if (shared_context == nullptr) throw LayoutError("Graphviz could not start");
+    GVC_t* const context = shared_context;
     const std::unique_ptr<Agraph_t, GraphDeleter> graph(
         agopen(const_cast<char*>("network"), Agdirected, nullptr));
     if (!graph) throw LayoutError("Graphviz could not create the graph");
@@ -167,10 +179,11 @@ GraphLayout compute_layout(std::span<const LayoutNode> nodes,
 
     if (layered) stagger_leaves(g, nodes.size(), edges, placed, routed);
 
-    if (gvLayout(context.get(), g, program.c_str()) != 0) {
-        const char* message = aglasterr();
-        throw LayoutError("Graphviz could not lay out the network with '" + program + "'" +
-                          (message != nullptr ? std::string(": ") + message : std::string()));
+    if (gvLayout(context, g, program.c_str()) != 0) {
+        char* message = aglasterr();  // the caller's to free
+        const std::string reason = message != nullptr ? std::string(": ") + message : "";
+        std::free(message);
+        throw LayoutError("Graphviz could not lay out the network with '" + program + "'" + reason);
     }
 
     // Graphviz's y grows upwards from the bounding box's lower left corner.
@@ -205,7 +218,7 @@ GraphLayout compute_layout(std::span<const LayoutNode> nodes,
         }
         layout.edges.push_back(std::move(edge));
     }
-    gvFreeLayout(context.get(), g);
+    gvFreeLayout(context, g);
     return layout;
 }
 
