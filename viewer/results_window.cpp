@@ -322,7 +322,6 @@ void ResultsWindow::create_panels() {
     panel->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 36);
     auto* scroll = new QScrollArea;
     scroll->setWidget(panel);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setMinimumWidth(panel->minimumWidth() +
                             style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
     scroll->setWidgetResizable(true);
