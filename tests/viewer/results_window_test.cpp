@@ -275,6 +275,29 @@ TEST(ResultsWindowAlone, DrawsTheStrongestUpToTheCapAndSaysSo) {
     EXPECT_TRUE(said);
 }
 
+// The smallest networks: no gene at all, and one gene whose only entry is its self-term.
+TEST(ResultsWindowAlone, ShowsNetworksOfNoGeneAndOfOneGene) {
+    ResultsWindow window;
+    window.set_results(viewer_testing::results_of(0, {}));
+    ASSERT_TRUE(wait_until_ready(window));
+    EXPECT_EQ(window.edge_table()->model()->rowCount(), 0);
+    EXPECT_EQ(edge_items_in(*window.scene()), 0);
+    window.set_cut({0.0, 5, true});
+    ASSERT_TRUE(wait_until_ready(window));
+    EXPECT_EQ(window.cut_network().drawn, 0u);
+
+    window.set_results(viewer_testing::results_of(1, {-0.5}, 0.1));
+    ASSERT_TRUE(wait_until_ready(window));
+    EXPECT_EQ(window.results()->suggested_threshold(), 0.0);  // nothing between genes
+    EXPECT_EQ(window.cut_network().negative_edges, 1);
+    EXPECT_EQ(edge_items_in(*window.scene()), 1);  // the self-loop
+    window.apply_suggested_threshold();            // nothing to apply: the cut stays
+    EXPECT_EQ(window.cut_network().threshold, 0.1);
+    const test_support::TempDir out("netrevia-viewer-one");
+    EXPECT_TRUE(
+        window.export_picture(QString::fromStdString((out.path() / "one.svg").string()), 96));
+}
+
 TEST(ResultsWindowAlone, RemembersItsGeometryAndSplitter) {
     QList<int> sizes;
     {
