@@ -339,8 +339,11 @@ void Shell::show_results(Dialog& dialog, ActiveRun& run) {
     FinishedRun finished;
     finished.summary = std::move(*run.summary);
     finished.data_file = run.data_path.substr(0, run.data_path.find_last_not_of(' ') + 1);
+    // Where the run wrote, made absolute now, while the working directory is the run's.
     std::error_code error;
-    finished.results_folder = std::filesystem::current_path(error);  // where the run wrote
+    finished.results_folder = std::filesystem::absolute(finished.summary.matrix_file, error)
+                                  .lexically_normal()
+                                  .parent_path();
     finished.lambda = run.lambda;
     finished.threshold = run.threshold;
     finished.wall_time = run.wall_time;

@@ -29,6 +29,7 @@ protected:
             summary.network.n = 3;
             summary.positive_edges = 2;
             summary.threshold = 0.25;
+            summary.matrix_file = hooks.output_dir / "GRN.dat";  // "./GRN.dat", as the run's
             ASSERT_TRUE(hooks.extra_files);
             EXPECT_TRUE(hooks.extra_files(summary).empty());  // the window writes no export
             if (fail_commit) throw output::IoError("write error", 3, "GRN.dat");
