@@ -83,6 +83,11 @@ public:
         return edge_.weight > 0.0 ? EdgeHead::kArrow : EdgeHead::kBar;
     }
     bool self_loop() const noexcept { return edge_.regulator == edge_.target; }
+    // The head: for an arrow its triangle (tip first), for a bar its two ends; and the points
+    // the route ends at and the head reaches.
+    const QPolygonF& head_shape() const noexcept { return head_; }
+    QPointF base() const noexcept { return base_; }
+    QPointF tip() const noexcept { return tip_; }
     QRectF boundingRect() const override;
     QPainterPath shape() const override;
     void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*) override;

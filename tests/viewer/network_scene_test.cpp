@@ -87,6 +87,27 @@ TEST_F(NetworkSceneTest, HoldsExactlyTheShownEdgesInTheirPensAndHeads) {
         genes.insert(e.target);
     }
     EXPECT_EQ(edges[0]->toolTip(), "G18 represses G01\nweight -1.9491, rank 1");
+    // Heads sit on the route's end: an arrow's triangle points along it from its base to the
+    // tip, a bar crosses it at the tip, both symmetric about the line and wider than the pen.
+    for (const EdgeItem* item : edges) {
+        const QPolygonF& head = item->head_shape();
+        const QLineF along(item->base(), item->tip());
+        ASSERT_GT(along.length(), 0.0) << item->edge().rank;
+        EXPECT_EQ(item->path().currentPosition(), item->base()) << item->edge().rank;
+        const QPointF middle = item->head() == EdgeHead::kArrow ? (head[1] + head[2]) / 2.0
+                                                                : (head[0] + head[1]) / 2.0;
+        const QLineF across =
+            item->head() == EdgeHead::kArrow ? QLineF(head[1], head[2]) : QLineF(head[0], head[1]);
+        ASSERT_EQ(head.size(), item->head() == EdgeHead::kArrow ? 3 : 2);
+        if (item->head() == EdgeHead::kArrow) {
+            EXPECT_EQ(head[0], item->tip());
+            EXPECT_NEAR(QLineF(middle, item->base()).length(), 0.0, 1e-9);
+        } else {
+            EXPECT_NEAR(QLineF(middle, item->tip()).length(), 0.0, 1e-9);
+        }
+        EXPECT_NEAR(std::abs(along.angleTo(across) - 180.0), 90.0, 1e-6) << item->edge().rank;
+        EXPECT_GT(across.length(), item->pen().widthF()) << item->edge().rank;
+    }
     EXPECT_EQ(count_of(scene, kNodeItemType), static_cast<int>(genes.size()));
     EXPECT_EQ(count_of(scene, kLegendItemType), 1);
 }
