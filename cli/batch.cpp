@@ -580,6 +580,8 @@ int batch_main(const std::vector<std::string>& args,
     for (const std::filesystem::path& file : summary.extra_files) {
         out << "export:       " << file.string() << "\n";
     }
+    if (const std::string flat = exports::flat_genes_warning(net); !flat.empty())
+        err << "netrevia-batch: warning: " << flat << "\n";
     for (const std::string& note : net.renamed) {
         err << "netrevia-batch: warning: " << note << "; GRN.dat and GRN.dot name them as shown\n";
     }

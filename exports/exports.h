@@ -96,4 +96,8 @@ std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& s
 // (unit 7) when it cannot be read.
 std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
 
+// The warning for the genes the ensemble engine left out because they do not change, naming
+// each (full names); empty when there are none.
+std::string flat_genes_warning(const inference::InferredNetwork& network);
+
 }  // namespace netrevia::exports

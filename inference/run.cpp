@@ -210,6 +210,7 @@ void infer_by_ensemble(const Experiment& experiment,
     network.R = std::move(result.R);
     network.subset_size = result.m;
     network.runs = result.runs;
+    network.flat_genes = std::move(result.flat_genes);
 }
 
 // The threshold that draws the K largest |R(i,j)|: the (K+1)-th largest, or 0 when there are

@@ -77,6 +77,9 @@ struct InferredNetwork {
     double objective = 0.0;
     int subset_size = 0;  // ensemble engine: genes per run
     long long runs = 0;   // ensemble engine: subsets fitted
+    // Ensemble engine: genes (1-based) left out of the fits as they do not change; R is 0 in
+    // their rows and columns.
+    std::vector<int> flat_genes;
 };
 
 struct RunSummary {
