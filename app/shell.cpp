@@ -53,6 +53,11 @@ struct Shell::ActiveRun {
     double threshold = 0.0;
     std::atomic<bool> cancel{false};
     std::exception_ptr failure;  // written by the worker before it returns
+    // For the Results window: the run's summary once its counts are known, and when that was.
+    // Written by the worker before it returns.
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::optional<inference::RunSummary> summary;
+    std::chrono::steady_clock::duration wall_time{};
 
     std::mutex mutex;
     std::condition_variable notice_dismissed;
@@ -219,6 +224,16 @@ void Shell::start_run(Dialog& dialog, double lambda, double threshold) {
             platform_.message_box(&dialog, text, kNoticeCaption);
         };
     }
+    if (platform_.show_results) {
+        // The run hands its summary to extra_files once the network and its edge counts are
+        // known, just before the commit; the window writes no extra file, so the hook only
+        // keeps the summary, shown if the commit then succeeds.
+        hooks.extra_files = [run](const inference::RunSummary& summary) {
+            run->summary = summary;
+            run->wall_time = std::chrono::steady_clock::now() - run->start;
+            return std::vector<output::ExtraResultFile>{};
+        };
+    }
     auto work = [this, run, hooks] {
         // Nothing may leave the worker by exception: the window reports it in finish_run.
         try {
@@ -291,6 +306,7 @@ void Shell::finish_run(Dialog& dialog) {
         dialog.set_text(kUpperStatusLine, "The computation is finished! ");
         dialog.set_text(kMiddleStatusLine, "Please check the output files in working directory!");
         dialog.set_text(kLowerStatusLine, "");
+        if (platform_.show_results && run->summary) show_results(dialog, *run);
         return;
     }
     // Input and output failures are reported and leave the window idle, the parameters and
@@ -316,6 +332,25 @@ void Shell::finish_run(Dialog& dialog) {
         report(unexpected.what(), kErrorCaption);
     } catch (...) {
         report("unexpected failure of the inference run", kErrorCaption);
+    }
+}
+
+void Shell::show_results(Dialog& dialog, ActiveRun& run) {
+    FinishedRun finished;
+    finished.summary = std::move(*run.summary);
+    finished.data_file = run.data_path.substr(0, run.data_path.find_last_not_of(' ') + 1);
+    // Where the run wrote, made absolute now, while the working directory is the run's.
+    std::error_code error;
+    finished.results_folder = std::filesystem::absolute(finished.summary.matrix_file, error)
+                                  .lexically_normal()
+                                  .parent_path();
+    finished.lambda = run.lambda;
+    finished.threshold = run.threshold;
+    finished.wall_time = run.wall_time;
+    // The window is extra: a failure there must not turn a successful run into a failed one.
+    try {
+        platform_.show_results(dialog, std::move(finished));
+    } catch (...) {
     }
 }
 

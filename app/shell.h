@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +21,17 @@ namespace netrevia::app {
 struct FileFilter {
     std::string name;
     std::string pattern;
+};
+
+// A successful run as the Results window takes it: what the run wrote (the summary, the folder
+// of its files, absolute) and how it ran.
+struct FinishedRun {
+    inference::RunSummary summary;
+    std::filesystem::path data_file;  // as run, without the path field's padding
+    std::filesystem::path results_folder;
+    double lambda = 0.0;
+    double threshold = 0.0;                           // as given
+    std::chrono::steady_clock::duration wall_time{};  // from Infer to the network's counts
 };
 
 // Work started on a worker thread by Platform::start_background; the destructor waits for it.
@@ -61,6 +74,9 @@ struct Platform {
     std::function<std::unique_ptr<BackgroundJob>(
         std::function<void()> work, std::function<void()> tick, std::function<void()> done)>
         start_background;
+    // Shows a successful run's results (the Results window), on this thread, once its files
+    // are written. Left empty, the status lines alone report the run.
+    std::function<void(Dialog& owner, FinishedRun run)> show_results;
 };
 
 // The inference run proper: inference::run_inference with the working directory as the
@@ -120,6 +136,7 @@ private:
     void start_run(Dialog& dialog, double lambda, double threshold);
     void show_progress(Dialog& dialog);
     void finish_run(Dialog& dialog);
+    void show_results(Dialog& dialog, ActiveRun& run);
     void cancel_run(Dialog& dialog);
     void set_running(Dialog& dialog, bool running);
 
