@@ -112,8 +112,11 @@ struct Shell::ActiveRun {
     int datasets = 0;          // courses Open found
     std::string_view working;  // what the engine does, when it has no iterations
     std::atomic<bool> cancel{false};
-    std::exception_ptr failure;     // written by the worker before it returns
-    inference::RunSummary summary;  // written by the worker when the run succeeded
+    std::exception_ptr failure;  // written by the worker before it returns
+    // For the Results window: the run's summary once its counts are known, and when that was.
+    // Written by the worker before it returns.
+    std::optional<inference::RunSummary> summary;
+    std::chrono::steady_clock::duration wall_time{};
 
     std::mutex mutex;
     std::condition_variable notice_dismissed;
@@ -470,10 +473,20 @@ void Shell::start_run(Dialog& dialog, RunRequest request) {
             platform_.message_box(&dialog, text, kNoticeCaption);
         };
     }
+    if (platform_.show_results) {
+        // The run hands its summary to extra_files once the network and its edge counts are
+        // known, just before the commit; the window writes no extra file, so the hook only
+        // keeps the summary, shown if the commit then succeeds.
+        hooks.extra_files = [run, clock = platform_.now](const inference::RunSummary& summary) {
+            run->summary = summary;
+            run->wall_time = (clock ? clock() : std::chrono::steady_clock::now()) - run->start;
+            return std::vector<output::ExtraResultFile>{};
+        };
+    }
     auto work = [this, run, hooks] {
         // Nothing may leave the worker by exception: the window reports it in finish_run.
         try {
-            run->summary = platform_.run_inference(run->request, hooks);
+            platform_.run_inference(run->request, hooks);
         } catch (...) {
             run->failure = std::current_exception();
         }
@@ -561,6 +574,7 @@ void Shell::finish_run(Dialog& dialog) {
         dialog.set_text(kRunNote, "Finished in " + elapsed + " (" + std::string(engine_->name) +
                                       " engine): GRN.dat and GRN.dot are in " +
                                       run->request.output_dir.string());
+        if (platform_.show_results && run->summary) show_results(dialog, *run);
         return;
     }
     // Input and output failures are reported and leave the window idle, the parameters and
@@ -586,6 +600,25 @@ void Shell::finish_run(Dialog& dialog) {
         report(unexpected.what(), kErrorCaption);
     } catch (...) {
         report("unexpected failure of the inference run", kErrorCaption);
+    }
+}
+
+void Shell::show_results(Dialog& dialog, ActiveRun& run) {
+    FinishedRun finished;
+    finished.summary = std::move(*run.summary);
+    finished.data_file = without_trailing_blanks(run.request.data_path);
+    // Where the run wrote, made absolute now, while the working directory is the run's.
+    std::error_code error;
+    finished.results_folder = std::filesystem::absolute(finished.summary.matrix_file, error)
+                                  .lexically_normal()
+                                  .parent_path();
+    finished.lambda = run.request.lambda;
+    finished.threshold = run.request.threshold;
+    finished.wall_time = run.wall_time;
+    // The window is extra: a failure there must not turn a successful run into a failed one.
+    try {
+        platform_.show_results(dialog, std::move(finished));
+    } catch (...) {
     }
 }
 

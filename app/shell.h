@@ -27,6 +27,17 @@ struct FileFilter {
     std::string pattern;
 };
 
+// A successful run as the Results window takes it: what the run wrote (the summary, the folder
+// of its files, absolute) and how it ran.
+struct FinishedRun {
+    inference::RunSummary summary;
+    std::filesystem::path data_file;  // as run, without the path field's padding
+    std::filesystem::path results_folder;
+    double lambda = 0.0;
+    double threshold = 0.0;                           // as given
+    std::chrono::steady_clock::duration wall_time{};  // from Infer to the network's counts
+};
+
 // Work started on a worker thread by Platform::start_background; the destructor waits for it.
 class BackgroundJob {
 public:
@@ -78,6 +89,9 @@ struct Platform {
         start_background;
     // The time elapsed runs are measured on; left empty, the steady clock.
     std::function<std::chrono::steady_clock::time_point()> now;
+    // Shows a successful run's results (the Results window), on this thread, once its files
+    // are written. Left empty, the status lines alone report the run.
+    std::function<void(Dialog& owner, FinishedRun run)> show_results;
 };
 
 // What a run has reported so far, as the progress bar shows it.
@@ -180,6 +194,7 @@ private:
     void start_run(Dialog& dialog, RunRequest request);
     void show_progress(Dialog& dialog);
     void finish_run(Dialog& dialog);
+    void show_results(Dialog& dialog, ActiveRun& run);
     void cancel_run(Dialog& dialog);
     void set_running(Dialog& dialog, bool running);
 

@@ -50,7 +50,7 @@ std::string run_record_text(const inference::RunSummary& summary,
     const int edges = summary.positive_edges + summary.negative_edges;
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - record.start;
     nlohmann::ordered_json json = {
-        {"tool", "netrevia-batch"},
+        {"tool", record.tool},
         {"version", NETREVIA_VERSION},
         {"command_line", record.command_line},
         {"engine", record.engine},

@@ -71,6 +71,7 @@ private:
 
 // What run.json records about the run besides the network itself.
 struct RunRecord {
+    std::string tool = "netrevia-batch";    // the program that ran: the batch tool or the window
     std::vector<std::string> command_line;  // the program name, then its arguments
     std::string engine;
     int threads = 0;  // as used: the hardware's count when none was asked for
