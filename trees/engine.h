@@ -91,10 +91,13 @@ Result infer(const Input& input);
 // The consensus of two n x n results (diagonals ignored): for each, |R(i, j)| over the n(n-1)
 // pairs of distinct genes ranked from 0 (smallest) to n(n-1) - 1, ties sharing their mean rank,
 // and the ranks scaled to [0, 1]; the consensus is the mean of the two scaled ranks, with the
-// sign of `signs` (+ where it is 0), and 0 on the diagonal.
+// sign of `signs` (+ where it is 0), and 0 on the diagonal. With regulators (one entry per gene,
+// as Input::regulators) only the pairs from a candidate regulator j are ranked and scored;
+// the others are 0.
 std::vector<double> consensus(std::span<const double> first,
                               std::span<const double> second,
                               std::span<const double> signs,
-                              int n);
+                              int n,
+                              std::span<const unsigned char> regulators = {});
 
 }  // namespace netrevia::trees
