@@ -89,7 +89,7 @@ std::vector<double> estimate_decay(const Design& design, int n) {
     return alpha;
 }
 
-std::uint64_t memory_need(int n, long long N, int threads) {
+std::uint64_t memory_need(int n, long long N, int threads, int regulators) {
     const auto genes = static_cast<std::uint64_t>(n);
     const auto cases = static_cast<std::uint64_t>(std::max(N, 0LL));
     const auto workers = static_cast<std::uint64_t>(numeric::resolve_thread_count(threads));
@@ -103,7 +103,9 @@ std::uint64_t memory_need(int n, long long N, int threads) {
     // Per worker: cases, candidates, outputs, importances and the node stack.
     const std::uint64_t work =
         workers * ((cases + genes + 2 * cases + 2) * kInt + (cases + 2 * genes) * kDouble);
-    return designs + matrices + work;
+    // With a list, the ensemble's cross products of the regulators with every gene, two r x n.
+    const std::uint64_t list = 2 * static_cast<std::uint64_t>(regulators) * genes * kDouble;
+    return designs + matrices + work + list;
 }
 
 Result infer(const Input& input) {

@@ -80,8 +80,9 @@ Design make_design(int n, std::span<const ensemble::Course> courses);
 std::vector<double> estimate_decay(const Design& design, int n);
 
 // Bytes the engine's arrays take for n genes, N intervals and `threads` workers, the ensemble
-// run for the signs included, besides the courses themselves.
-std::uint64_t memory_need(int n, long long N, int threads);
+// run for the signs included (with a list of `regulators` candidates, its cross products),
+// besides the courses themselves.
+std::uint64_t memory_need(int n, long long N, int threads, int regulators = 0);
 
 // The whole engine. Requires ensemble::subset_size(n, N) != 0 for n >= 2 and every course with
 // n columns; checks nothing. Throws only std::bad_alloc. The result is bit for bit the same for
