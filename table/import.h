@@ -45,7 +45,7 @@ void write_summary(std::ostream& out, const ImportedTables& tables);
 bool is_table_option(std::string_view name);
 // Sets the option; returns an error text, empty on success.
 std::string set_table_option(std::string_view name, const std::string& value, TableOptions& o);
-// After all options: turns --interval and --points into times, checks they came together.
+// After all options: checks that --interval and --points came together, without --times.
 std::string finish_table_options(TableOptions& o);
 
 // True when file should be read as a table rather than a data file: its extension is .csv,

@@ -25,7 +25,8 @@ TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
     EXPECT_EQ(o.data_file, "a.csv");
     EXPECT_EQ(o.table_options.scale, netrevia::table::Scale::kLn);
     EXPECT_EQ(o.table_options.courses, (std::vector<std::pair<int, int>>{{2, 3}}));
-    EXPECT_EQ(o.table_options.times, (std::vector<double>{0, 5, 10}));
+    EXPECT_EQ(o.table_options.interval, 5);  // times made by the reader, row by row
+    EXPECT_EQ(o.table_options.points, 3);
     EXPECT_EQ(parse_args({"--input", "table", "a.dat", "b.dat"}).outcome, ParseOutcome::kRun);
     const auto more =
         parse_args({"--courses", "1,3-4", "--times=0,1,3", "--delimiter", "tab", "a.csv"});

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "table/table_text.h"
 
 namespace {
 
@@ -56,10 +59,10 @@ TEST(ExpressionTable, CsvQuirksReadAsThePlainTable) {
     EXPECT_EQ(quirky.courses[0].t, (std::vector<double>{0, 1, 2}));
     EXPECT_EQ(quirky.courses[0].x, (std::vector<double>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(read({"gene,0,1\n\"say \"\"hi\"\"\",1,2\n"}, log2_options()).names[0], "say \"hi\"");
-    // Blanks and tabs between fields when the header holds no other delimiter; a quoted last
-    // field before CR LF.
+    // Blanks, tabs (and a stray CR) between fields when the header holds no other delimiter;
+    // a quoted last field before CR LF.
     const ExpressionSet blanks =
-        read({"gene  0  1 2 \r\nA 1\t2  3\n \"B;x\"\t4 5 \"6\"\r\n"}, log2_options());
+        read({"gene  0  1 2 \r\nA 1\t2 \r 3\n \"B;x\"\t4 5 \"6\"\r\n"}, log2_options());
     EXPECT_EQ(blanks.names, plain.names);
     EXPECT_EQ(blanks.courses[0].x, plain.courses[0].x);
 }
@@ -77,21 +80,26 @@ TEST(ExpressionTable, BothOrientationsAndGeneOrderAgree) {
 }
 
 // DREAM layout: "Time" header, courses separated by blank lines, linear values; and the same
-// courses without the time column and without blank lines, cut by --interval and --points.
+// courses without the time column and without blank lines, cut by --times or by --interval and
+// --points.
 TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
     const std::string with_times =
         "\"Time\"\tG1\tG2\n\n0\t1\t2\n50\t4\t8\n100\t0.5\t1\n\n0\t2\t2\n50\t2\t4\n100\t8\t1\n";
-    const ExpressionSet a = read({with_times}, TableOptions{});
+    std::vector<ExpressionSet> sets{read({with_times}, TableOptions{})};
     const std::string bare = "G1\tG2\n1\t2\n4\t8\n0.5\t1\n2\t2\n2\t4\n8\t1\n";
     TableOptions o;
     o.times = {0, 50, 100};
-    const ExpressionSet b = read({bare}, o);
-    for (const ExpressionSet* s : {&a, &b}) {
-        EXPECT_EQ(s->scale, Scale::kLinear);
-        ASSERT_EQ(s->courses.size(), 2u);
-        EXPECT_EQ(s->courses[1].t, (std::vector<double>{0, 50, 100}));
-        EXPECT_EQ(s->courses[0].x, (std::vector<double>{0, 2, -1, 1, 3, 0}));
-        EXPECT_EQ(s->courses[1].x, (std::vector<double>{1, 1, 3, 1, 2, 0}));
+    sets.push_back(read({bare}, o));
+    TableOptions by_interval;
+    by_interval.interval = 50;
+    by_interval.points = 3;
+    sets.push_back(read({bare}, by_interval));
+    for (const ExpressionSet& s : sets) {
+        EXPECT_EQ(s.scale, Scale::kLinear);
+        ASSERT_EQ(s.courses.size(), 2u);
+        EXPECT_EQ(s.courses[1].t, (std::vector<double>{0, 50, 100}));
+        EXPECT_EQ(s.courses[0].x, (std::vector<double>{0, 2, -1, 1, 3, 0}));
+        EXPECT_EQ(s.courses[1].x, (std::vector<double>{1, 1, 3, 1, 2, 0}));
     }
     // A time that goes back starts the next course even without a blank line.
     EXPECT_EQ(read({"Time\tG1\n0\t1\n5\t2\n0\t4\n5\t8\n"}, TableOptions{}).courses.size(), 2u);
@@ -99,6 +107,26 @@ TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
     EXPECT_EQ(error_of({bare}, o),
               "file t1, line 7, column 1: a course of 6 rows is not a whole number of 4 time "
               "points (--times, --points)");
+    // No array is sized by --points before the rows are there.
+    by_interval.points = 2000000000;
+    by_interval.memory_budget = 1 << 20;
+    EXPECT_EQ(error_of({bare}, by_interval),
+              "file t1, line 7, column 1: a course of 6 rows is not a whole number of 2000000000 "
+              "time points (--times, --points)");
+}
+
+// A UTF-16 or UTF-32 byte-order mark is refused, UTF-32 first (its little-endian mark begins
+// with the one of UTF-16).
+TEST(ExpressionTable, Utf16AndUtf32AreRefused) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {std::string("\xff\xfe\0\0g\0\0\0", 8), "UTF-32 (little-endian)"},
+        {std::string("\0\0\xfe\xff\0\0\0g", 8), "UTF-32 (big-endian)"},
+        {std::string("\xff\xfeg\0", 4), "UTF-16 (little-endian)"},
+        {std::string("\xfe\xff\0g", 4), "UTF-16 (big-endian)"}};
+    for (const auto& [text, encoding] : cases) {
+        EXPECT_EQ(error_of({text}, log2_options()), "file t1, line 1, column 1: the table is " +
+                                                        encoding + " text; save it as UTF-8 text");
+    }
 }
 
 // Long tables: columns found by name among others, rows in any order, courses by label in order
@@ -126,6 +154,14 @@ TEST(ExpressionTable, LongTableColumnsByName) {
               "file t1, line 4, column 1: gene B has no row for time 1 of course c");
     EXPECT_EQ(error_of({"gene,course,time,value\nA,c,0,1\nA,c,0,2\n"}, log2_options()),
               "file t1, line 3, column 4: a second value for gene A at time 0 of course c");
+    // Values checked after reading name their own row and the value column.
+    EXPECT_EQ(error_of({"time,gene,value,course\n0,A,1,c\n1,A,NA,c\n"}, log2_options()),
+              "file t1, line 3, column 3: missing value for gene A (1 in this course); --fill "
+              "interpolate fills them within a course");
+    // Of several second values, the first in the file.
+    EXPECT_EQ(error_of({"gene,course,time,value\nB,c,1,1\nA,c,0,1\nA,c,1,3\nA,c,0,2\nB,c,1,4\n"},
+                       log2_options()),
+              "file t1, line 5, column 4: a second value for gene A at time 0 of course c");
 }
 
 TEST(ExpressionTable, ScalesConvertToBaseTwo) {
@@ -184,6 +220,7 @@ TEST(ExpressionTable, MissingValuesFilledOnlyInsideACourse) {
 
 TEST(ExpressionTable, CoursesArePickedAndLimited) {
     const std::string course = "gene,0,1\nA,1,2\n";
+    EXPECT_EQ(read(std::vector<std::string>(4, course), log2_options()).courses.size(), 4u);
     const std::vector<std::string> five(5, course);
     EXPECT_EQ(error_of(five, log2_options()),
               "file t5, line 1, column 1: course 5 of 5: a data file holds at most 4 courses; "
@@ -200,11 +237,74 @@ TEST(ExpressionTable, CoursesArePickedAndLimited) {
     o.courses = {};
     o.max_courses = netrevia::table::kNoCourseLimit;
     EXPECT_EQ(read(five, o).courses.size(), 5u);
+    // A course picked twice would weigh twice.
+    o.courses = {{1, 1}, {1, 1}};
+    EXPECT_EQ(error_of(five, o), "--courses names course 1 twice; name each course once");
+    o.courses = {{4, 5}, {1, 3}, {2, 2}};
+    EXPECT_EQ(error_of(five, o), "--courses names course 2 twice; name each course once");
+}
+
+// Everything the reader keeps comes out of the memory budget before it is allocated; courses
+// that are not picked are read and checked but not kept, so they cost nothing.
+TEST(ExpressionTable, MemoryBudgetCountsOnlyWhatIsKept) {
+    std::ostringstream text;
+    text << "Time";
+    for (int i = 1; i <= 50; ++i) text << "\tG" << i;
+    for (int k = 0; k < 3; ++k) {
+        text << "\n";
+        for (int j = 0; j < 200; ++j) {
+            text << "\n" << j;
+            for (int i = 1; i <= 50; ++i) text << "\t" << i + j + k;
+        }
+    }
+    text << "\n";
+    const std::string dream = text.str();
+    TableOptions o;
+    o.memory_budget = 256 << 10;  // one course is 200 x 50 values (78 KiB), doubled as it grows
+    const std::string message = error_of({dream}, o);
+    EXPECT_EQ(message.rfind("file t1, line ", 0), 0u) << message;
+    EXPECT_NE(message.find(", more than the memory budget of 262144 bytes"), std::string::npos)
+        << message;
+    o.courses = {{2, 2}};
+    const ExpressionSet one = read({dream}, o);
+    ASSERT_EQ(one.courses.size(), 1u);
+    EXPECT_EQ(x(one, 0, 49, 199), std::log2(50 + 199 + 1));
+    o.memory_budget = 0;  // the default: half the physical memory
+    o.courses = {};
+    EXPECT_EQ(read({dream}, o).courses.size(), 3u);
+    // The log2 values of a course (8 KiB here) are taken before they exist, at its start.
+    std::ostringstream course;
+    course << "Time\tA\tB\n";
+    for (int j = 0; j < 512; ++j) course << "\n" << j << "\t1\t2";
+    o.memory_budget = 30000;
+    EXPECT_EQ(error_of({course.str()}, o),
+              "file t1, line 3, column 1: holding the tables up to here takes 31184 bytes, more "
+              "than the memory budget of 30000 bytes");
+    o.memory_budget = 32000;
+    EXPECT_EQ(read({course.str()}, o).courses[0].x.size(), 1024u);
+    // A long table: its rows while it is read (32 KiB here), then its values with their lines
+    // (16 KiB), are taken from the budget before they exist; the second fails at the last row.
+    std::ostringstream rows;
+    rows << "gene,course,time,value";
+    for (int j = 0; j < 512; ++j) rows << "\nA,c," << j << ",1\nB,c," << j << ",2";
+    o = log2_options();
+    o.memory_budget = 64 << 10;
+    EXPECT_EQ(error_of({rows.str()}, o),
+              "file t1, line 1025, column 1: holding the tables up to here takes 73248 bytes, "
+              "more than the memory budget of 65536 bytes");
+    o.memory_budget = 128 << 10;
+    EXPECT_EQ(read({rows.str()}, o).courses[0].t.size(), 512u);
 }
 
 // Each bad table gives one message naming file, line and column.
 TEST(ExpressionTable, BadTablesNameTheirPlace) {
     const TableOptions o = log2_options();
+    // 2000 genes can be inferred, not one more.
+    std::string genes = "gene,0,1";
+    for (int i = 1; i <= 2000; ++i) genes += "\nG" + std::to_string(i) + ",1,2";
+    EXPECT_EQ(read({genes}, o).names.size(), 2000u);
+    EXPECT_EQ(error_of({genes + "\nG2001,1,2"}, o),
+              "file t1, line 2002, column 1: more than 2000 genes; at most 2000 can be inferred");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{""}, "file t1, line 1, column 1: the table is empty"},
         {{"\r\n \n"}, "file t1, line 1, column 1: the table is empty"},
@@ -212,6 +312,8 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
         {{"gene,0,1\nA,1,2\nB,1\n"},
          "file t1, line 3, column 3: the row has 2 fields, the header 3"},
         {{"gene,0,1\nA,1,2,3\n"}, "file t1, line 2, column 4: the row has 4 fields, the header 3"},
+        {{"gene,0,1\nA,1,2,,\"\"\n"},
+         "file t1, line 2, column 4: the row has 5 fields, the header 3"},
         {{"gene,0,1\nA,1,2x\n"}, "file t1, line 2, column 3: '2x' is not a number"},
         {{"gene,0,1\nA,1,inf\n"}, "file t1, line 2, column 3: 'inf' is not a number"},
         {{"time,A\n0,1\n0,2\n"}, "file t1, line 3, column 1: time points must increase strictly"},
@@ -228,6 +330,8 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
          "file t2, line 1, column 1: the course lacks gene B of the first course"},
         {{"gene,0,1\n\"A,1,2\n"}, "file t1, line 2, column 1: a quoted field is not closed"},
         {{"gene,0,1\n,1,2\n"}, "file t1, line 2, column 1: a gene without a name"},
+        {{"gene,0,1\nA,1,\"" + std::string(netrevia::table::kMaxFieldLength + 1, '9') + "\"\n"},
+         "file t1, line 2, column 3: a field longer than 1048576 characters"},
     };
     for (const auto& [tables, message] : cases) EXPECT_EQ(error_of(tables, o), message);
 }

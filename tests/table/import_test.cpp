@@ -150,6 +150,27 @@ TEST_F(ImportInTempDir, BadTableWritesNothing) {
     EXPECT_EQ(import({"--scale", "linear", "--interval", "5", table.string(), "-o", "x"}), 2);
 }
 
+// A folder, a device or an absurd --points ends in one message and exit 1, not in an abort or
+// in a read that never ends.
+TEST_F(ImportInTempDir, HostileInputsEndInAMessage) {
+    const fs::path out = dir_ / "out.dat";
+    EXPECT_EQ(import({"--scale", "log2", dir_.string(), "-o", out.string()}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-import: file " + dir_.string() +
+                              ": cannot open the table: it is a directory\n");
+    EXPECT_EQ(import({"--scale", "log2", "/dev/zero", "-o", out.string()}), 1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-import: file /dev/zero: cannot open the table: it is a character device, "
+              "not a regular file\n");
+    const fs::path bare = put("bare.tsv", "G1\tG2\n1\t2\n2\t3\n");
+    EXPECT_EQ(
+        import({"--interval", "1", "--points", "2000000000", bare.string(), "-o", out.string()}),
+        1);
+    EXPECT_EQ(err_.str(), "netrevia-import: file " + bare.string() +
+                              ", line 3, column 1: a course of 2 rows is not a whole number of "
+                              "2000000000 time points (--times, --points)\n");
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(ImportInTempDir, WritesDataFileNameMapAndSummary) {
     const fs::path table =
         put("t.csv", "gene,0,1,2\nsensor_kinase_A,1,2,4\nsensor_kinase_B,2,,8\n");
