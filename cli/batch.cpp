@@ -82,7 +82,8 @@ constexpr const char* kUsage =
     "                      that is not a data file is a table)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
     "                      folder (default: wait for it)\n"
-    "  --max-memory SIZE   refuse a data file whose arrays need more than SIZE bytes\n"
+    "  --max-memory SIZE   refuse a data file or tables whose arrays need more than\n"
+    "                      SIZE bytes\n"
     "                      (suffix K, M, G or T, like 512M or 4G; default: half\n"
     "                      of the physical memory)\n"
     "  --quiet             no progress while the network is selected\n"
@@ -118,6 +119,7 @@ void prepare_input(const BatchOptions& o, RunInput& input, std::ostream& out) {
         return;
     }
     table::TableOptions options = o.table_options;
+    options.memory_budget = o.max_memory;  // 0: the default, as for the run
     options.max_courses =
         engine_takes_any_course_count(o.engine) ? table::kNoCourseLimit : table::kDefaultMaxCourses;
     const table::ImportedTables imported = table::import_tables(

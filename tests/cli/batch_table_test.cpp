@@ -93,6 +93,29 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
 }
 
+// --max-memory bounds what the table reader holds too; a course picked twice is refused.
+// Nothing is written.
+TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {
+    std::ostringstream table;
+    table << "gene";
+    for (int j = 0; j < 100; ++j) table << "," << j;
+    for (int i = 0; i < 200; ++i) {
+        table << "\nG" << i;
+        for (int j = 0; j < 100; ++j) table << ",1." << i + j;
+    }
+    const std::string big = put("big.csv", table.str() + "\n");
+    EXPECT_EQ(run({"--scale", "log2", "--max-memory", "64K", "--output-dir", dir_.string(), big}),
+              1);
+    EXPECT_EQ(err_.str().rfind("netrevia-batch: file " + big + ", line ", 0), 0u) << err_.str();
+    EXPECT_NE(err_.str().find("more than the memory budget of 65536 bytes\n"), std::string::npos)
+        << err_.str();
+    EXPECT_EQ(run({"--scale", "log2", "--courses", "1,1", "--output-dir", dir_.string(), big}), 1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: --courses names course 1 twice; name each course once\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
+}
+
 TEST_F(BatchOnTables, BadTableExitsOneAndWritesNothing) {
     const std::string table = put("t.csv", "gene,0,1\nA,1,2\nB,1\n");
     EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
