@@ -568,10 +568,16 @@ void read_one(const fs::path& file,
     const std::size_t given = given_time_count(options);
     const bool has_rows = fields.next_record();
 
-    // A header of numbers after its first field is one of time points ("gene,0,1,2").
-    bool genes_in_rows = header.cells.size() > 1;
+    // A header of numbers after its first field is one of time points ("gene,0,1,2"), unless
+    // the first column is named time and the rows start with numbers: then the numbers are
+    // gene IDs ("time,7157,7158" over rows "0,...") and the rows hold the time points.
+    bool header_of_numbers = header.cells.size() > 1;
     for (std::size_t j = 1; j < header.cells.size(); ++j)
-        genes_in_rows = genes_in_rows && to_number(header.cells[j].text).has_value();
+        header_of_numbers = header_of_numbers && to_number(header.cells[j].text).has_value();
+    const bool rows_start_with_numbers =
+        has_rows && to_number(fields.first_field().text).has_value();
+    const bool genes_in_rows =
+        header_of_numbers && !(header_names_time(header.cells.front()) && rows_start_with_numbers);
 
     Layout layout = options.layout;
     if (layout == Layout::kDetect) {

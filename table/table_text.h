@@ -159,6 +159,8 @@ public:
     long long line() const noexcept { return record_line_; }
     // Blank records were passed over on the way to the current record.
     bool blank_before() const noexcept { return blank_before_; }
+    // The first field of the current record, kept, until next_field hands it out.
+    const Field& first_field() const noexcept { return first_; }
     // The next field of the current record (its text stored when keep); false when the record
     // has no more.
     bool next_field(Field& field, bool keep);

@@ -77,6 +77,21 @@ TEST(ExpressionTable, BothOrientationsAndGeneOrderAgree) {
     EXPECT_EQ(s.courses[0].x, (std::vector<double>{1, 2, 3, 4}));
     EXPECT_EQ(s.courses[1].t, (std::vector<double>{0, 10}));
     EXPECT_EQ(s.courses[1].x, (std::vector<double>{5, 6, 7, 8}));
+    // Numeric gene IDs: a first column named time holds the times, in any case; under another
+    // first column a header of numbers holds time points.
+    const ExpressionSet ids =
+        read({"TIME,7157,7158\n0,1,2\n1,3,4\n", "id,0,1\n7158,4,4\n7157,1,3\n"}, log2_options());
+    EXPECT_EQ(ids.names, (std::vector<std::string>{"7157", "7158"}));
+    ASSERT_EQ(ids.courses.size(), 2u);
+    EXPECT_EQ(ids.courses[0].t, (std::vector<double>{0, 1}));
+    EXPECT_EQ(ids.courses[0].x, (std::vector<double>{1, 3, 2, 4}));
+    EXPECT_EQ(ids.courses[1].x, (std::vector<double>{1, 3, 4, 4}));
+    // A header of numbers under "time" over rows of gene names: time points.
+    for (const char* table : {"time,0,1\nTP53,1,2\n"}) {
+        const ExpressionSet labelled = read({table}, log2_options());
+        EXPECT_EQ(labelled.names, std::vector<std::string>{"TP53"});
+        EXPECT_EQ(labelled.courses[0].t, (std::vector<double>{0, 1}));
+    }
 }
 
 // DREAM layout: "Time" header, courses separated by blank lines, linear values; and the same
