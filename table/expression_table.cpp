@@ -327,8 +327,8 @@ void read_genes_in_rows(const fs::path& file,
 }
 
 // Time points in rows, gene names in the header. time_column: the first field of every row is
-// the time. With split, a blank line or a time that does not increase starts a new course (DREAM
-// time-series files); given times (no time column) cut each run of rows between blank lines
+// the time. With split, blank lines separate courses (DREAM time-series files), and times must
+// increase within each; given times (no time column) cut each run of rows between blank lines
 // into courses of that many rows. Without split the table is one course.
 void read_times_in_rows(const fs::path& file,
                         FieldReader& fields,
@@ -368,9 +368,6 @@ void read_times_in_rows(const fs::path& file,
         row.read(fields);
         row.check_width(file, line);
         row.check_numbers(file, line);
-        // A time that does not increase starts the next course.
-        if (time_column && split && rows_in_group > 0 && !(row.number(0) > previous_time))
-            end_group();
         const std::size_t j = time_column ? rows_in_group : rows_in_group % given;
         const double t = time_column ? row.number(0) : given_time(options, j);
         if (j == 0) {
@@ -390,6 +387,13 @@ void read_times_in_rows(const fs::path& file,
                            budget);
                 }
             }
+        } else if (time_column && split && !(t > previous_time)) {
+            // A DREAM course ends only at a blank line: a time that does not increase is a
+            // fault of the file, not the start of another course.
+            fail(file, {line, 1},
+                 "time points must increase strictly within a course: " + number_text(t) +
+                     " follows " + number_text(previous_time) +
+                     " (a blank line separates courses)");
         }
         previous_time = t;
         RawCourse& c = courses.all[k];

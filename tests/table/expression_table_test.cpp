@@ -116,8 +116,13 @@ TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
         EXPECT_EQ(s.courses[0].x, (std::vector<double>{0, 2, -1, 1, 3, 0}));
         EXPECT_EQ(s.courses[1].x, (std::vector<double>{1, 1, 3, 1, 2, 0}));
     }
-    // A time that goes back starts the next course even without a blank line.
-    EXPECT_EQ(read({"Time\tG1\n0\t1\n5\t2\n0\t4\n5\t8\n"}, TableOptions{}).courses.size(), 2u);
+    // Only a blank line ends a course: a time that goes back or repeats is a fault of the file.
+    EXPECT_EQ(error_of({"Time\tG1\n0\t1\n5\t2\n0\t4\n5\t8\n"}, TableOptions{}),
+              "file t1, line 4, column 1: time points must increase strictly within a course: 0 "
+              "follows 5 (a blank line separates courses)");
+    EXPECT_EQ(error_of({"Time\tG1\n0\t1\n5\t2\n5\t4\n\n0\t1\n5\t1\n"}, TableOptions{}),
+              "file t1, line 4, column 1: time points must increase strictly within a course: 5 "
+              "follows 5 (a blank line separates courses)");
     o.times = {0, 50, 100, 150};
     EXPECT_EQ(error_of({bare}, o),
               "file t1, line 7, column 1: a course of 6 rows is not a whole number of 4 time "
