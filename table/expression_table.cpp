@@ -593,9 +593,10 @@ void read_one(const fs::path& file,
                     break;
                 }
         }
+        // DREAM files spell their first column "Time", whatever separates the fields.
         if (named == options.columns.size()) {
             layout = Layout::kLong;
-        } else if (given > 0 || (header.cells.front().text == "Time" && delimiter == '\t')) {
+        } else if (given > 0 || (header.cells.front().text == "Time" && !genes_in_rows)) {
             layout = Layout::kDream;
         } else {
             layout = Layout::kWide;

@@ -93,6 +93,31 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
 }
 
+// The example DREAM file as spreadsheets save it (comma or semicolon separated, CR LF line
+// ends) gives the same network byte for byte.
+TEST_F(BatchOnTables, SpreadsheetVariantsOfADreamFileGiveTheSameNetwork) {
+    const std::string tsv = read(std::filesystem::path(EXAMPLES_DIR) / "five_genes_dream.tsv");
+    auto replaced = [&tsv](const std::string& tab, const std::string& line_end) {
+        std::string text;
+        for (const char c : tsv) text += c == '\t' ? tab : c == '\n' ? line_end : std::string(1, c);
+        return text;
+    };
+    const std::vector<std::string> variants{replaced(",", "\n"), replaced(";", "\r\n")};
+    const fs::path original = dir_ / "original";
+    fs::create_directories(original);
+    ASSERT_EQ(run({"--quiet", "--output-dir", original.string(), put("d.tsv", tsv)}), 0)
+        << err_.str();
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        const std::string number = std::to_string(v);
+        const fs::path out = dir_ / "variant" / number;
+        fs::create_directories(out);
+        const std::string file = put("d" + number + ".csv", variants[v]);
+        ASSERT_EQ(run({"--quiet", "--output-dir", out.string(), file}), 0) << err_.str();
+        for (const char* name : {"GRN.dat", "GRN.dot"})
+            EXPECT_EQ(read(out / name), read(original / name)) << name << " of variant " << v;
+    }
+}
+
 // --max-memory bounds what the table reader holds too; a course picked twice is refused.
 // Nothing is written.
 TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {

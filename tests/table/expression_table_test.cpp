@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -86,21 +87,26 @@ TEST(ExpressionTable, BothOrientationsAndGeneOrderAgree) {
     EXPECT_EQ(ids.courses[0].t, (std::vector<double>{0, 1}));
     EXPECT_EQ(ids.courses[0].x, (std::vector<double>{1, 3, 2, 4}));
     EXPECT_EQ(ids.courses[1].x, (std::vector<double>{1, 3, 4, 4}));
-    // A header of numbers under "time" over rows of gene names: time points.
-    for (const char* table : {"time,0,1\nTP53,1,2\n"}) {
+    // A header of numbers under "time" or "Time" over rows of gene names: time points.
+    for (const char* table : {"time,0,1\nTP53,1,2\n", "Time\t0\t1\nTP53\t1\t2\n"}) {
         const ExpressionSet labelled = read({table}, log2_options());
         EXPECT_EQ(labelled.names, std::vector<std::string>{"TP53"});
         EXPECT_EQ(labelled.courses[0].t, (std::vector<double>{0, 1}));
     }
 }
 
-// DREAM layout: "Time" header, courses separated by blank lines, linear values; and the same
-// courses without the time column and without blank lines, cut by --times or by --interval and
-// --points.
+// DREAM layout: "Time" header (tab, comma, semicolon or blank separated), courses separated
+// by blank lines, linear values; and the same courses without the time column and without
+// blank lines, cut by --times or by --interval and --points.
 TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
     const std::string with_times =
         "\"Time\"\tG1\tG2\n\n0\t1\t2\n50\t4\t8\n100\t0.5\t1\n\n0\t2\t2\n50\t2\t4\n100\t8\t1\n";
     std::vector<ExpressionSet> sets{read({with_times}, TableOptions{})};
+    for (const char delimiter : {',', ';', ' '}) {
+        std::string text = with_times;
+        std::replace(text.begin(), text.end(), '\t', delimiter);
+        sets.push_back(read({text}, TableOptions{}));
+    }
     const std::string bare = "G1\tG2\n1\t2\n4\t8\n0.5\t1\n2\t2\n2\t4\n8\t1\n";
     TableOptions o;
     o.times = {0, 50, 100};
