@@ -182,6 +182,13 @@ Header read_header(const fs::path& file, FieldReader& fields, MemoryBudget& budg
     }
     header.bytes = budget.used() - before;
     if (header.cells.empty()) fail(file, {header.line, 1}, "the header is empty");
+    for (std::size_t j = 0; j < header.cells.size(); ++j) {
+        if (header.cells[j].text.find('\0') != std::string::npos) {
+            fail(file, {header.line, static_cast<int>(j) + 1},
+                 "the header holds NUL bytes, as UTF-16 or UTF-32 text without a byte-order "
+                 "mark does; save the table as UTF-8 text");
+        }
+    }
     return header;
 }
 

@@ -30,6 +30,24 @@ std::string kind_of(fs::file_type type) {
     }
 }
 
+void put_utf8(std::string& out, unsigned code_point) {
+    if (code_point < 0x80) {
+        out += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        out += static_cast<char>(0xC0 | (code_point >> 6));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        out += static_cast<char>(0xE0 | (code_point >> 12));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code_point >> 18));
+        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
 }  // namespace
 
 std::string shown(std::string_view text) { return std::string(text); }
@@ -98,9 +116,17 @@ void TableText::rewind() {
     memory_at_ = 0;
     window_ = {};
     at_ = 0;
+    encoding_ = Encoding::kUtf8;
+    line_ends_ = LineEnds::kUnknown;
+    odd_byte_ = -1;
+    high_surrogate_ = 0;
+    invalid_ = false;
+    lines_ = 1;
     peeked_ = kNone;
     start();
 }
+
+void TableText::encoding_error(const std::string& what) const { fail(file_, {lines_, 1}, what); }
 
 std::string_view TableText::read_piece() {
     if (in_ == nullptr) {
@@ -120,8 +146,8 @@ std::string_view TableText::read_piece() {
     return piece_;
 }
 
-// A byte-order mark of UTF-16 or UTF-32 makes every other byte a NUL, which no field survives:
-// say so at once. UTF-32 first: its little-endian mark begins with the one of UTF-16.
+// The byte-order mark decides the encoding. A UTF-32 text is refused: every other character
+// would be NUL.
 void TableText::start() {
     std::string_view piece = read_piece();
     const char* refused = nullptr;
@@ -129,23 +155,89 @@ void TableText::start() {
         refused = "UTF-32 (little-endian)";
     } else if (piece.starts_with(std::string_view("\0\0\xfe\xff", 4))) {
         refused = "UTF-32 (big-endian)";
-    } else if (piece.starts_with("\xff\xfe")) {
-        refused = "UTF-16 (little-endian)";
-    } else if (piece.starts_with("\xfe\xff")) {
-        refused = "UTF-16 (big-endian)";
     }
     if (refused != nullptr) {
         fail(file_, {1, 1},
-             std::string("the table is ") + refused + " text; save it as UTF-8 text");
+             std::string("the table is ") + refused +
+                 " text; save it as UTF-8 text (or as UTF-16, \"Unicode text\")");
     }
-    window_ = piece.starts_with("\xEF\xBB\xBF") ? piece.substr(3) : piece;
+    if (piece.starts_with("\xEF\xBB\xBF")) {
+        window_ = piece.substr(3);
+    } else if (piece.starts_with("\xff\xfe") || piece.starts_with("\xfe\xff")) {
+        encoding_ = piece[0] == '\xff' ? Encoding::kUtf16Le : Encoding::kUtf16Be;
+        decode_utf16(piece.substr(2));
+        window_ = decoded_;
+    } else {
+        window_ = piece;
+    }
     at_ = 0;
 }
 
 bool TableText::refill() {
-    window_ = read_piece();
-    at_ = 0;
-    return !window_.empty();
+    if (encoding_ == Encoding::kUtf8) {
+        window_ = read_piece();
+        at_ = 0;
+        return !window_.empty();
+    }
+    if (invalid_) {
+        encoding_error(
+            "the table is not valid UTF-16 text (a surrogate outside its pair); save it again "
+            "as UTF-8 or UTF-16 text");
+    }
+    for (;;) {
+        const std::string_view piece = read_piece();
+        if (piece.empty()) {
+            if (odd_byte_ >= 0 || high_surrogate_ != 0)
+                encoding_error("the UTF-16 text ends inside a character");
+            return false;
+        }
+        decode_utf16(piece);
+        window_ = decoded_;
+        at_ = 0;
+        if (!window_.empty()) return true;
+    }
+}
+
+// UTF-16 code units to UTF-8; a unit split between pieces and a high surrogate waiting for its
+// low one carry over to the next piece. A surrogate out of its pair ends the reading where it
+// stands, once the characters before it are taken.
+void TableText::decode_utf16(std::string_view bytes) {
+    decoded_.clear();
+    const bool little = encoding_ == Encoding::kUtf16Le;
+    auto unit = [little](unsigned first, unsigned second) {
+        return little ? first | (second << 8) : (first << 8) | second;
+    };
+    auto put = [this](unsigned u) {
+        if (high_surrogate_ != 0) {
+            if (u < 0xDC00 || u > 0xDFFF) return false;
+            put_utf8(decoded_, 0x10000 + ((high_surrogate_ - 0xD800) << 10) + (u - 0xDC00));
+            high_surrogate_ = 0;
+            return true;
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            high_surrogate_ = u;
+            return true;
+        }
+        if (u >= 0xDC00 && u <= 0xDFFF) return false;
+        put_utf8(decoded_, u);
+        return true;
+    };
+    std::size_t i = 0;
+    bool valid = true;
+    if (odd_byte_ >= 0 && !bytes.empty()) {
+        valid = put(unit(static_cast<unsigned>(odd_byte_), static_cast<unsigned char>(bytes[0])));
+        odd_byte_ = -1;
+        i = 1;
+    }
+    for (; valid && i + 1 < bytes.size(); i += 2) {
+        valid = put(
+            unit(static_cast<unsigned char>(bytes[i]), static_cast<unsigned char>(bytes[i + 1])));
+    }
+    if (!valid) {
+        invalid_ = true;  // what came before is delivered; the next refill reports the fault
+        return;
+    }
+    if (i < bytes.size()) odd_byte_ = static_cast<unsigned char>(bytes[i]);
 }
 
 int TableText::next() {
@@ -154,9 +246,24 @@ int TableText::next() {
         const int after = raw_peek();
         if (after == '\n') {
             raw();
+            if (line_ends_ == LineEnds::kUnknown) line_ends_ = LineEnds::kLf;
+            ++lines_;
             return '\n';
         }
-        if (after == kEnd) return '\n';
+        if (after == kEnd) {
+            ++lines_;
+            return '\n';
+        }
+        if (line_ends_ == LineEnds::kUnknown) line_ends_ = LineEnds::kCr;
+        if (line_ends_ == LineEnds::kCr) {
+            ++lines_;
+            return '\n';
+        }
+        return '\r';
+    }
+    if (c == '\n') {
+        if (line_ends_ == LineEnds::kUnknown) line_ends_ = LineEnds::kLf;
+        ++lines_;
     }
     return c;
 }

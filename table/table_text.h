@@ -79,9 +79,10 @@ std::uint64_t bytes_of(const std::vector<T>& v) {
 }
 
 // The characters of one table, read in pieces from a stream or from memory. The encoding is
-// UTF-8 (a byte-order mark is dropped); a UTF-16 or UTF-32 byte-order mark is refused. LF and
-// CR LF line ends come out as '\n', and so does a CR at the very end; a lone CR elsewhere is
-// an ordinary character.
+// UTF-8 (a byte-order mark is dropped) or UTF-16 with its byte-order mark (what spreadsheets
+// save as "Unicode text"), which comes out as UTF-8; a UTF-32 mark is refused. Every line end
+// comes out as '\n': LF and CR LF, and a lone CR when the first line end of the text is a lone
+// CR (old spreadsheets); otherwise a lone CR is an ordinary character.
 class TableText {
 public:
     static constexpr int kEnd = -1;
@@ -105,6 +106,8 @@ public:
 
 private:
     static constexpr int kNone = -2;
+    enum class Encoding { kUtf8, kUtf16Le, kUtf16Be };
+    enum class LineEnds { kUnknown, kLf, kCr };
 
     int next();
     int raw() {
@@ -118,14 +121,23 @@ private:
     bool refill();
     std::string_view read_piece();
     void start();
+    void decode_utf16(std::string_view bytes);
+    [[noreturn]] void encoding_error(const std::string& what) const;
 
     std::istream* in_ = nullptr;
     std::string_view memory_;
     std::filesystem::path file_;
     std::size_t memory_at_ = 0;
     std::string piece_;        // bytes as read from the stream
+    std::string decoded_;      // UTF-8 from UTF-16
     std::string_view window_;  // characters not yet taken are window_[at_..]
     std::size_t at_ = 0;
+    Encoding encoding_ = Encoding::kUtf8;
+    LineEnds line_ends_ = LineEnds::kUnknown;
+    int odd_byte_ = -1;            // UTF-16: first byte of a code unit split between pieces
+    unsigned high_surrogate_ = 0;  // UTF-16: waiting for its low surrogate
+    bool invalid_ = false;         // UTF-16: the text breaks off at the end of decoded_
+    long long lines_ = 1;          // line of the next character, for encoding errors
     int peeked_ = kNone;
 };
 

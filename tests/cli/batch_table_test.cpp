@@ -93,8 +93,8 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
 }
 
-// The example DREAM file as spreadsheets save it (comma or semicolon separated, CR LF line
-// ends) gives the same network byte for byte.
+// The example DREAM file as spreadsheets save it (comma or semicolon separated, UTF-16 with
+// CR LF, CR line ends) gives the same network byte for byte.
 TEST_F(BatchOnTables, SpreadsheetVariantsOfADreamFileGiveTheSameNetwork) {
     const std::string tsv = read(std::filesystem::path(EXAMPLES_DIR) / "five_genes_dream.tsv");
     auto replaced = [&tsv](const std::string& tab, const std::string& line_end) {
@@ -102,7 +102,10 @@ TEST_F(BatchOnTables, SpreadsheetVariantsOfADreamFileGiveTheSameNetwork) {
         for (const char c : tsv) text += c == '\t' ? tab : c == '\n' ? line_end : std::string(1, c);
         return text;
     };
-    const std::vector<std::string> variants{replaced(",", "\n"), replaced(";", "\r\n")};
+    std::string utf16 = "\xff\xfe";
+    for (const char c : replaced("\t", "\r\n")) utf16 += {c, '\0'};
+    const std::vector<std::string> variants{replaced(",", "\n"), replaced(";", "\r\n"), utf16,
+                                            replaced("\t", "\r")};
     const fs::path original = dir_ / "original";
     fs::create_directories(original);
     ASSERT_EQ(run({"--quiet", "--output-dir", original.string(), put("d.tsv", tsv)}), 0)

@@ -141,18 +141,49 @@ TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
               "time points (--times, --points)");
 }
 
-// A UTF-16 or UTF-32 byte-order mark is refused, UTF-32 first (its little-endian mark begins
-// with the one of UTF-16).
-TEST(ExpressionTable, Utf16AndUtf32AreRefused) {
-    const std::vector<std::pair<std::string, std::string>> cases{
-        {std::string("\xff\xfe\0\0g\0\0\0", 8), "UTF-32 (little-endian)"},
-        {std::string("\0\0\xfe\xff\0\0\0g", 8), "UTF-32 (big-endian)"},
-        {std::string("\xff\xfeg\0", 4), "UTF-16 (little-endian)"},
-        {std::string("\xfe\xff\0g", 4), "UTF-16 (big-endian)"}};
-    for (const auto& [text, encoding] : cases) {
-        EXPECT_EQ(error_of({text}, log2_options()), "file t1, line 1, column 1: the table is " +
-                                                        encoding + " text; save it as UTF-8 text");
+// Text as spreadsheets save it: UTF-16 with its byte-order mark (either byte order, surrogate
+// pairs included) and lone CR line ends read as the UTF-8 table with LF line ends. Where the
+// first line end is not a lone CR, a lone CR is a character of its field.
+TEST(ExpressionTable, Utf16AndCrLineEndsReadAsUtf8) {
+    const std::string utf8 = "gene,0,1\nG\xC3\xA9ne,1,2\n\xF0\x9F\x98\x80x,3,4\n";
+    const std::u16string utf16 = u"\uFEFFgene,0,1\r\nG\u00e9ne,1,2\r\n\U0001F600x,3,4\r\n";
+    std::string little, big;
+    for (const char16_t unit : utf16) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        little += {low, high};
+        big += {high, low};
     }
+    const ExpressionSet plain = read({utf8}, log2_options());
+    for (const std::string& text :
+         {little, big, std::string("gene,0,1\rG\xC3\xA9ne,1,2\r\xF0\x9F\x98\x80x,3,4"),
+          std::string("gene,0,1\rG\xC3\xA9ne,1,2\r\n\r\xF0\x9F\x98\x80x,3,4\n")}) {
+        const ExpressionSet s = read({text}, log2_options());
+        EXPECT_EQ(s.names, plain.names);
+        ASSERT_EQ(s.courses.size(), 1u);
+        EXPECT_EQ(s.courses[0].x, plain.courses[0].x);
+    }
+    EXPECT_EQ(plain.names[1], "\xF0\x9F\x98\x80x");
+    EXPECT_EQ(error_of({"gene,0,1\nA,1,1\r2\n"}, log2_options()),
+              "file t1, line 2, column 3: '1\r2' is not a number");
+    std::vector<std::pair<std::string, std::string>> refused{
+        {std::string("\xff\xfe\0\0g\0\0\0", 8),
+         "file t1, line 1, column 1: the table is UTF-32 (little-endian) text; save it as UTF-8 "
+         "text (or as UTF-16, \"Unicode text\")"},
+        {std::string("g\0e\0n\0e\0,\0000\0,\0001\0\n\0", 18),
+         "file t1, line 1, column 1: the header holds NUL bytes, as UTF-16 or UTF-32 text "
+         "without a byte-order mark does; save the table as UTF-8 text"},
+        {little.substr(0, 22) + std::string("\x00\xdc", 2) + little.substr(22),
+         "file t1, line 2, column 1: the table is not valid UTF-16 text (a surrogate outside "
+         "its pair); save it again as UTF-8 or UTF-16 text"},
+        {little + "x", "file t1, line 4, column 1: the UTF-16 text ends inside a character"},
+    };
+    // The odd byte alone in the last piece of 64 KiB.
+    std::string full_piece = little;
+    while (full_piece.size() < 65536) full_piece += std::string("\n\0", 2);
+    refused.emplace_back(full_piece + "x",
+                         "file t1, line 32742, column 1: the UTF-16 text ends inside a character");
+    for (const auto& [text, message] : refused)
+        EXPECT_EQ(error_of({text}, log2_options()), message);
 }
 
 // Long tables: columns found by name among others, rows in any order, courses by label in order
