@@ -72,7 +72,9 @@ void check_name(const fs::path& file, const std::string& name, Place at) {
     if (name.find_first_not_of(" \t") == std::string::npos) fail(file, at, "a gene without a name");
     for (char c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            fail(file, at, "the gene name holds a control character (a tab or line end)");
+            fail(file, at,
+                 "the gene name '" + shown(name) +
+                     "' holds a control character (a tab, a line end or an escape)");
         }
     }
 }

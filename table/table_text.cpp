@@ -12,6 +12,7 @@ namespace fs = std::filesystem;
 
 // The stream is read in pieces of this size; UTF-16 is decoded piece by piece.
 constexpr std::size_t kPiece = std::size_t{1} << 16;
+constexpr std::size_t kMaxShown = 40;
 
 std::string kind_of(fs::file_type type) {
     switch (type) {
@@ -50,7 +51,27 @@ void put_utf8(std::string& out, unsigned code_point) {
 
 }  // namespace
 
-std::string shown(std::string_view text) { return std::string(text); }
+std::string shown(std::string_view text) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::size_t length = text.size();
+    if (length > kMaxShown) {
+        length = kMaxShown;  // cut before a UTF-8 sequence rather than inside it
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+    }
+    std::string out;
+    for (const char c : text.substr(0, length)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    if (length < text.size()) out += "...";
+    return out;
+}
 
 void fail(const fs::path& file, Place at, const std::string& what) {
     throw TableError("file " + file.string() + ", line " + std::to_string(at.line) + ", column " +

@@ -19,7 +19,8 @@ namespace netrevia::table {
 // A field may hold at most this many characters (the data-file reader's token limit).
 inline constexpr std::size_t kMaxFieldLength = std::size_t{1} << 20;
 
-// Text from a table as a message shows it.
+// Text from a table as a message shows it: control characters and NUL bytes escaped as \xHH,
+// as the data-file reader shows them, and cut after 40 characters with "...".
 std::string shown(std::string_view text);
 
 // Throws TableError("file <file>, line <L>, column <C>: <what>").

@@ -164,7 +164,7 @@ TEST(ExpressionTable, Utf16AndCrLineEndsReadAsUtf8) {
     }
     EXPECT_EQ(plain.names[1], "\xF0\x9F\x98\x80x");
     EXPECT_EQ(error_of({"gene,0,1\nA,1,1\r2\n"}, log2_options()),
-              "file t1, line 2, column 3: '1\r2' is not a number");
+              "file t1, line 2, column 3: '1\\x0d2' is not a number");
     std::vector<std::pair<std::string, std::string>> refused{
         {std::string("\xff\xfe\0\0g\0\0\0", 8),
          "file t1, line 1, column 1: the table is UTF-32 (little-endian) text; save it as UTF-8 "
@@ -387,6 +387,15 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
          "file t2, line 1, column 1: the course lacks gene B of the first course"},
         {{"gene,0,1\n\"A,1,2\n"}, "file t1, line 2, column 1: a quoted field is not closed"},
         {{"gene,0,1\n,1,2\n"}, "file t1, line 2, column 1: a gene without a name"},
+        // Text from the table is shown with control bytes escaped, long texts cut.
+        {{"gene,0,1\nA,1,2\x1b[2J\n"}, "file t1, line 2, column 3: '2\\x1b[2J' is not a number"},
+        {{"gene,0,1\nA\x1b,1,2\n"},
+         "file t1, line 2, column 1: the gene name 'A\\x1b' holds a control character (a tab, a "
+         "line end or an escape)"},
+        {{"time,A\n0\x01,1\n1,2\n"},
+         "file t1, line 2, column 1: the time point '0\\x01' is not a number"},
+        {{"gene,0,1\nA,1," + std::string(60, '9') + "x\n"},
+         "file t1, line 2, column 3: '" + std::string(40, '9') + "...' is not a number"},
         {{"gene,0,1\nA,1,\"" + std::string(netrevia::table::kMaxFieldLength + 1, '9') + "\"\n"},
          "file t1, line 2, column 3: a field longer than 1048576 characters"},
     };
