@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <system_error>
 #include <unordered_map>
 
 #include "inference/run.h"
@@ -418,8 +419,8 @@ void read_times_in_rows(const fs::path& file,
 }
 
 // Long tables: one value per row, in columns named by options.columns (gene, course, time,
-// value), in any order and beside other columns. Courses in order of first appearance, genes
-// in order of first appearance within each course, times sorted.
+// value), in any order and beside other columns, each named once. Courses in order of first
+// appearance, genes in order of first appearance within each course, times sorted.
 void read_long(const fs::path& file,
                FieldReader& fields,
                const Header& header,
@@ -430,13 +431,28 @@ void read_long(const fs::path& file,
     for (std::size_t k = 0; k < 4; ++k) {
         const std::string wanted = lower(columns[k]);
         std::size_t found = header.cells.size();
-        for (std::size_t j = 0; j < header.cells.size(); ++j)
-            if (lower(header.cells[j].text) == wanted) found = j;
+        for (std::size_t j = 0; j < header.cells.size(); ++j) {
+            if (lower(header.cells[j].text) != wanted) continue;
+            if (found < header.cells.size()) {
+                fail(file, {header.line, static_cast<int>(j) + 1},
+                     "columns " + std::to_string(found + 1) + " and " + std::to_string(j + 1) +
+                         " are both named '" + shown(columns[k]) +
+                         "'; rename one, or name the columns to read with --columns");
+            }
+            found = j;
+        }
         if (found == header.cells.size()) {
             fail(file, {header.line, 1},
                  "no column '" + shown(columns[k]) +
                      "' in the header (--columns names the gene, course, time and value "
                      "columns)");
+        }
+        for (std::size_t m = 0; m < k; ++m) {
+            if (at_column[m] == found) {
+                fail(file, {header.line, static_cast<int>(found) + 1},
+                     "--columns names column '" + shown(header.cells[found].text) +
+                         "' twice; the gene, course, time and value columns must differ");
+            }
         }
         at_column[k] = found;
     }
@@ -917,6 +933,15 @@ ExpressionSet read_table_texts(const std::vector<fs::path>& files,
 
 ExpressionSet read_tables(const std::vector<fs::path>& files, const TableOptions& options) {
     check_picks(options);
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        for (std::size_t g = 0; g < f; ++g) {
+            std::error_code ignored;
+            if (fs::equivalent(files[g], files[f], ignored)) {
+                throw TableError("file " + files[f].string() + ": the same file as " +
+                                 files[g].string() + ", given before; give each table once");
+            }
+        }
+    }
     MemoryBudget budget(budget_of(options));
     CourseList courses(options, budget);
     Scale scale = options.scale;

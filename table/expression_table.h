@@ -75,7 +75,7 @@ struct ExpressionSet {
 // values to base-2 logarithms. Throws TableError naming file, line and column. Each table is
 // read once, in pieces; only the numbers of the picked courses are kept (with their gene
 // names and where they stand), and everything kept grows only once the memory budget allows
-// it. Only regular files are read.
+// it. Only regular files are read; a file given twice is refused.
 ExpressionSet read_tables(const std::vector<std::filesystem::path>& files,
                           const TableOptions& options);
 

@@ -219,6 +219,15 @@ TEST(ExpressionTable, LongTableColumnsByName) {
     EXPECT_EQ(error_of({"gene,course,time,value\nB,c,1,1\nA,c,0,1\nA,c,1,3\nA,c,0,2\nB,c,1,4\n"},
                        log2_options()),
               "file t1, line 5, column 4: a second value for gene A at time 0 of course c");
+    // Each of the four columns must be one column of the header.
+    EXPECT_EQ(error_of({"gene,course,time,value,Value\nA,c,0,1,2\nA,c,1,1,2\n"}, log2_options()),
+              "file t1, line 1, column 5: columns 4 and 5 are both named 'value'; rename one, or "
+              "name the columns to read with --columns");
+    o.columns = {"probe", "probe", "hours", "log2ratio"};
+    o.layout = Layout::kLong;
+    EXPECT_EQ(error_of({"hours,probe,log2ratio\n0,A,1\n"}, o),
+              "file t1, line 1, column 2: --columns names column 'probe' twice; the gene, course, "
+              "time and value columns must differ");
 }
 
 TEST(ExpressionTable, ScalesConvertToBaseTwo) {

@@ -74,6 +74,21 @@ TEST_F(TableFiles, OnlyRegularFilesAreReadAfterFollowingLinks) {
     EXPECT_EQ(read_tables({table_link}, log2_options()).names, std::vector<std::string>{"A"});
 }
 
+// The same file twice, by another spelling or through a link, would be two equal courses.
+TEST_F(TableFiles, SameTableTwiceIsRefused) {
+    const fs::path table = put("t.csv", "gene,0,1\nA,1,2\n");
+    const fs::path link = dir_ / "link.csv";
+    fs::create_symlink(table, link);
+    const fs::path other_spelling = dir_ / "." / "t.csv";
+    for (const fs::path& again : {table, link, other_spelling}) {
+        EXPECT_EQ(error_of({table, again}, log2_options()),
+                  "file " + again.string() + ": the same file as " + table.string() +
+                      ", given before; give each table once");
+    }
+    EXPECT_EQ(
+        read_tables({table, put("u.csv", "gene,0,1\nA,3,4\n")}, log2_options()).courses.size(), 2u);
+}
+
 // How an action in a forked child ended, and how much its peak resident memory grew (kB).
 struct ChildOutcome {
     int exit_code = -1;
