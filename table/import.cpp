@@ -28,11 +28,15 @@ std::string number_text(double v) {
     return std::string(buffer, result.ptr);
 }
 
-// First bytes of name, at most limit, never cutting a UTF-8 sequence.
+// First bytes of name, at most limit, never cutting a UTF-8 sequence. A sequence has at most
+// three continuation bytes: a longer run of them is not UTF-8 and is cut at the limit (backing
+// over all of it could leave nothing of the name).
 std::string cut_name(const std::string& name, std::size_t limit) {
     if (name.size() <= limit) return name;
     std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && limit - end < 3 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    if ((static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) end = limit;
     return name.substr(0, end);
 }
 

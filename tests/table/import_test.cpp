@@ -134,6 +134,15 @@ TEST(ShortNames, CutAtNineAndMadeDistinctWithinNine) {
     EXPECT_EQ(warnings[0],
               "genes transcript_alpha (transcr~2) transcript_beta (transcr~3) share their first 9 "
               "characters; the data file names them as shown");
+    // Stray continuation bytes are no UTF-8 sequence: cut at nine, never down to nothing.
+    warnings.clear();
+    EXPECT_EQ(make_short_names({"x" + std::string(11, '\x89'),
+                                "ab\xF0\x9F\x98\x80"
+                                "cdefgh"},
+                               warnings),
+              (std::vector<std::string>{"x" + std::string(8, '\x89'),
+                                        "ab\xF0\x9F\x98\x80"
+                                        "cde"}));
 }
 
 // A bad table: exit 1, one message with file, line and column, and neither file written.
