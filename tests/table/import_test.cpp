@@ -159,6 +159,35 @@ TEST_F(ImportInTempDir, BadTableWritesNothing) {
     EXPECT_EQ(import({"--scale", "linear", "--interval", "5", table.string(), "-o", "x"}), 2);
 }
 
+// -o naming an input table (by its name, another spelling or a link), or making the name map
+// on one, is refused before anything is read or written: the table stays as it was.
+TEST_F(ImportInTempDir, OutputOverAnInputTableIsRefused) {
+    const std::string bytes = "gene,0,1\nA,1,2\n";
+    const fs::path table = put("t.csv", bytes);
+    const fs::path map_table = put("x.names.tsv", bytes);
+    const fs::path link = dir_ / "link.dat";
+    fs::create_symlink(table, link);
+    const fs::path other_spelling = dir_ / "." / "t.csv";
+    for (const fs::path& output : {table, other_spelling, link}) {
+        EXPECT_EQ(import({"--scale", "log2", put("u.csv", bytes).string(), table.string(), "-o",
+                          output.string()}),
+                  1);
+        EXPECT_EQ(err_.str(), "netrevia-import: " + output.string() + " is the table " +
+                                  table.string() +
+                                  "; writing it would replace the table: name another data "
+                                  "file with -o\n");
+    }
+    EXPECT_EQ(import({"--scale", "log2", map_table.string(), "-o", (dir_ / "x").string()}), 1);
+    EXPECT_EQ(err_.str().substr(0, 17 + map_table.string().size()),
+              "netrevia-import: " + map_table.string());
+    EXPECT_EQ(read_bytes(table), bytes);
+    EXPECT_EQ(read_bytes(map_table), bytes);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(dir_ / "t.csv.names.tsv"));
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+    EXPECT_EQ(import({"--scale", "log2", table.string(), "-o", (dir_ / "t.dat").string()}), 0);
+}
+
 // A folder, a device or an absurd --points ends in one message and exit 1, not in an abort or
 // in a read that never ends.
 TEST_F(ImportInTempDir, HostileInputsEndInAMessage) {
