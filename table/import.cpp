@@ -11,6 +11,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <system_error>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -284,9 +285,22 @@ std::string set_table_option(std::string_view name, const std::string& value, Ta
 bool looks_like_table(const std::filesystem::path& file) {
     const std::string extension = file.extension().string();
     if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return false;
+    // Not opened unless regular (a FIFO would block the open); the table reader says what it is.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return true;
     std::ifstream in(file, std::ios::binary);
+    // A line as std::getline reads it, but holding at most 64 KiB of it: a data file's second
+    // line is short, and a table's first line may not be.
+    const auto next_line = [&in](std::string& line) {
+        line.clear();
+        int c = in.get();
+        if (c == std::char_traits<char>::eof()) return false;
+        for (; c != std::char_traits<char>::eof() && c != '\n'; c = in.get())
+            if (line.size() < (std::size_t{1} << 16)) line += static_cast<char>(c);
+        return true;
+    };
     std::string line;
-    if (!std::getline(in, line) || !std::getline(in, line)) return true;  // the reader says why
+    if (!next_line(line) || !next_line(line)) return true;  // the reader says why
     const std::size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos) return true;
     const std::size_t last = line.find_last_not_of(" \t\r,");

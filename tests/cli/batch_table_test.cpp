@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -121,8 +122,8 @@ TEST_F(BatchOnTables, SpreadsheetVariantsOfADreamFileGiveTheSameNetwork) {
     }
 }
 
-// --max-memory bounds what the table reader holds too; a course picked twice is refused.
-// Nothing is written.
+// --max-memory bounds what the table reader holds too; a FIFO named like a table is refused
+// without waiting for a writer; a course picked twice is refused. Nothing is written.
 TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {
     std::ostringstream table;
     table << "gene";
@@ -137,6 +138,12 @@ TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {
     EXPECT_EQ(err_.str().rfind("netrevia-batch: file " + big + ", line ", 0), 0u) << err_.str();
     EXPECT_NE(err_.str().find("more than the memory budget of 65536 bytes\n"), std::string::npos)
         << err_.str();
+    const fs::path fifo = dir_ / "fifo.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), fifo.string()}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file " + fifo.string() +
+                              ": cannot open the table: it is a named pipe (FIFO), not a regular "
+                              "file\n");
     EXPECT_EQ(run({"--scale", "log2", "--courses", "1,1", "--output-dir", dir_.string(), big}), 1);
     EXPECT_EQ(err_.str(),
               "netrevia-batch: --courses names course 1 twice; name each course once\n");
