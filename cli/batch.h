@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "exports/exports.h"
 #include "cli/stop_signal.h"
+#include "exports/exports.h"
 #include "selection/select_network.h"
 #include "table/expression_table.h"
 

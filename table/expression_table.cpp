@@ -9,6 +9,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "inference/experiment.h"
 #include "inference/run.h"
 #include "table/table_text.h"
 
@@ -931,7 +932,9 @@ ExpressionSet read_table_texts(const std::vector<fs::path>& files,
     return finish(courses.all, options, scale, budget);
 }
 
-ExpressionSet read_tables(const std::vector<fs::path>& files, const TableOptions& options) {
+ExpressionSet read_tables(const std::vector<fs::path>& files,
+                          const TableOptions& options,
+                          inference::InputObserver* observer) {
     check_picks(options);
     for (std::size_t f = 0; f < files.size(); ++f) {
         for (std::size_t g = 0; g < f; ++g) {
@@ -948,8 +951,16 @@ ExpressionSet read_tables(const std::vector<fs::path>& files, const TableOptions
     for (const fs::path& file : files) {
         scale = options.scale;
         std::ifstream in = open_table(file);
-        TableText text(in, file);
+        if (observer == nullptr) {
+            TableText text(in, file);
+            read_one(file, text, options, scale, courses, budget);
+            continue;
+        }
+        inference::ObservedStreamBuf observed(*in.rdbuf(), file, *observer);
+        std::istream observed_in(&observed);
+        TableText text(observed_in, file);
         read_one(file, text, options, scale, courses, budget);
+        observed.finish();
     }
     return finish(courses.all, options, scale, budget);
 }

@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+namespace netrevia::inference {
+class InputObserver;
+}
+
 namespace netrevia::table {
 
 // A table that cannot be turned into time courses. The message always reads
@@ -75,9 +79,12 @@ struct ExpressionSet {
 // values to base-2 logarithms. Throws TableError naming file, line and column. Each table is
 // read once, in pieces; only the numbers of the picked courses are kept (with their gene
 // names and where they stand), and everything kept grows only once the memory budget allows
-// it. Only regular files are read; a file given twice is refused.
+// it. Only regular files are read; a file given twice is refused. With an observer, each
+// table's bytes are shown to it as the reader takes them, each once and in file order
+// (inference::ObservedStreamBuf), so that a caller can hash what was read.
 ExpressionSet read_tables(const std::vector<std::filesystem::path>& files,
-                          const TableOptions& options);
+                          const TableOptions& options,
+                          inference::InputObserver* observer = nullptr);
 
 // The same for tables already in memory: texts[k] is the content of files[k].
 ExpressionSet read_table_texts(const std::vector<std::filesystem::path>& files,

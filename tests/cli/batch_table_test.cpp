@@ -133,31 +133,62 @@ TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {
         for (int j = 0; j < 100; ++j) table << ",1." << i + j;
     }
     const std::string big = put("big.csv", table.str() + "\n");
-    EXPECT_EQ(run({"--scale", "log2", "--max-memory", "64K", "--output-dir", dir_.string(), big}),
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--max-memory", "64K", "--output-dir",
+                   dir_.string(), big}),
               1);
     EXPECT_EQ(err_.str().rfind("netrevia-batch: file " + big + ", line ", 0), 0u) << err_.str();
     EXPECT_NE(err_.str().find("more than the memory budget of 65536 bytes\n"), std::string::npos)
         << err_.str();
     const fs::path fifo = dir_ / "fifo.csv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), fifo.string()}), 1);
+    EXPECT_EQ(
+        run({"--scale", "log2", "--input", "table", "--output-dir", dir_.string(), fifo.string()}),
+        1);
     EXPECT_EQ(err_.str(), "netrevia-batch: file " + fifo.string() +
                               ": cannot open the table: it is a named pipe (FIFO), not a regular "
                               "file\n");
-    EXPECT_EQ(run({"--scale", "log2", "--courses", "1,1", "--output-dir", dir_.string(), big}), 1);
+    EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), fifo.string()}), 1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: input error: cannot open the file: it is a named pipe "
+              "(FIFO), not a regular file, unit 7, file " +
+                  fifo.string() + "\n");
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--courses", "1,1", "--output-dir",
+                   dir_.string(), big}),
+              1);
     EXPECT_EQ(err_.str(),
               "netrevia-batch: --courses names course 1 twice; name each course once\n");
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
 }
 
+// A bad table named as a table has the table reader's message alone; found by its extension, it
+// was first read as a data file, and both readings are told.
 TEST_F(BatchOnTables, BadTableExitsOneAndWritesNothing) {
     const std::string table = put("t.csv", "gene,0,1\nA,1,2\nB,1\n");
+    const std::string message =
+        "file " + table + ", line 3, column 3: the row has 2 fields, the header 3\n";
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--output-dir", dir_.string(), table}),
+              1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: " + message);
     EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
-    EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
-                              ", line 3, column 3: the row has 2 fields, the header 3\n");
+    EXPECT_EQ(err_.str(), "netrevia-batch: " + table +
+                              " is neither a data file nor a table:\n  read as a data file: "
+                              "input error: \"A\" is not an integer (line 2), unit 7, file " +
+                              table + "\n  read as a table: " + message);
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
+}
+
+// A rate of change that overflows is refused in the table's own terms, not through a data file
+// of which the user knows nothing.
+TEST_F(BatchOnTables, OverflowingRateIsRefusedNamingTheTableAndCourse) {
+    const std::string table = put("big.csv", "time,A,B\n0,1000,2\n1e-300,1001,3\n2e-300,1000,3\n");
+    EXPECT_EQ(run({"--scale", "log2", "--quiet", "--output-dir", dir_.string(), table}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
+                              ", course 1: rate of change of gene 1 (A) from time point 1 to 2 is "
+                              "not finite: (2.1430172143725346e+301 - 1.0715086071862673e+301) / "
+                              "1e-300 = inf\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
 }
 
 }  // namespace

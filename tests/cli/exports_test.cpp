@@ -122,11 +122,34 @@ TEST_F(ExportRun, TwentyGenesExportsAgreeWithTheMatrix) {
     EXPECT_EQ(json["engine"], "exact");
     EXPECT_EQ(json["courses"][2]["time_points"], 12);
     EXPECT_EQ(json["data_file"]["bytes"], fs::file_size(data));
-    EXPECT_EQ(json["data_file"]["sha256"].get<std::string>().size(), 64u);
+    std::uintmax_t size = 0;
+    EXPECT_EQ(json["data_file"]["sha256"], sha256_hex(data, size));
+    EXPECT_EQ(json["data_file"]["path"], data);
+    EXPECT_FALSE(json.contains("tables"));
     EXPECT_EQ(json["edges"]["drawn"], above);
     EXPECT_EQ(json["files"], (std::vector<std::string>{"GRN.dat", "GRN.dot", "edges.tsv", "GRN.sif",
                                                        "GRN.graphml", "run.json"}));
     EXPECT_EQ(json["command_line"][0], "netrevia-batch");
+}
+
+// run.json records every table, each hashed as the run read it.
+TEST_F(ExportRun, RunRecordListsEveryTableAsRead) {
+    const std::string first = std::string(EXAMPLES_DIR) + "/five_genes_course1.csv";
+    const std::string second = std::string(EXAMPLES_DIR) + "/five_genes_course2.csv";
+    ASSERT_EQ(run({"--quiet", "--scale", "log2", "--export", "json", "--output-dir", dir_.string(),
+                   first, second}),
+              0)
+        << err_.str();
+    const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
+    EXPECT_FALSE(json.contains("data_file"));
+    ASSERT_EQ(json["tables"].size(), 2u);
+    std::uintmax_t size = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string table = k == 0 ? first : second;
+        EXPECT_EQ(json["tables"][k]["path"], table);
+        EXPECT_EQ(json["tables"][k]["sha256"], sha256_hex(table, size));
+        EXPECT_EQ(json["tables"][k]["bytes"], size);
+    }
 }
 
 // Names Graphviz cannot read bare, cut names that clash, and a name only a quote can hold.
@@ -151,8 +174,9 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
                    (dir_ / "names.dat").string()}),
               0)
         << err_.str();
-    EXPECT_NE(err_.str().find("warning: genes '2310002L13Rik' (4) and '2310002L13Rik2' (8) agree "
-                              "in their first 9 characters"),
+    EXPECT_NE(err_.str().find("warning: genes 2310002L13Rik (2310002~1) 2310002L13Rik2 (2310002~2) "
+                              "share their first 9 characters; GRN.dat and GRN.dot name them as "
+                              "shown\n"),
               std::string::npos)
         << err_.str();
 
@@ -166,7 +190,8 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
         GTEST_SKIP() << "no dot or gc on PATH";
     const std::string dot = (dir_ / "GRN.dot").string();
     ASSERT_EQ(std::system(("dot -Tsvg -o /dev/null '" + dot + "'").c_str()), 0);
-    // Every edge once: the two clashing names are one node in GRN.dot, the others their own.
+    // Every edge once and every gene its own node: the two names that share their first nine
+    // characters are made distinct in GRN.dot.
     const std::string counts = (dir_ / "counts").string();
     ASSERT_EQ(std::system(("gc -n -e '" + dot + "' > '" + counts + "'").c_str()), 0);
     std::istringstream words(read(counts));
@@ -174,7 +199,58 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
     words >> nodes >> drawn;
     const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
     EXPECT_EQ(drawn, json["edges"]["drawn"].get<int>());
-    EXPECT_EQ(nodes, n - 1);
+    EXPECT_EQ(nodes, n);
+}
+
+// Through the tool: a gene that never changes is named in a warning, counted in run.json, and
+// 0 in its row and column of GRN.dat (before, it was the strongest regulator of every gene).
+// A file in which no gene changes gives a matrix of zeros and draws nothing.
+TEST_F(ExportRun, EnsembleNamesGenesWithoutChangeAndScoresThemZero) {
+    // four_courses.dat: 20 genes, 4 blocks of 9 lines and 20 rows after 25 header lines.
+    std::istringstream in(read(fs::path(CLI_TEST_DIR) / "data" / "four_courses.dat"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 142u);
+    for (std::size_t k = 0; k < 4; ++k) lines[25 + 29 * k + 9 + 6] = "1.5 1.5 1.5 1.5 1.5 1.5";
+    std::string flat_g7;
+    for (const std::string& line : lines) flat_g7 += line + "\n";
+    ASSERT_EQ(run({"--engine", "ensemble", "--output-dir", dir_.string(), put("g7.dat", flat_g7)}),
+              0)
+        << err_.str();
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: warning: the ensemble engine left out 1 gene that does not change "
+              "(its levels spread by at most 1/1000 of their mean); it scores 0 as a regulator and "
+              "as a target: 'G7'\n");
+    EXPECT_NE(out_.str().find("runs:         38 subsets of 10 genes\n"), std::string::npos);
+    const std::string matrix = read(dir_ / "GRN.dat");
+    const auto R = [&](int i, int j) {
+        return matrix.substr(static_cast<std::size_t>((i - 1) * 502 + (j - 1) * 25), 25);
+    };
+    const std::string zero = "           0.000000000000";
+    int nonzero = 0;
+    for (int g = 1; g <= 20; ++g) {
+        EXPECT_EQ(R(7, g), zero) << g;
+        EXPECT_EQ(R(g, 7), zero) << g;
+        nonzero += R(1, g) != zero;
+    }
+    EXPECT_EQ(nonzero, 18);  // the others are fitted: only R(1,1) and R(1,7) are 0
+    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "run.json"))["genes_without_change"], 1);
+
+    for (std::size_t k = 0; k < 4; ++k) {
+        for (std::size_t g = 0; g < 20; ++g) lines[25 + 29 * k + 9 + g] = "2 2 2 2 2 2";
+    }
+    std::string still;
+    for (const std::string& line : lines) still += line + "\n";
+    ASSERT_EQ(run({"--engine", "ensemble", "--output-dir", dir_.string(), put("still.dat", still)}),
+              0);
+    EXPECT_NE(err_.str().find("left out 20 genes that do not change (their levels spread by at "
+                              "most 1/1000 of their mean); they score 0 as regulators and as "
+                              "targets: 'G1', 'G2', "),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(out_.str().find("edges:        0 (0 positive, 0 negative)"), std::string::npos);
+    EXPECT_EQ(read(dir_ / "GRN.dat").find_first_of("123456789"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "run.json"))["genes_without_change"], 20);
 }
 
 TEST_F(ExportRun, DrawingHasFullNamesArrowheadsAndNoSelfLoopsWhenAsked) {

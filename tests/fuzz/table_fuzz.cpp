@@ -74,7 +74,7 @@ void check_round_trip(const table::ExpressionSet& set) {
     if (set.courses.size() > static_cast<std::size_t>(inference::kMaxEnsembleBlocks)) return;
     table::ImportedTables tables;
     tables.set = set;
-    tables.short_names = table::make_short_names(set.names, tables.warnings);
+    tables.short_names = table::make_short_names(set.names, tables.renamed);
     std::istringstream in(table::data_file_text(tables), std::ios::in | std::ios::binary);
     inference::DataFileReader reader(in, "fuzz.dat");
     try {
