@@ -8,8 +8,10 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "inference/experiment.h"
 #include "inference/run.h"
 #include "table/import_tool.h"
 #include "tests/table/export_tables.h"
@@ -179,6 +181,43 @@ TEST_F(ImportInTempDir, OutputOverAnInputTableIsRefused) {
     EXPECT_FALSE(fs::exists(dir_ / "t.csv.names.tsv"));
     EXPECT_FALSE(fs::exists(dir_ / "x"));
     EXPECT_EQ(import({"--scale", "log2", table.string(), "-o", (dir_ / "t.dat").string()}), 0);
+}
+
+// An observer sees each table's bytes once and in file order, though the reader reads the
+// first line twice (to find the delimiter) and a large table in several pieces.
+TEST_F(ImportInTempDir, ObserverSeesEachByteOnceInOrder) {
+    struct Recorder : netrevia::inference::InputObserver {
+        std::vector<std::string> files, seen;
+        int ends = 0;
+        void begin(const fs::path& file) override {
+            files.push_back(file.string());
+            seen.emplace_back();
+        }
+        void bytes(std::string_view chunk) override { seen.back() += chunk; }
+        void end() override { ++ends; }
+    } recorder;
+    const std::string small = "\xEF\xBB\xBFgene;0;1\r\nA;1;2\r\nB;3;4\r\n";
+    std::ostringstream rows;
+    rows << "gene,0,1,2,3,4,5,6,7,8,9";
+    for (int i = 0; i < 1000; ++i) {
+        rows << "\nG" << i;
+        for (int j = 0; j < 10; ++j) rows << ",1.00000000" << j;
+    }
+    rows << "\n";
+    const std::string large = rows.str();  // 130 kB: three pieces
+    std::string second = "gene,0,1\nA,1,2\nB,3,4\n";
+    for (int i = 0; i < 20000; ++i) second += "\n";  // blank lines after the last row
+    const fs::path a = put("a.csv", small), b = put("b.csv", second);
+    netrevia::table::TableOptions o;
+    o.scale = netrevia::table::Scale::kLog2;
+    EXPECT_EQ(netrevia::table::import_tables({a, b}, o, &recorder).set.courses.size(), 2u);
+    EXPECT_EQ(recorder.files, (std::vector<std::string>{a.string(), b.string()}));
+    EXPECT_EQ(recorder.seen, (std::vector<std::string>{small, second}));
+    EXPECT_EQ(recorder.ends, 2);
+    recorder = {};
+    EXPECT_EQ(netrevia::table::import_tables({put("c.csv", large)}, o, &recorder).set.names.size(),
+              1000u);
+    EXPECT_EQ(recorder.seen, std::vector<std::string>{large});
 }
 
 // A folder, a device or an absurd --points ends in one message and exit 1, not in an abort or
