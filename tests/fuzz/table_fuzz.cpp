@@ -3,19 +3,22 @@
 // and fills, within a memory budget of 64 MiB; a TableError is the expected answer to most
 // inputs. Invariants: nothing but TableError leaves the reader, and its message holds no
 // control byte (text from the table is escaped); an accepted set has at most 2000 genes and
-// courses of at least 2 strictly increasing time points with n x T finite values, and the data
+// courses of at least 2 strictly increasing time points with n x T finite values; the data
 // file made of it reads back through the data-file reader to the same names and the same
-// numbers, bit for bit.
+// numbers, bit for bit; and the experiment made of it for the engines has distinct
+// 9-character names and the levels 2^x (or is refused for a rate that is not finite).
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "inference/data_file.h"
+#include "inference/experiment.h"
 #include "inference/input_error.h"
 #include "table/expression_table.h"
 #include "table/import.h"
@@ -69,12 +72,29 @@ void check_set(const table::ExpressionSet& set, const table::TableOptions& o) {
     }
 }
 
+// The experiment the engines take has distinct 9-character names and the levels 2^x, or is
+// refused for a rate of change that is not finite.
+void check_experiment(const table::ImportedTables& tables) {
+    try {
+        const inference::Experiment e = table::to_experiment(tables, {"fuzz.csv"});
+        const std::set<std::string> distinct(e.gene_names.begin(), e.gene_names.end());
+        check(distinct.size() == e.gene_names.size(), "distinct gene fields");
+        for (const std::string& name : e.gene_names)
+            check(name.size() == static_cast<std::size_t>(inference::kNameLength), "field width");
+        check(e.courses.size() == tables.set.courses.size(), "experiment courses");
+        for (std::size_t k = 0; k < e.courses.size(); ++k) {
+            const std::vector<double>& x = tables.set.courses[k].x;
+            for (std::size_t m = 0; m < x.size(); ++m)
+                check(e.courses[k].levels[m] == std::pow(2.0, x[m]), "levels are 2^x");
+        }
+    } catch (const inference::DataFileRejected&) {
+    }
+}
+
 // The data file written from the set reads back to its short names and its numbers.
-void check_round_trip(const table::ExpressionSet& set) {
+void check_round_trip(const table::ImportedTables& tables) {
+    const table::ExpressionSet& set = tables.set;
     if (set.courses.size() > static_cast<std::size_t>(inference::kMaxEnsembleBlocks)) return;
-    table::ImportedTables tables;
-    tables.set = set;
-    tables.short_names = table::make_short_names(set.names, tables.renamed);
     std::istringstream in(table::data_file_text(tables), std::ios::in | std::ios::binary);
     inference::DataFileReader reader(in, "fuzz.dat");
     try {
@@ -123,9 +143,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> texts{std::string(reinterpret_cast<const char*>(data), size)};
     for (const table::TableOptions& o : sets) {
         try {
-            const table::ExpressionSet set = table::read_table_texts({"fuzz.csv"}, texts, o);
-            check_set(set, o);
-            check_round_trip(set);
+            table::ImportedTables tables;
+            tables.set = table::read_table_texts({"fuzz.csv"}, texts, o);
+            check_set(tables.set, o);
+            tables.short_names = table::make_short_names(tables.set.names, tables.renamed);
+            check_round_trip(tables);
+            check_experiment(tables);
         } catch (const table::TableError& e) {
             for (const char c : std::string(e.what())) {
                 const auto byte = static_cast<unsigned char>(c);
