@@ -128,6 +128,13 @@ ChildOutcome in_child(const std::function<bool()>& action) {
 }
 
 constexpr long kMegabyte = 1024;  // in the kilobytes of ru_maxrss
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed blocks in quarantine: the arrays outgrown while a table is read
+// stay resident, so a peak tells nothing there.
+constexpr bool kPeakIsMeaningful = false;
+#else
+constexpr bool kPeakIsMeaningful = true;
+#endif
 
 // Memory follows the numbers kept, not the text: a 64 MB field is refused after its first
 // MiB, 64 MB of trailing delimiters cost nothing, and a 33 MB table of a million long numbers
@@ -164,7 +171,9 @@ TEST_F(TableFiles, MemoryFollowsTheNumbersNotTheText) {
         return set.names.size() == 1000 && set.courses[0].x.size() == 1000000;
     });
     EXPECT_EQ(numbers.exit_code, 0);
-    EXPECT_LT(numbers.peak_growth_kb, 48 * kMegabyte);
+    if (kPeakIsMeaningful) {
+        EXPECT_LT(numbers.peak_growth_kb, 48 * kMegabyte);
+    }
 }
 
 }  // namespace
