@@ -50,7 +50,7 @@ std::string run_record_text(const inference::RunSummary& summary,
     const int edges = summary.positive_edges + summary.negative_edges;
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - record.start;
     nlohmann::ordered_json json = {
-        {"tool", "netrevia-batch"},
+        {"tool", record.tool},
         {"version", NETREVIA_VERSION},
         {"command_line", record.command_line},
         {"engine", record.engine},
@@ -74,11 +74,21 @@ std::string run_record_text(const inference::RunSummary& summary,
         {"wall_seconds", wall.count()},
         {"files", files},
     };
-    if (record.engine == "ensemble") {
+    if (record.engine == "ensemble" || record.engine == "trees" || record.engine == "consensus") {
         json["seed"] = record.seed;
         json["runs"] = net.runs;
         json["subset_size"] = net.subset_size;
-        json["genes_without_change"] = net.flat_genes.size();
+    }
+    // Only the ensemble engine leaves such genes out; the trees never split on a constant one.
+    if (record.engine == "ensemble") json["genes_without_change"] = net.flat_genes.size();
+    if (record.engine == "trees" || record.engine == "consensus") {
+        json["trees_per_target"] = net.trees;
+        if (record.decay >= 0.0) {
+            json["decay"] = record.decay;
+        } else {
+            json["decay"] = "estimated";
+        }
+        json["decay_per_gene"] = net.decay;
     }
     // Non-ASCII names and paths that are not UTF-8 become U+FFFD rather than stopping the run.
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

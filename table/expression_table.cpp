@@ -584,6 +584,54 @@ void read_long(const fs::path& file,
 
 bool header_names_time(const Field& cell) { return lower(cell.text) == "time"; }
 
+// The layout and, for a wide table, the orientation, as the options give them or as detected
+// from the header and the first field of the first row (null for a table without rows).
+TableFormat format_of(const Header& header,
+                      const Field* first_field,
+                      char delimiter,
+                      const TableOptions& options) {
+    // A header of numbers after its first field is one of time points ("gene,0,1,2"), unless
+    // the first column is named time and the rows start with numbers: then the numbers are
+    // gene IDs ("time,7157,7158" over rows "0,...") and the rows hold the time points.
+    bool header_of_numbers = header.cells.size() > 1;
+    for (std::size_t j = 1; j < header.cells.size(); ++j)
+        header_of_numbers = header_of_numbers && to_number(header.cells[j].text).has_value();
+    const bool rows_start_with_numbers =
+        first_field != nullptr && to_number(first_field->text).has_value();
+    const bool genes_in_rows =
+        header_of_numbers && !(header_names_time(header.cells.front()) && rows_start_with_numbers);
+
+    TableFormat format;
+    format.delimiter = delimiter;
+    format.layout = options.layout;
+    if (format.layout == Layout::kDetect) {
+        std::size_t named = 0;
+        for (const std::string& column : options.columns) {
+            for (const Field& cell : header.cells)
+                if (lower(cell.text) == lower(column)) {
+                    ++named;
+                    break;
+                }
+        }
+        // DREAM files spell their first column "Time", whatever separates the fields.
+        if (named == options.columns.size()) {
+            format.layout = Layout::kLong;
+        } else if (given_time_count(options) > 0 ||
+                   (header.cells.front().text == "Time" && !genes_in_rows)) {
+            format.layout = Layout::kDream;
+        } else {
+            format.layout = Layout::kWide;
+        }
+    }
+    if (format.layout == Layout::kWide) {
+        format.orientation = options.orientation;
+        if (format.orientation == Orientation::kDetect)
+            format.orientation =
+                genes_in_rows ? Orientation::kGenesInRows : Orientation::kTimesInRows;
+    }
+    return format;
+}
+
 // One table into courses (appended to courses); scale receives the table's scale.
 void read_one(const fs::path& file,
               TableText& text,
@@ -597,37 +645,9 @@ void read_one(const fs::path& file,
     const Header header = read_header(file, fields, budget);
     const std::size_t given = given_time_count(options);
     const bool has_rows = fields.next_record();
-
-    // A header of numbers after its first field is one of time points ("gene,0,1,2"), unless
-    // the first column is named time and the rows start with numbers: then the numbers are
-    // gene IDs ("time,7157,7158" over rows "0,...") and the rows hold the time points.
-    bool header_of_numbers = header.cells.size() > 1;
-    for (std::size_t j = 1; j < header.cells.size(); ++j)
-        header_of_numbers = header_of_numbers && to_number(header.cells[j].text).has_value();
-    const bool rows_start_with_numbers =
-        has_rows && to_number(fields.first_field().text).has_value();
-    const bool genes_in_rows =
-        header_of_numbers && !(header_names_time(header.cells.front()) && rows_start_with_numbers);
-
-    Layout layout = options.layout;
-    if (layout == Layout::kDetect) {
-        std::size_t named = 0;
-        for (const std::string& column : options.columns) {
-            for (const Field& cell : header.cells)
-                if (lower(cell.text) == lower(column)) {
-                    ++named;
-                    break;
-                }
-        }
-        // DREAM files spell their first column "Time", whatever separates the fields.
-        if (named == options.columns.size()) {
-            layout = Layout::kLong;
-        } else if (given > 0 || (header.cells.front().text == "Time" && !genes_in_rows)) {
-            layout = Layout::kDream;
-        } else {
-            layout = Layout::kWide;
-        }
-    }
+    const TableFormat format =
+        format_of(header, has_rows ? &fields.first_field() : nullptr, delimiter, options);
+    const Layout layout = format.layout;
     if (layout == Layout::kDream && scale == Scale::kUnset) scale = Scale::kLinear;
     if (scale == Scale::kUnset) {
         fail(file, {header.line, 1},
@@ -655,11 +675,7 @@ void read_one(const fs::path& file,
         }
         case Layout::kWide:
         case Layout::kDetect: {
-            Orientation orientation = options.orientation;
-            if (orientation == Orientation::kDetect) {
-                orientation = genes_in_rows ? Orientation::kGenesInRows : Orientation::kTimesInRows;
-            }
-            if (orientation == Orientation::kGenesInRows) {
+            if (format.orientation == Orientation::kGenesInRows) {
                 read_genes_in_rows(file, fields, header, courses, budget);
             } else {
                 read_times_in_rows(file, fields, header, true, false, options, courses, budget);
@@ -914,6 +930,42 @@ std::string_view scale_name(Scale scale) {
             break;
     }
     return "unset";
+}
+
+TableFormat detect_format(const fs::path& file,
+                          std::string_view text,
+                          const TableOptions& options) {
+    MemoryBudget budget(budget_of(options));
+    budget.at(file, 1);
+    TableText table(text, file);
+    const char delimiter = options.delimiter ? options.delimiter : detect_delimiter(table);
+    FieldReader fields(table, file, delimiter);
+    const Header header = read_header(file, fields, budget);
+    const bool has_rows = fields.next_record();
+    return format_of(header, has_rows ? &fields.first_field() : nullptr, delimiter, options);
+}
+
+std::vector<PreviewRecord> preview_records(const fs::path& file,
+                                           std::string_view text,
+                                           char delimiter,
+                                           std::size_t max_records) {
+    // Records are read one by one, blank ones included, so that only those shown are split
+    // (a quoted field may still run past them).
+    MemoryBudget budget(inference::default_memory_budget());
+    TableText table(text, file);
+    FieldReader fields(table, file, delimiter, true);
+    std::vector<PreviewRecord> preview;
+    Field field;
+    while (preview.size() < max_records && fields.next_record()) {
+        budget.at(file, fields.line());
+        PreviewRecord record{fields.line(), {}};
+        while (fields.next_field(field, true)) {
+            budget.take(sizeof(std::string) + heap_bytes(field.text));
+            record.cells.push_back(field.text);
+        }
+        append(preview, std::move(record), budget);
+    }
+    return preview;
 }
 
 ExpressionSet read_table_texts(const std::vector<fs::path>& files,

@@ -309,8 +309,8 @@ char detect_delimiter(TableText& text) {
     }
 }
 
-FieldReader::FieldReader(TableText& text, const fs::path& file, char delimiter)
-    : text_(text), file_(file), delimiter_(delimiter) {}
+FieldReader::FieldReader(TableText& text, const fs::path& file, char delimiter, bool blank_records)
+    : text_(text), file_(file), delimiter_(delimiter), blank_records_(blank_records) {}
 
 bool FieldReader::next_record() {
     Field rest;
@@ -323,6 +323,7 @@ bool FieldReader::next_record() {
         record_done_ = false;
         read_field(first_, true);
         if (record_done_ && fields_ == 1 && !first_.quoted && first_.empty) {
+            if (blank_records_) return true;  // no field to hand out
             blank_before_ = true;
             continue;
         }

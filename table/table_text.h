@@ -163,7 +163,11 @@ struct Field {
 // the caller does not keep are passed over without being held.
 class FieldReader {
 public:
-    FieldReader(TableText& text, const std::filesystem::path& file, char delimiter);
+    // blank_records: next_record stops at blank records too (they have no fields).
+    FieldReader(TableText& text,
+                const std::filesystem::path& file,
+                char delimiter,
+                bool blank_records = false);
 
     // Moves to the next record that is not blank, passing over the rest of the current one;
     // false at the end of the text.
@@ -191,6 +195,7 @@ private:
     bool record_done_ = true;
     bool have_first_ = false;  // first_ is the record's first field, not yet handed out
     bool blank_before_ = false;
+    bool blank_records_;
     Field first_;
     std::string blanks_;  // blanks inside an unquoted field, kept once text follows
 };
