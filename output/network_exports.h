@@ -16,8 +16,10 @@ inline constexpr const char* kEdgeListFileName = "edges.tsv";
 inline constexpr const char* kSifFileName = "GRN.sif";
 inline constexpr const char* kGraphmlFileName = "GRN.graphml";
 
-// name with every control character and every byte that is not part of a valid UTF-8 sequence
-// replaced by '?', so that a tab-separated, XML or Graphviz reader sees one whole field.
+// name with '?' for each byte that is not part of a well-formed UTF-8 sequence (overlong forms,
+// surrogates and code points beyond U+10FFFF included) and for each character XML 1.0 or a
+// terminal cannot take as text (the C0 and C1 controls, DEL, U+FFFE, U+FFFF), so that a
+// tab-separated, XML or Graphviz reader sees one whole field of valid text.
 std::string printable_name(std::string_view name);
 
 // One entry R(i,j) != 0 of the interaction matrix as an edge from gene j (regulator) to gene i
