@@ -49,6 +49,20 @@ const std::string& name_of(std::span<const std::string> names, int gene) {
     return names[static_cast<std::size_t>(gene - 1)];
 }
 
+// A name as a field of edges.tsv: printable, and in double quotes with its quotes doubled when
+// it holds one, since R's read.delim and pandas' read_csv take a quote as the start of a quoted
+// field (R even inside a field) and would drop it.
+std::string edge_list_field(std::string_view name) {
+    const std::string text = printable_name(name);
+    if (text.find('"') == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted.push_back('"');
+        quoted.push_back(c);
+    }
+    return quoted + "\"";
+}
+
 }  // namespace
 
 std::string printable_name(std::string_view name) {
@@ -131,8 +145,8 @@ void format_edge_list(std::ostream& out,
                       double threshold) {
     out << "rank\tregulator\ttarget\tweight\tsign\tabs_weight\tabove_threshold\n";
     for (const RankedEdge& e : edges) {
-        out << e.rank << '\t' << printable_name(name_of(names, e.regulator)) << '\t'
-            << printable_name(name_of(names, e.target)) << '\t' << weight_text(e.weight) << '\t'
+        out << e.rank << '\t' << edge_list_field(name_of(names, e.regulator)) << '\t'
+            << edge_list_field(name_of(names, e.target)) << '\t' << weight_text(e.weight) << '\t'
             << (e.weight > 0.0 ? "1" : "-1") << '\t' << weight_text(std::abs(e.weight)) << '\t'
             << (edge_sign(e.weight, threshold) != 0 ? '1' : '0') << '\n';
     }

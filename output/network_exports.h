@@ -39,7 +39,8 @@ std::vector<RankedEdge> rank_edges(numeric::ConstMatrixRef R, int n, bool with_s
 
 // edges.tsv: a header line and one line per ranked edge, tab-separated, LF line ends:
 //   rank regulator target weight sign abs_weight above_threshold
-// names are the full gene names (index k-1 for gene k); weight and abs_weight round-trip
+// names are the full gene names (index k-1 for gene k), printable_name, in double quotes with
+// each quote doubled when they hold one (as R and pandas read it); weight and abs_weight round-trip
 // (17 significant digits), sign is 1 or -1, above_threshold is 1 when GRN.dot draws the edge
 // (edge_sign) and 0 otherwise.
 void format_edge_list(std::ostream& out,

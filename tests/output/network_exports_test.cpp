@@ -80,6 +80,21 @@ TEST(EdgeList, NamesCannotBreakTheFields) {
     EXPECT_EQ(printable_name(neighbours), neighbours);
 }
 
+// A name with a double quote is quoted, its quotes doubled, as R's read.delim and pandas'
+// read_csv read it back; other names stay as they are, blanks and apostrophes included.
+TEST(EdgeList, QuotedNamesComeBackWhole) {
+    std::ostringstream out;
+    const std::array<double, 4> R{0.0, 1.0, 0.0, 0.0};  // gene 1 -> gene 2
+    format_edge_list(out, std::vector<std::string>{"\"G4\"", "a\"b 'c'"},
+                     rank_edges({R.data(), 2}, 2, true), 0.0);
+    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1),
+              "1\t\"\"\"G4\"\"\"\t\"a\"\"b 'c'\"\t1\t1\t1\t1\n");
+    std::ostringstream plain;
+    format_edge_list(plain, std::vector<std::string>{" x y ", "'z'"},
+                     rank_edges({R.data(), 2}, 2, true), 0.0);
+    EXPECT_EQ(plain.str().substr(plain.str().find('\n') + 1), "1\t x y \t'z'\t1\t1\t1\t1\n");
+}
+
 TEST(Sif, EdgesBeyondTheThresholdInRankOrder) {
     std::ostringstream out;
     format_sif(out, kNames, rank_edges({kR.data(), 3}, 3, true), 0.3);
