@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -126,6 +127,16 @@ void prepare_input(const BatchOptions& o, RunInput& input, std::ostream& out) {
     input.temporary.emplace(table::data_file_text(imported));
     input.data_file = input.temporary->path().string();
     input.full_names = imported.set.names;
+}
+
+// Units of the files a run writes (GRN.dat 3, GRN.dot 5, the exports 8 to 11, the drawing's
+// styled copy 12), as opposed to the data file's.
+bool is_output_unit(int unit) { return unit != inference::kDataFileUnit; }
+
+// Reasons a folder gives for refusing the results, which another folder may not give.
+bool folder_refuses_writing(int error_number) {
+    return error_number == EACCES || error_number == EPERM || error_number == EROFS ||
+           error_number == ENOSPC || error_number == EDQUOT;
 }
 
 }  // namespace
@@ -468,6 +479,8 @@ int batch_main(const std::vector<std::string>& args,
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";
+        if (is_output_unit(e.unit()) && folder_refuses_writing(e.error_number()))
+            err << "netrevia-batch: choose a folder you can write to with --output-dir DIR\n";
         remove_created_folders();
         return 1;
     } catch (const inference::DataFileRejected& e) {

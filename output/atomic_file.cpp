@@ -71,7 +71,8 @@ std::FILE* create_temp(const fs::path& final_path, int unit, fs::path& temp_path
         const int error_number = errno;
         if (error_number != EEXIST) {
             temp_path.clear();
-            throw IoError("cannot create file: " + reason(error_number), unit, final_path);
+            throw IoError("cannot create file: " + reason(error_number), unit, final_path,
+                          error_number);
         }
     }
     temp_path.clear();
@@ -92,7 +93,8 @@ fs::path keep_old_file(const AtomicFile& file) {
         if (ec && ec != std::errc::file_exists) fs::copy_file(final_path, backup, ec);
         if (!ec) return backup;
         if (ec != std::errc::file_exists) {
-            throw IoError("cannot keep the old file: " + ec.message(), file.unit(), final_path);
+            throw IoError("cannot keep the old file: " + ec.message(), file.unit(), final_path,
+                          ec.value());
         }
     }
     throw IoError("cannot keep the old file: no free name", file.unit(), final_path);
@@ -173,13 +175,13 @@ void AtomicFile::finish() {
     int error_number = buffer_.close();
     if (error_number == 0 && stream_failed) error_number = EIO;
     if (error_number != 0)
-        throw IoError("write error: " + reason(error_number), unit_, final_path_);
+        throw IoError("write error: " + reason(error_number), unit_, final_path_, error_number);
 }
 
 void AtomicFile::commit() {
     std::error_code ec;
     fs::rename(temp_path_, final_path_, ec);
-    if (ec) throw IoError("cannot replace file: " + ec.message(), unit_, final_path_);
+    if (ec) throw IoError("cannot replace file: " + ec.message(), unit_, final_path_, ec.value());
     committed_ = true;
 }
 
@@ -191,7 +193,7 @@ void check_replaceable(const fs::path& path, int unit) {
         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     const bool no_write_bit = (status.permissions() & kWriteBits) == fs::perms::none;
     if (no_write_bit || access(path.c_str(), W_OK) != 0) {
-        throw IoError("write error: " + reason(EACCES), unit, path);
+        throw IoError("write error: " + reason(EACCES), unit, path, EACCES);
     }
 }
 
@@ -207,7 +209,7 @@ void commit_all(std::span<AtomicFile* const> files,
             fs::permissions(file->temp_path(), old.permissions(), ec);
             if (ec) {
                 throw IoError("cannot set the permissions: " + ec.message(), file->unit(),
-                              file->final_path());
+                              file->final_path(), ec.value());
             }
         }
     }
@@ -294,7 +296,7 @@ void finish_interrupted_commit(const fs::path& journal_path) {
         fs::rename(folder / temp, folder / final_name, ec);
         if (ec) {
             throw IoError("cannot finish the interrupted commit: " + ec.message(), unit,
-                          folder / final_name);
+                          folder / final_name, ec.value());
         }
     }
     journal.close();

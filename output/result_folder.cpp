@@ -34,12 +34,15 @@ bool is_leftover(std::string_view name) {
 ResultFolderLock::ResultFolderLock(const fs::path& folder, LockWait wait) {
     const fs::path lock_file = folder / kLockFileName;
     fd_ = ::open(lock_file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd_ < 0 && (errno == EACCES || errno == EROFS)) {
+    const int create_error = errno;
+    if (fd_ < 0 && (create_error == EACCES || create_error == EROFS)) {
+        // A read-only folder may still hold a lock file to take turns on.
         fd_ = ::open(lock_file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd_ < 0) {
-        throw IoError("cannot create file: " + std::generic_category().message(errno),
-                      kMatrixFileUnit, folder / kMatrixFileName);
+        // The reason of the creation, not of the read-only attempt after it.
+        throw IoError("cannot create file: " + std::generic_category().message(create_error),
+                      kMatrixFileUnit, lock_file, create_error);
     }
     const int operation = LOCK_EX | (wait == LockWait::kNoWait ? LOCK_NB : 0);
     int locked = 0;
@@ -55,7 +58,7 @@ ResultFolderLock::ResultFolderLock(const fs::path& folder, LockWait wait) {
                              " is in use by another run (lock file " + lock_file.string() + ")");
         }
         throw IoError("cannot lock the folder: " + std::generic_category().message(error_number),
-                      kMatrixFileUnit, folder / kMatrixFileName);
+                      kMatrixFileUnit, lock_file, error_number);
     }
     try {
         repair_result_folder(folder);
@@ -81,6 +84,12 @@ void repair_result_folder(const fs::path& folder) {
 }
 
 void check_results_replaceable(const fs::path& folder) {
+    // access() asks the system, so read-only mounts and the superuser are answered correctly.
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int error_number = errno;
+        throw IoError("cannot create file: " + std::generic_category().message(error_number),
+                      kMatrixFileUnit, folder / kMatrixFileName, error_number);
+    }
     check_replaceable(folder / kMatrixFileName, kMatrixFileUnit);
     check_replaceable(folder / kGraphvizFileName, kGraphvizFileUnit);
 }

@@ -20,9 +20,10 @@ inline constexpr const char* kCommitJournalName = ".GRN.commit";
 // the object's lifetime, so that runs writing into one folder take turns and never leave a
 // GRN.dat of one beside a GRN.dot of another. The lock file is created when missing and never
 // removed (removing it would let two runs lock two different files). Once the lock is held,
-// repair_result_folder() runs. Throws IoError "cannot create file: <reason>" (unit 3, GRN.dat)
-// when the lock file can be neither created nor opened (a missing or read-only folder, where
-// GRN.dat could not be created either), and FolderBusy with kNoWait when another run holds it.
+// repair_result_folder() runs. Throws IoError "cannot create file: <reason>" (unit 3, the lock
+// file) when the lock file can be neither created nor opened (a missing or read-only folder,
+// where GRN.dat could not be created either): the reason is that of the creation (a read-only
+// folder gives "Permission denied"). Throws FolderBusy with kNoWait when another run holds it.
 class ResultFolderLock {
 public:
     ResultFolderLock(const std::filesystem::path& folder, LockWait wait);
@@ -41,8 +42,9 @@ private:
 // own "..GRN.commit.tmp-*") are removed.
 void repair_result_folder(const std::filesystem::path& folder);
 
-// check_replaceable() for each result file (GRN.dat, GRN.dot) in folder: a run whose results
-// could not replace a write-protected one is refused before it does any work.
+// Refuses a run whose results could not be written, before it does any work: IoError "cannot
+// create file: <reason>" (unit 3, GRN.dat) when the folder cannot be written to, and
+// check_replaceable() for each result file (GRN.dat, GRN.dot) in it.
 void check_results_replaceable(const std::filesystem::path& folder);
 
 }  // namespace netrevia::output

@@ -185,7 +185,9 @@ TEST_F(BatchRun, WriteProtectedResultsAreKeptAndModesCarryOver) {
     const std::string twenty = std::string(EXAMPLES_DIR) + "/twenty_genes.dat";
     EXPECT_EQ(run({"--quiet", "--output-dir", dir_.string(), twenty}), 1);
     EXPECT_EQ(err_.str(), "netrevia-batch: write error: Permission denied, unit 3, file " +
-                              (dir_ / "GRN.dat").string() + "\n");
+                              (dir_ / "GRN.dat").string() +
+                              "\nnetrevia-batch: choose a folder you can write to with "
+                              "--output-dir DIR\n");
     EXPECT_EQ(read(dir_ / "GRN.dat"), dat);
     EXPECT_EQ(read(dir_ / "GRN.dot"), dot);
     EXPECT_EQ(fs::status(dir_ / "GRN.dot").permissions(), read_only);

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <random>
@@ -262,16 +263,73 @@ TEST_F(InTempDir, RepairFinishesAnInterruptedCommitAndRemovesLeftovers) {
               (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "edges.tsv", "other"}));
 }
 
-// A lock file that can be neither created nor opened (a missing folder, a directory in its
-// place) fails the run with GRN.dat's unit and name, as creating GRN.dat would.
+// A lock file that can be neither created nor opened fails the run naming the lock file by its
+// absolute path and the reason of the creation: a missing folder, a directory
+// in its place, and a folder the user may not write (as root: in a child that has become
+// nobody), which used to be reported as the ENOENT of the read-only attempt after it.
 TEST_F(InTempDir, LockFileThatCannotBeOpenedIsFatal) {
     const fs::path absent = dir() / "absent";
     EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(absent, LockWait::kNoWait); }),
               "cannot create file: No such file or directory, unit 3, file " +
-                  (absent / "GRN.dat").string());
+                  (absent / ".GRN.lock").string());
     fs::create_directory(dir() / ".GRN.lock");
     EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(dir(), LockWait::kNoWait); }),
-              "cannot create file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
+              "cannot create file: Is a directory, unit 3, file " + (dir() / ".GRN.lock").string());
+
+    // As root, in a child that has become nobody, so that permissions apply.
+    const auto as_other_user = [](const std::function<int()>& check) {
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+            _exit(check());
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const fs::path locked = dir() / "read-only";
+    fs::create_directory(locked);
+    const auto read_only = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(locked, read_only);
+    fs::permissions(dir(), fs::perms::others_exec, fs::perm_options::add);
+    const auto refused = [](const std::function<void()>& run, const std::string& expected) {
+        try {
+            run();
+        } catch (const IoError& e) {
+            return e.what() == expected && e.error_number() == EACCES ? 0 : 3;
+        }
+        return 4;
+    };
+    EXPECT_EQ(as_other_user([&] {
+                  return refused([&] { ResultFolderLock lock(locked, LockWait::kNoWait); },
+                                 "cannot create file: Permission denied, unit 3, file " +
+                                     (locked / ".GRN.lock").string());
+              }),
+              0);
+    // With a lock file there (opened read-only) the run is refused before any work.
+    fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
+    write_bytes(locked / ".GRN.lock", "");
+    fs::permissions(locked, read_only);
+    EXPECT_EQ(as_other_user([&] {
+                  ResultFolderLock lock(locked, LockWait::kNoWait);
+                  return refused([&] { check_results_replaceable(locked); },
+                                 "cannot create file: Permission denied, unit 3, file " +
+                                     (locked / "GRN.dat").string());
+              }),
+              0);
+}
+
+// Relative paths in write errors are made absolute and normal.
+TEST_F(InTempDir, WriteErrorsNameTheAbsolutePath) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir());
+    fs::create_directory("GRN.dat");
+    const std::string message = io_error_of([&] { write_matrix_file("./", worked_example(), 3); });
+    fs::current_path(previous);
+    EXPECT_EQ(message,
+              "cannot replace file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
 }
 
 // A second lock on the folder waits, or with kNoWait fails at once naming the folder.
