@@ -159,11 +159,12 @@ std::string make_output_folder(const std::filesystem::path& dir,
         if (p == p.parent_path()) break;
     }
     for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
-        std::filesystem::create_directory(*p, ec);
+        // false without an error: another run made it meanwhile, and it is that run's.
+        const bool made = std::filesystem::create_directory(*p, ec);
         if (ec) {
             return "cannot create the output folder " + dir.string() + ": " + ec.message();
         }
-        created.push_back(*p);
+        if (made) created.push_back(*p);
     }
     return {};
 }
@@ -397,16 +398,38 @@ int batch_main(const std::vector<std::string>& args,
         err << "netrevia-batch: " << problem << "\n";
         return 1;
     }
-    // A failed run leaves nothing behind, the folders it made for its results included.
-    const auto remove_created_folders = [&created_folders, &o] {
-        std::error_code ignored;
-        // The lock file of a folder this run made goes with it, while still held: only a run
-        // started on the same new folder meanwhile could be waiting on it.
-        if (!created_folders.empty())
-            std::filesystem::remove(std::filesystem::path(o.output_dir) / output::kLockFileName,
-                                    ignored);
-        for (auto dir = created_folders.rbegin(); dir != created_folders.rend(); ++dir)
-            std::filesystem::remove(*dir, ignored);  // only while empty
+    std::optional<output::ResultFolderLock> lock;
+    // A failed run leaves nothing behind, the folders it made for its results included, but
+    // removes them only under their lock: another run may have found them and be waiting for
+    // it (that run then makes them again), or be writing into them (they stay).
+    const auto remove_created_folders = [&created_folders, &lock, &o] {
+        if (created_folders.empty()) return;
+        try {
+            if (!lock) lock.emplace(o.output_dir, output::LockWait::kNoWait);
+        } catch (const std::exception&) {
+            return;  // another run holds them now, or they are gone already
+        }
+        lock->release_and_remove(created_folders);
+        lock.reset();
+    };
+    // The folder's lock, waiting for another run unless --no-wait, and ending the wait at once
+    // on a signal. A folder removed meanwhile by a failed run that had made it is made again.
+    const auto lock_output_folder = [&] {
+        constexpr int kAttempts = 16;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                lock.emplace(o.output_dir,
+                             o.no_wait ? output::LockWait::kNoWait : output::LockWait::kWait,
+                             stop != nullptr ? &stop->cancel : nullptr);
+                return;
+            } catch (const output::FolderMissing&) {
+                if (attempt == kAttempts) throw;
+            }
+            if (const std::string problem = make_output_folder(o.output_dir, created_folders);
+                !problem.empty()) {
+                throw std::runtime_error(problem);
+            }
+        }
     };
 
     inference::RunOptions run_options;
@@ -455,16 +478,21 @@ int batch_main(const std::vector<std::string>& args,
     };
 
     inference::RunSummary summary;
-    std::optional<output::ResultFolderLock> lock;
     try {
         prepare_input(o, input, out);
-        lock.emplace(o.output_dir, o.no_wait ? output::LockWait::kNoWait : output::LockWait::kWait);
+        lock_output_folder();
         summary =
             inference::run_inference_from_file(input.data_file, o.lambda, o.threshold, run_options);
     } catch (const table::TableError& e) {
         err << "netrevia-batch: " << e.what() << "\n";
         remove_created_folders();
         return 1;
+    } catch (const output::LockWaitCancelled&) {
+        err << "netrevia-batch: stopped by signal " << stop->signal.load()
+            << " while waiting for the output folder " << o.output_dir
+            << "; no result file was changed\n";
+        remove_created_folders();
+        return stop_code();
     } catch (const inference::RunCancelled&) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: stopped by signal " << stop->signal.load()

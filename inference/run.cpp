@@ -350,7 +350,12 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     // One run at a time per output folder, from the repair of what an earlier killed run left
     // to the last rename; a write-protected result refuses the run before any work.
     std::optional<output::ResultFolderLock> lock;
-    if (options.lock_output_dir) lock.emplace(options.output_dir, output::LockWait::kWait);
+    try {
+        if (options.lock_output_dir)
+            lock.emplace(options.output_dir, output::LockWait::kWait, options.cancel);
+    } catch (const output::LockWaitCancelled&) {
+        throw RunCancelled();
+    }
     output::check_results_replaceable(options.output_dir);
 
     RunSummary summary;

@@ -37,8 +37,9 @@ struct RunOptions {
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
     // Set by another thread (or a signal handler) to stop the run at its next safe point:
-    // between datasets, between fits, between iterations, and last just before the result
-    // files are committed. A stopped run throws RunCancelled and writes nothing.
+    // while it waits for the output folder's lock, between datasets, between fits, between
+    // iterations, and last just before the result files are committed. A stopped run throws
+    // RunCancelled and writes nothing.
     const std::atomic<bool>* cancel = nullptr;
     // Further files (exports) to commit together with GRN.dat and GRN.dot, asked for once the
     // network and its edge counts are known.

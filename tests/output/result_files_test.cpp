@@ -264,11 +264,12 @@ TEST_F(InTempDir, RepairFinishesAnInterruptedCommitAndRemovesLeftovers) {
 }
 
 // A lock file that can be neither created nor opened fails the run naming the lock file by its
-// absolute path and the reason of the creation: a missing folder, a directory
+// absolute path and the reason of the creation: a missing folder (FolderMissing), a directory
 // in its place, and a folder the user may not write (as root: in a child that has become
 // nobody), which used to be reported as the ENOENT of the read-only attempt after it.
 TEST_F(InTempDir, LockFileThatCannotBeOpenedIsFatal) {
     const fs::path absent = dir() / "absent";
+    EXPECT_THROW(ResultFolderLock(absent, LockWait::kNoWait), FolderMissing);
     EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(absent, LockWait::kNoWait); }),
               "cannot create file: No such file or directory, unit 3, file " +
                   (absent / ".GRN.lock").string());
@@ -330,6 +331,65 @@ TEST_F(InTempDir, WriteErrorsNameTheAbsolutePath) {
     fs::current_path(previous);
     EXPECT_EQ(message,
               "cannot replace file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
+}
+
+// A wait for a busy folder ends when the caller's cancel flag is set, while the holder keeps it.
+TEST_F(InTempDir, LockWaitEndsWhenCancelled) {
+    ResultFolderLock held(dir(), LockWait::kNoWait);
+    std::atomic<bool> cancel{false};
+    bool cancelled = false;
+    std::thread waiter([&] {
+        try {
+            ResultFolderLock second(dir(), LockWait::kWait, &cancel);
+        } catch (const LockWaitCancelled&) {
+            cancelled = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    cancel = true;
+    waiter.join();
+    EXPECT_TRUE(cancelled);
+}
+
+// A run that made its folder and failed removes the lock file and the folder while holding the
+// lock. A run waiting meanwhile finds its lock stale: it gets FolderMissing when the folder
+// went, or, where the folder stays (another run's file in it), the lock of the new lock file,
+// and then it alone holds the folder (the stale lock used to let a third run in beside it).
+TEST_F(InTempDir, RemovedFolderIsLockedAnewByTheRunsWaitingForIt) {
+    const fs::path made = dir() / "made";
+    fs::create_directory(made);
+    auto failed = std::make_unique<ResultFolderLock>(made, LockWait::kNoWait);
+    bool missing = false;
+    std::thread waiter([&] {
+        try {
+            ResultFolderLock second(made, LockWait::kWait);
+        } catch (const FolderMissing&) {
+            missing = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    failed->release_and_remove(std::vector<fs::path>{made});
+    waiter.join();
+    EXPECT_TRUE(missing);
+    EXPECT_FALSE(fs::exists(made));
+
+    fs::create_directory(made);
+    failed = std::make_unique<ResultFolderLock>(made, LockWait::kNoWait);
+    write_bytes(made / "GRN.dat", "another run's");
+    std::atomic<bool> locked = false;
+    std::atomic<bool> release = false;
+    std::thread second([&] {
+        ResultFolderLock lock(made, LockWait::kWait);
+        locked = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    failed->release_and_remove(std::vector<fs::path>{made});
+    while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_THROW(ResultFolderLock(made, LockWait::kNoWait), FolderBusy);
+    release = true;
+    second.join();
+    EXPECT_EQ(entries(made), (Names{".GRN.lock", "GRN.dat"}));
 }
 
 // A second lock on the folder waits, or with kNoWait fails at once naming the folder.

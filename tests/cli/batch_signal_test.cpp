@@ -1,0 +1,191 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "batch_fixture.h"
+#include "cli/batch.h"
+#include "output/result_folder.h"
+#include "support/support.h"
+
+namespace netrevia::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::read_bytes;
+
+// The batch tool as a process of its own, standard output and error going to <tag>.out and
+// <tag>.err in folder; as_nobody: run by the user nobody when started as root, so that
+// permissions apply.
+pid_t start_tool(const std::vector<std::string>& args,
+                 const fs::path& folder,
+                 const std::string& tag,
+                 bool as_nobody = false) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (as_nobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+        const int out = open((folder / (tag + ".out")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open((folder / (tag + ".err")).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        std::vector<std::string> all{BATCH_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(BATCH_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// The exit status of pid once it ends, or -1 when it is still running after limit (it is then
+// killed): a stop that does not come "at once" fails the test instead of hanging it.
+int exit_status(pid_t pid, std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Polls until ready() holds; false after limit.
+bool wait_until(const std::function<bool()>& ready,
+                std::chrono::seconds limit = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class BatchProcess : public ::testing::Test {
+protected:
+    // A run of several seconds with the exact engine: 100 genes, four courses.
+    static void SetUpTestSuite() {
+        slow_data_ = new fs::path(slow_dir_.path() / "hundred_genes.dat");
+        const std::string simulate = std::string(SIMULATE_PATH) +
+                                     " --genes 100 --courses 4 --points 12 --seed 3 --input"
+                                     " --out-data " +
+                                     slow_data_->string() + " --out-truth " +
+                                     (slow_dir_.path() / "truth.tsv").string();
+        ASSERT_EQ(std::system(simulate.c_str()), 0);
+    }
+    static void TearDownTestSuite() { delete slow_data_; }
+
+    std::string err(const std::string& tag) const { return read_bytes(dir_ / (tag + ".err")); }
+
+    static inline test_support::TempDir slow_dir_{"netrevia-slow"};
+    static inline fs::path* slow_data_ = nullptr;
+    test_support::TempDir temp_{"netrevia-process"};
+    const fs::path dir_ = temp_.path();
+    const std::string three_genes_ = std::string(EXAMPLES_DIR) + "/three_genes.dat";
+};
+
+// A run waiting for a busy folder ends at once on SIGINT or SIGTERM (it used to wait until the
+// lock was free), while the other run still holds the folder, and writes nothing.
+TEST_F(BatchProcess, SignalEndsTheWaitForTheFolder) {
+    const fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    const output::ResultFolderLock other(out, output::LockWait::kNoWait);
+    for (const auto& [signal_number, code] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        const pid_t tool =
+            start_tool({"--quiet", "--output-dir", out.string(), three_genes_}, dir_, "waiting");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(tool, signal_number);
+        EXPECT_EQ(exit_status(tool, std::chrono::seconds(5)), code);
+        EXPECT_EQ(err("waiting"), "netrevia-batch: stopped by signal " +
+                                      std::to_string(signal_number) +
+                                      " while waiting for the output folder " + out.string() +
+                                      "; no result file was changed\n");
+        EXPECT_EQ(entries(out), std::vector<std::string>{".GRN.lock"});
+    }
+}
+
+// A folder the user may not write to: the message names the true reason on the lock file, by
+// its absolute path (it used to say "No such file or directory"), and the way out.
+TEST_F(BatchProcess, UnwritableFolderNamesTheLockFileAndTheWayOut) {
+    const fs::path out = dir_ / "read-only";
+    fs::create_directory(out);
+    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
+    fs::permissions(dir_, fs::perms::others_all, fs::perm_options::add);
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_);
+    const pid_t tool =
+        start_tool({"--quiet", "--output-dir", "read-only", three_genes_}, dir_, "refused", true);
+    fs::current_path(previous);
+    EXPECT_EQ(exit_status(tool), 1);
+    EXPECT_EQ(err("refused"),
+              "netrevia-batch: cannot create file: Permission denied, unit 3, file " +
+                  (out / ".GRN.lock").string() +
+                  "\nnetrevia-batch: choose a folder you can write to with "
+                  "--output-dir DIR\n");
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+// A run that made its output folder is stopped while two runs wait for the folder's lock: it
+// removes the folder, and both waiting runs make it again and succeed, one after the other
+// (they used to fail with "No such file or directory").
+TEST_F(BatchProcess, RunsWaitingOnAFolderWhoseMakerFailsSucceed) {
+    const fs::path out = dir_ / "new" / "out";
+    const pid_t maker =
+        start_tool({"--quiet", "--output-dir", out.string(), slow_data_->string()}, dir_, "maker");
+    ASSERT_TRUE(wait_until([&] {
+        try {
+            output::ResultFolderLock probe(out, output::LockWait::kNoWait);
+            return false;
+        } catch (const output::FolderBusy&) {
+            return true;  // the maker holds its new folder
+        } catch (const std::exception&) {
+            return false;  // not made yet
+        }
+    }));
+    const pid_t first = start_tool({"--output-dir", out.string(), three_genes_}, dir_, "first");
+    const pid_t second = start_tool({"--output-dir", out.string(), three_genes_}, dir_, "second");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(maker, SIGTERM);
+    EXPECT_EQ(exit_status(maker), 143);
+    EXPECT_EQ(err("maker"), "netrevia-batch: stopped by signal 15; no result file was changed\n");
+    EXPECT_EQ(exit_status(first), 0) << err("first");
+    EXPECT_EQ(exit_status(second), 0) << err("second");
+    EXPECT_EQ(entries(out), (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot",
+                                                      "edges.tsv", "run.json"}));
+    // The folder was made anew once, by one of them.
+    const std::string summaries = read_bytes(dir_ / "first.out") + read_bytes(dir_ / "second.out");
+    EXPECT_NE(summaries.find("created:      " + out.string() + " (new output folder)"),
+              std::string::npos)
+        << summaries;
+}
+
+}  // namespace
+}  // namespace netrevia::cli
