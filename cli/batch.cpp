@@ -92,7 +92,11 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 success; 1 the run failed and wrote nothing; 2 a bad command\n"
     "line; 3 GRN.dat and GRN.dot were written but the drawing (--render) failed;\n"
-    "128 + N when stopped by signal N (SIGINT, SIGTERM).\n";
+    "128 + N when stopped by signal N (SIGINT, SIGTERM): before the results were\n"
+    "committed nothing was written; during the drawing the results are complete and\n"
+    "no picture is left (the message says which). A signal that comes once the\n"
+    "commit is past its point of no return lets it finish; the exit status is then 0\n"
+    "(without --render).\n";
 
 // The one place that says which engines take any number of courses from tables; the others
 // take the data file's four at most.
@@ -127,6 +131,13 @@ void prepare_input(const BatchOptions& o, RunInput& input, std::ostream& out) {
     input.temporary.emplace(table::data_file_text(imported));
     input.data_file = input.temporary->path().string();
     input.full_names = imported.set.names;
+}
+
+// The files of a finished run, as committed.
+std::vector<std::filesystem::path> result_files(const inference::RunSummary& summary) {
+    std::vector<std::filesystem::path> files{summary.matrix_file, summary.graphviz_file};
+    files.insert(files.end(), summary.extra_files.begin(), summary.extra_files.end());
+    return files;
 }
 
 // Units of the files a run writes (GRN.dat 3, GRN.dot 5, the exports 8 to 11, the drawing's
@@ -441,7 +452,10 @@ int batch_main(const std::vector<std::string>& args,
     run_options.seed = o.seed;
     run_options.top_edges = o.top_edges;
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
-    if (stop != nullptr) run_options.cancel = &stop->cancel;
+    if (stop != nullptr) {
+        run_options.cancel = &stop->cancel;
+        run_options.commit_observer = stop->at_commit_step;
+    }
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
     if (progress_to_terminal && !o.quiet && !by_ensemble) {
         run_options.observer = [&err](int iteration, double objective) {
@@ -532,14 +546,9 @@ int batch_main(const std::vector<std::string>& args,
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
     if (input.full_names.size() == static_cast<std::size_t>(summary.network.n))
         summary.network.full_names = input.full_names;
-    if (stop != nullptr && stop->cancel.load()) {
-        // The signal came after the commit: the files are complete and stay; nothing more is
-        // done (no summary, no drawing).
-        err << "netrevia-batch: stopped by signal " << stop->signal.load() << " after "
-            << summary.matrix_file.string() << " and " << summary.graphviz_file.string()
-            << " were written\n";
-        return stop_code();
-    }
+    // A stop request seen from here on came once the commit was past its point of no return:
+    // the results are complete, and only the drawing is left to stop.
+    const bool stopped_after_commit = stop != nullptr && stop->cancel.load();
 
     const inference::InferredNetwork& net = summary.network;
     out << "genes:        " << net.n << "\n";
@@ -592,20 +601,40 @@ int batch_main(const std::vector<std::string>& args,
         err << "netrevia-batch: warning: " << clash << "\n";
     }
 
-    if (!o.render.empty()) {
-        const std::string layout =
-            o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
-                             : o.layout;
-        const std::filesystem::path drawn =
-            std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
-        const std::string problem =
-            render_network(net, summary.threshold, o.self_loops, o.render, layout, drawn);
-        if (!problem.empty()) {
-            err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
-            return 3;
+    if (o.render.empty()) {
+        if (stopped_after_commit) {
+            err << "netrevia-batch: signal " << stop->signal.load()
+                << " came after the point of no return of the commit: the results are "
+                   "complete\n";
         }
-        out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
+        return 0;
     }
+    const std::filesystem::path drawn =
+        std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
+    if (stopped_after_commit) {
+        // No drawing; an earlier one would show another network.
+        std::error_code ignored;
+        std::filesystem::remove(drawn, ignored);
+        err << "netrevia-batch: stopped by signal " << stop->signal.load()
+            << " before the drawing was done: the results are complete (";
+        std::string separator;
+        for (const std::filesystem::path& file : result_files(summary)) {
+            err << separator << file.string();
+            separator = ", ";
+        }
+        err << "); no " << drawn.string() << " is left\n";
+        return stop_code();
+    }
+    const std::string layout =
+        o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
+                         : o.layout;
+    const std::string problem =
+        render_network(net, summary.threshold, o.self_loops, o.render, layout, drawn);
+    if (!problem.empty()) {
+        err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
+        return 3;
+    }
+    out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
     return 0;
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "exports/exports.h"
 #include "cli/stop_signal.h"
+#include "exports/exports.h"
 #include "selection/select_network.h"
 #include "table/expression_table.h"
 
@@ -62,8 +62,10 @@ std::optional<std::uint64_t> parse_size(const std::string& text);
 
 // The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err, nothing
 // written), 2 a bad command line (usage on err), 3 results written but the drawing failed,
-// 128 + the signal number when stop was requested (the run then changed no file unless the
-// request came after the results were committed).
+// 128 + the signal number when stop was requested before the commit's point of no return (no
+// file changed) or before the drawing was done (the results complete, no picture). A request
+// that comes once the commit is past its point of no return lets it finish; without a drawing
+// the run then returns 0.
 // progress_to_terminal: print the selection's progress on err.
 int batch_main(const std::vector<std::string>& args,
                std::ostream& out,

@@ -382,10 +382,15 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     for (const output::ExtraResultFile& extra : extras) {
         summary.extra_files.push_back(options.output_dir / extra.name);
     }
-    // The last safe point: past it the files are written and committed as a whole.
+    // The last safe points are inside the commit, up to its point of no return.
     stop_if_cancelled(options);
-    output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold,
-                               extras);
+    const output::CommitControl control{options.cancel, options.commit_observer};
+    try {
+        output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold,
+                                   extras, &control);
+    } catch (const output::CommitAbandoned&) {
+        throw RunCancelled();
+    }
     return summary;
 }
 

@@ -38,9 +38,12 @@ struct RunOptions {
     std::function<void(int k)> dataset_observer;
     // Set by another thread (or a signal handler) to stop the run at its next safe point:
     // while it waits for the output folder's lock, between datasets, between fits, between
-    // iterations, and last just before the result files are committed. A stopped run throws
-    // RunCancelled and writes nothing.
+    // iterations, and between the steps of the commit up to its point of no return (the
+    // journal, output/atomic_file.h). A stopped run throws RunCancelled and writes nothing; set
+    // later, the commit completes and the run returns as usual.
     const std::atomic<bool>* cancel = nullptr;
+    // Called as each step of the commit begins (a seam for tests that signal there).
+    std::function<void(output::CommitStep, std::size_t)> commit_observer;
     // Further files (exports) to commit together with GRN.dat and GRN.dot, asked for once the
     // network and its edge counts are known.
     std::function<std::vector<output::ExtraResultFile>(const RunSummary&)> extra_files;

@@ -197,9 +197,18 @@ void check_replaceable(const fs::path& path, int unit) {
     }
 }
 
+void commit_checkpoint(const CommitControl* control, CommitStep step, std::size_t index) {
+    if (control == nullptr) return;
+    if (control->observer) control->observer(step, index);
+    const bool before_journal = step == CommitStep::kWriteFile ||
+                                step == CommitStep::kKeepOldFiles || step == CommitStep::kJournal;
+    if (before_journal && control->cancel != nullptr && control->cancel->load())
+        throw CommitAbandoned();
+}
+
 void commit_all(std::span<AtomicFile* const> files,
                 const fs::path& journal_path,
-                const std::function<void(std::size_t)>& after_rename) {
+                const CommitControl* control) {
     std::error_code ec;
     for (AtomicFile* file : files) {
         check_replaceable(file->final_path(), file->unit());
@@ -222,13 +231,18 @@ void commit_all(std::span<AtomicFile* const> files,
         }
     };
     try {
+        commit_checkpoint(control, CommitStep::kKeepOldFiles);
         for (AtomicFile* file : files) backups.push_back(keep_old_file(*file));
+        commit_checkpoint(control, CommitStep::kJournal);
         AtomicFile journal(journal_path, files.empty() ? 0 : files.front()->unit());
         for (AtomicFile* file : files) {
             journal.stream() << file->unit() << '\t' << file->temp_path().filename().string()
                              << '\t' << file->final_path().filename().string() << '\n';
         }
         journal.finish();
+        // The last moment to stop: once renamed into place the journal commits the files.
+        if (control != nullptr && control->cancel != nullptr && control->cancel->load())
+            throw CommitAbandoned();
         journal.commit();
     } catch (...) {
         remove_backups();
@@ -237,6 +251,7 @@ void commit_all(std::span<AtomicFile* const> files,
 
     for (std::size_t i = 0; i < files.size(); ++i) {
         try {
+            commit_checkpoint(control, CommitStep::kRename, i);
             files[i]->commit();
         } catch (...) {
             // Undo the renames before this one, last first: the old file comes back over the
@@ -253,8 +268,8 @@ void commit_all(std::span<AtomicFile* const> files,
             remove_backups();
             throw;
         }
-        if (after_rename) after_rename(i);
     }
+    commit_checkpoint(control, CommitStep::kCleanUp);
     fs::remove(journal_path, ec);
     remove_backups();
 }

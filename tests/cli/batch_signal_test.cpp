@@ -17,6 +17,7 @@
 
 #include "batch_fixture.h"
 #include "cli/batch.h"
+#include "cli/stop_signal.h"
 #include "output/result_folder.h"
 #include "support/support.h"
 
@@ -24,6 +25,7 @@ namespace netrevia::cli {
 namespace {
 
 namespace fs = std::filesystem;
+using output::CommitStep;
 using test_support::read_bytes;
 
 // The batch tool as a process of its own, standard output and error going to <tag>.out and
@@ -185,6 +187,75 @@ TEST_F(BatchProcess, RunsWaitingOnAFolderWhoseMakerFailsSucceed) {
     EXPECT_NE(summaries.find("created:      " + out.string() + " (new output folder)"),
               std::string::npos)
         << summaries;
+}
+
+// SIGTERM at each step of the commit, through the tool's own handlers (in a child process).
+// Up to the journal the commit is abandoned: exit 143, the earlier files exactly as they were.
+// From the journal's rename on it completes: exit 0 with a note, or 143 with --render, which
+// then draws nothing.
+using BatchCommitSignal = cli_testing::BatchFixture;
+TEST_F(BatchCommitSignal, SignalAtEachStepOfTheCommit) {
+    const std::string old_data = std::string(EXAMPLES_DIR) + "/three_genes.dat";
+    const std::string new_data = std::string(CLI_TEST_DIR) + "/data/two_courses.dat";
+    const std::vector<std::string> files{"GRN.dat", "GRN.dot", "edges.tsv", "run.json"};
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), new_data}), 0) << err_.str();
+    const std::string new_matrix = read(dir_ / "GRN.dat");
+    ASSERT_EQ(run({"--quiet", "--output-dir", dir_.string(), old_data}), 0) << err_.str();
+    std::vector<std::string> old_files;
+    for (const std::string& file : files) old_files.push_back(read(dir_ / file));
+    const bool graphviz = std::system("command -v dot > /dev/null 2>&1") == 0;
+
+    using Step = std::pair<CommitStep, std::size_t>;
+    const std::vector<Step> steps{{CommitStep::kWriteFile, 0},    {CommitStep::kWriteFile, 3},
+                                  {CommitStep::kKeepOldFiles, 0}, {CommitStep::kJournal, 0},
+                                  {CommitStep::kRename, 0},       {CommitStep::kRename, 3},
+                                  {CommitStep::kCleanUp, 0}};
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        for (const bool render : {false, true}) {
+            if (render && !graphviz) continue;
+            SCOPED_TRACE(std::to_string(k) + (render ? " with --render" : ""));
+            const bool committed =
+                steps[k].first == CommitStep::kRename || steps[k].first == CommitStep::kCleanUp;
+            std::vector<std::string> args{"--quiet", "--output-dir", dir_.string(), new_data};
+            if (render) args.insert(args.begin(), {"--render", "svg"});
+            std::fflush(nullptr);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                StopRequest& stop = install_stop_handlers();
+                stop.at_commit_step = [&](CommitStep step, std::size_t index) {
+                    if (Step{step, index} == steps[k]) raise(SIGTERM);
+                };
+                std::ostringstream out;
+                std::ostringstream err;
+                const int code = batch_main(args, out, err, false, &stop);
+                std::ofstream(dir_ / "child.err") << err.str();
+                _exit(code);
+            }
+            const int code = exit_status(pid);
+            const std::string message = read(dir_ / "child.err");
+            if (!committed) {
+                EXPECT_EQ(code, 143);
+                EXPECT_EQ(message,
+                          "netrevia-batch: stopped by signal 15; no result file was changed\n");
+                for (std::size_t f = 0; f < files.size(); ++f)
+                    EXPECT_EQ(read(dir_ / files[f]), old_files[f]) << files[f];
+            } else {
+                EXPECT_EQ(code, render ? 143 : 0) << message;
+                EXPECT_EQ(read(dir_ / "GRN.dat"), new_matrix);
+                const std::string said =
+                    render ? "netrevia-batch: stopped by signal 15 before the drawing was done: "
+                             "the results are complete ("
+                           : "netrevia-batch: signal 15 came after the point of no return of the "
+                             "commit: the results are complete\n";
+                EXPECT_EQ(message.substr(0, said.size()), said);
+                for (std::size_t f = 0; f < files.size(); ++f)
+                    test_support::write_bytes(dir_ / files[f], old_files[f]);
+            }
+            fs::remove(dir_ / "child.err");
+            EXPECT_EQ(entries(dir_), (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot",
+                                                               "edges.tsv", "run.json"}));
+        }
+    }
 }
 
 }  // namespace

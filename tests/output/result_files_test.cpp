@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "output/atomic_file.h"
@@ -437,9 +438,9 @@ TEST_F(InTempDir, LockClosesItsDescriptor) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// Runs killed at random moments while committing pairs A and B in turn, and killed right
-// after the first and after the second rename: after the repair the folder always holds one
-// run's pair, never GRN.dat of one beside GRN.dot of the other, and no leftover.
+// Runs killed at random moments while committing pairs A and B in turn: after the repair the
+// folder always holds one run's pair, never GRN.dat of one beside GRN.dot of the other, and no
+// leftover.
 TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
     const std::array<double, 1> a{1.0};
     const std::array<double, 1> b{-1.0};  // a negative edge: GRN.dot differs too
@@ -472,31 +473,82 @@ TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
         EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << round;
     }
     EXPECT_EQ(mixed, 0);
+}
 
-    for (std::size_t step = 0; step < 2; ++step) {
-        write_result_files(dir(), names, {a.data(), 1}, 1, 0.5);
+// Every step of a commit of three files, in order; the journal's rename, between kJournal and
+// the first kRename, is the point of no return.
+using Step = std::pair<CommitStep, std::size_t>;
+const std::vector<Step> kCommitSteps{
+    {CommitStep::kWriteFile, 0},    {CommitStep::kWriteFile, 1}, {CommitStep::kWriteFile, 2},
+    {CommitStep::kKeepOldFiles, 0}, {CommitStep::kJournal, 0},   {CommitStep::kRename, 0},
+    {CommitStep::kRename, 1},       {CommitStep::kRename, 2},    {CommitStep::kCleanUp, 0}};
+constexpr std::size_t kFirstStepPastNoReturn = 5;
+
+// The results of one run into dir: GRN.dat, GRN.dot and edges.tsv of a one-gene R = (r).
+void commit_run(const fs::path& dir, double r, const CommitControl* control) {
+    const std::array<double, 1> R{r};
+    const std::vector<ExtraResultFile> extra{
+        {"edges.tsv", 8, [r](std::ostream& out) { out << "edges of " << r << "\n"; }}};
+    write_result_files(dir, Names{"G1       "}, {R.data(), 1}, 1, 0.5, extra, control);
+}
+
+// A stop request (the cancel flag) at each step: up to the journal the commit is abandoned
+// and leaves the earlier files exactly, with nothing beside them; from its rename on the
+// commit completes. A kill (SIGKILL) at each step: after the next run's repair the folder holds
+// the earlier run's three files up to the point of no return and the new run's after it.
+TEST_F(InTempDir, StopOrKillAtEachStepOfTheCommit) {
+    commit_run(dir(), 1.0, nullptr);
+    const std::array<std::string, 3> old_files{read_bytes(dir() / "GRN.dat"),
+                                               read_bytes(dir() / "GRN.dot"),
+                                               read_bytes(dir() / "edges.tsv")};
+    commit_run(dir(), -1.0, nullptr);
+    const std::array<std::string, 3> new_files{read_bytes(dir() / "GRN.dat"),
+                                               read_bytes(dir() / "GRN.dot"),
+                                               read_bytes(dir() / "edges.tsv")};
+    const auto holds = [this](const std::array<std::string, 3>& files) {
+        return read_bytes(dir() / "GRN.dat") == files[0] &&
+               read_bytes(dir() / "GRN.dot") == files[1] &&
+               read_bytes(dir() / "edges.tsv") == files[2];
+    };
+    for (std::size_t k = 0; k < kCommitSteps.size(); ++k) {
+        SCOPED_TRACE(k);
+        const bool past_no_return = k >= kFirstStepPastNoReturn;
+        commit_run(dir(), 1.0, nullptr);
+        std::atomic<bool> cancel{false};
+        std::vector<Step> seen;
+        const CommitControl stop_at{&cancel, [&](CommitStep step, std::size_t index) {
+                                        seen.emplace_back(step, index);
+                                        if (seen.back() == kCommitSteps[k]) cancel = true;
+                                    }};
+        if (past_no_return) {
+            commit_run(dir(), -1.0, &stop_at);
+        } else {
+            EXPECT_THROW(commit_run(dir(), -1.0, &stop_at), CommitAbandoned);
+        }
+        EXPECT_TRUE(holds(past_no_return ? new_files : old_files));
+        EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot", "edges.tsv"}));
+        EXPECT_EQ(seen, past_no_return ? kCommitSteps
+                                       : std::vector<Step>(kCommitSteps.begin(),
+                                                           kCommitSteps.begin() + k + 1));
+
+        commit_run(dir(), 1.0, nullptr);
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
-            AtomicFile dat(dir() / "GRN.dat", 3);
-            format_matrix(dat.stream(), {b.data(), 1}, 1);
-            dat.finish();
-            AtomicFile dot(dir() / "GRN.dot", 5);
-            format_graphviz(dot.stream(), names, {b.data(), 1}, 1, 0.5);
-            dot.finish();
-            const std::array<AtomicFile*, 2> files{&dat, &dot};
-            commit_all(files, dir() / ".GRN.commit", [step](std::size_t renamed) {
-                if (renamed == step) raise(SIGKILL);
-            });
+            const CommitControl kill_at{nullptr, [k](CommitStep step, std::size_t index) {
+                                            if (Step{step, index} == kCommitSteps[k])
+                                                raise(SIGKILL);
+                                        }};
+            commit_run(dir(), -1.0, &kill_at);
             _exit(0);
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << step;
+        ASSERT_TRUE(WIFSIGNALED(status));
         { ResultFolderLock lock(dir(), LockWait::kNoWait); }
-        EXPECT_EQ(read_bytes(dir() / "GRN.dat"), dat_b) << step;
-        EXPECT_NE(read_bytes(dir() / "GRN.dot"), dot_a) << step;
-        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << step;
+        EXPECT_TRUE(holds(past_no_return ? new_files : old_files));
+        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot", "edges.tsv"}));
+        fs::remove(dir() / ".GRN.lock");
     }
 }
 
