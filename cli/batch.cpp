@@ -66,6 +66,11 @@ constexpr const char* kUsage =
     "                      with a bar, wider lines for larger |R|, and a legend\n"
     "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
     "                      networks, sfdp for large ones)\n"
+    "  --render-max-edges N\n"
+    "                      draw only the N strongest edges (default 500; the summary\n"
+    "                      and the legend say when edges were left out)\n"
+    "  --render-timeout S  stop the layout program after S seconds (default 60); the\n"
+    "                      run then exits 3 without a picture\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
     "  --engine exact|fast|ensemble\n"
@@ -270,7 +275,8 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                                      name == "--layout" || name == "--threads" ||
                                      name == "--engine" || name == "--max-memory" ||
                                      name == "--seed" || name == "--top" || name == "--input" ||
-                                     name == "--export" || table::is_table_option(name);
+                                     name == "--export" || name == "--render-max-edges" ||
+                                     name == "--render-timeout" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -316,6 +322,20 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     return fail(
                         "--seed takes a whole number from 0 to 18446744073709551615, not '" +
                         value + "'");
+                }
+            } else if (name == "--render-max-edges" || name == "--render-timeout") {
+                constexpr long long kLargest = 1000000000;
+                long long number = 0;
+                const char* end = value.data() + value.size();
+                const auto [stop, ec] = std::from_chars(value.data(), end, number);
+                if (ec != std::errc() || stop != end || number < 1 || number > kLargest) {
+                    return fail(name + " takes a whole number from 1 to 1000000000, not '" + value +
+                                "'");
+                }
+                if (name == "--render-max-edges") {
+                    o.render_max_edges = static_cast<std::size_t>(number);
+                } else {
+                    o.render_timeout = std::chrono::seconds(number);
                 }
             } else if (name == "--top") {
                 const char* end = value.data() + value.size();
@@ -611,30 +631,34 @@ int batch_main(const std::vector<std::string>& args,
     }
     const std::filesystem::path drawn =
         std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
-    if (stopped_after_commit) {
-        // No drawing; an earlier one would show another network.
-        std::error_code ignored;
-        std::filesystem::remove(drawn, ignored);
-        err << "netrevia-batch: stopped by signal " << stop->signal.load()
-            << " before the drawing was done: the results are complete (";
-        std::string separator;
-        for (const std::filesystem::path& file : result_files(summary)) {
-            err << separator << file.string();
-            separator = ", ";
+    const RenderLimits limits{o.render_max_edges, o.render_timeout,
+                              stop != nullptr ? &stop->cancel : nullptr};
+    const RenderResult drawing =
+        render_network(net, summary.threshold, o.self_loops, o.render, o.layout, drawn, limits);
+    switch (drawing.outcome) {
+        case RenderOutcome::kStopped: {
+            err << "netrevia-batch: stopped by signal " << stop->signal.load()
+                << " before the drawing was done: the results are complete (";
+            std::string separator;
+            for (const std::filesystem::path& file : result_files(summary)) {
+                err << separator << file.string();
+                separator = ", ";
+            }
+            err << "); no " << drawn.string() << " is left\n";
+            return stop_code();
         }
-        err << "); no " << drawn.string() << " is left\n";
-        return stop_code();
+        case RenderOutcome::kFailed:
+            err << "netrevia-batch: " << drawing.problem << " (GRN.dat and GRN.dot were written)\n";
+            return 3;
+        case RenderOutcome::kDrawn:
+            break;
     }
-    const std::string layout =
-        o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
-                         : o.layout;
-    const std::string problem =
-        render_network(net, summary.threshold, o.self_loops, o.render, layout, drawn);
-    if (!problem.empty()) {
-        err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
-        return 3;
+    out << "drawing:      " << drawn.string() << " (" << drawing.layout;
+    if (drawing.extent.drawn < drawing.extent.beyond_threshold) {
+        out << "; the " << drawing.extent.drawn << " strongest of "
+            << drawing.extent.beyond_threshold << " edges, --render-max-edges";
     }
-    out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
+    out << ")\n";
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/render.h"
 #include "cli/stop_signal.h"
 #include "exports/exports.h"
 #include "selection/select_network.h"
@@ -24,10 +27,12 @@ struct BatchOptions {
     bool quiet = false;
     std::string render;  // "", "svg" or "png"
     std::string layout;  // Graphviz layout program; empty: chosen by network size
-    int threads = 0;     // 0: one per hardware thread
-    selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast|ensemble
-    std::uint64_t seed = 0;                                // --seed, ensemble engine
-    int top_edges = 0;                                     // --top K; 0: by threshold
+    std::size_t render_max_edges = kDefaultRenderMaxEdges;          // --render-max-edges
+    std::chrono::seconds render_timeout = kDefaultRenderTimeLimit;  // --render-timeout
+    int threads = 0;                                                // 0: one per hardware thread
+    selection::Engine engine = selection::Engine::kExact;           // --engine exact|fast|ensemble
+    std::uint64_t seed = 0;                                         // --seed, ensemble engine
+    int top_edges = 0;                                              // --top K; 0: by threshold
     bool no_wait = false;             // --no-wait: fail at once when the folder is locked
     std::uint64_t max_memory = 0;     // --max-memory in bytes; 0: the run's default budget
     std::string data_file;            // the first input, taken exactly as given

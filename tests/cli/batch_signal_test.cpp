@@ -81,6 +81,15 @@ bool wait_until(const std::function<bool()>& ready,
     return true;
 }
 
+// A process that has ended: gone, or a zombie nobody has reaped yet.
+bool alive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string fields;
+    if (!std::getline(stat, fields)) return false;
+    const std::size_t state = fields.rfind(')');
+    return state == std::string::npos || fields.substr(state + 2, 1) != "Z";
+}
+
 std::vector<std::string> entries(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -187,6 +196,71 @@ TEST_F(BatchProcess, RunsWaitingOnAFolderWhoseMakerFailsSucceed) {
     EXPECT_NE(summaries.find("created:      " + out.string() + " (new output folder)"),
               std::string::npos)
         << summaries;
+}
+
+// A layout program that never ends (a script standing in for Graphviz), so that the drawing is
+// the step a signal or the time limit meets.
+class SlowLayout : public BatchProcess {
+protected:
+    void SetUp() override {
+        std::ofstream(layout_) << "#!/bin/sh\necho $$ > '" << pid_file_.string()
+                               << "'\nexec sleep 60\n";
+        fs::permissions(layout_, fs::perms::owner_all);
+    }
+    pid_t layout_pid() const { return std::stoi(read_bytes(pid_file_)); }
+    bool layout_started() const { return fs::exists(pid_file_) && fs::file_size(pid_file_) > 0; }
+
+    const fs::path layout_ = dir_ / "slow-layout";
+    const fs::path pid_file_ = dir_ / "layout.pid";
+    const fs::path out_ = dir_ / "out";
+};
+
+// SIGTERM during the drawing stops the layout program at once and exits 143: the results are
+// complete, no picture and no temporary file is left. A SIGKILL of the tool takes the layout
+// program with it.
+TEST_F(SlowLayout, SignalDuringTheDrawingStopsTheLayoutProgram) {
+    const std::vector<std::string> args{"--quiet", "--render",     "svg",         "--layout",
+                                        layout_,   "--output-dir", out_.string(), three_genes_};
+    const pid_t tool = start_tool(args, dir_, "drawing");
+    ASSERT_TRUE(wait_until([&] { return layout_started(); }));
+    kill(tool, SIGTERM);
+    EXPECT_EQ(exit_status(tool, std::chrono::seconds(5)), 143);
+    EXPECT_FALSE(alive(layout_pid()));
+    const fs::path o = out_;
+    EXPECT_EQ(err("drawing"),
+              "netrevia-batch: stopped by signal 15 before the drawing was done: "
+              "the results are complete (" +
+                  (o / "GRN.dat").string() + ", " + (o / "GRN.dot").string() + ", " +
+                  (o / "edges.tsv").string() + ", " + (o / "run.json").string() + "); no " +
+                  (o / "GRN.svg").string() + " is left\n");
+    EXPECT_EQ(entries(out_), (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot",
+                                                       "edges.tsv", "run.json"}));
+
+    fs::remove(pid_file_);
+    const pid_t killed = start_tool(args, dir_, "killed");
+    ASSERT_TRUE(wait_until([&] { return layout_started(); }));
+    kill(killed, SIGKILL);
+    EXPECT_EQ(exit_status(killed), 128 + SIGKILL);
+    EXPECT_TRUE(wait_until([&] { return !alive(layout_pid()); }, std::chrono::seconds(5)));
+}
+
+// The time limit stops a layout program that runs too long: exit 3, the results written, no
+// picture (an earlier one goes too).
+TEST_F(SlowLayout, TimeLimitStopsTheLayoutProgram) {
+    fs::create_directory(out_);
+    test_support::write_bytes(out_ / "GRN.svg", "an earlier network");
+    const pid_t tool =
+        start_tool({"--quiet", "--render", "svg", "--render-timeout", "1", "--layout", layout_,
+                    "--output-dir", out_.string(), three_genes_},
+                   dir_, "limited");
+    EXPECT_EQ(exit_status(tool), 3);
+    EXPECT_FALSE(alive(layout_pid()));
+    EXPECT_EQ(err("limited"), "netrevia-batch: '" + layout_.string() +
+                                  "' did not finish within 1 s and was stopped (a longer limit: "
+                                  "--render-timeout; fewer edges: --render-max-edges or a "
+                                  "higher threshold) (GRN.dat and GRN.dot were written)\n");
+    EXPECT_EQ(entries(out_), (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot",
+                                                       "edges.tsv", "run.json"}));
 }
 
 // SIGTERM at each step of the commit, through the tool's own handlers (in a child process).
