@@ -19,7 +19,10 @@
 #include "inference/input_error.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
+#include "output/graphviz_file.h"
 #include "output/io_error.h"
+#include "output/matrix_file.h"
+#include "output/network_exports.h"
 #include "output/result_folder.h"
 #include "table/import.h"
 
@@ -143,6 +146,30 @@ std::vector<std::filesystem::path> result_files(const inference::RunSummary& sum
     std::vector<std::filesystem::path> files{summary.matrix_file, summary.graphviz_file};
     files.insert(files.end(), summary.extra_files.begin(), summary.extra_files.end());
     return files;
+}
+
+// An input that is one of the files this run replaces in its output folder (the results, the
+// exports chosen, and the drawing, which a failed drawing removes) would be lost, and run.json
+// would record a hash it no longer has: the run is refused before any work. Compared by file
+// identity, so that links and other spellings of the same file are caught.
+std::string input_named_as_result(const BatchOptions& o) {
+    std::vector<std::string> names{output::kMatrixFileName, output::kGraphvizFileName};
+    if (o.exports.edges) names.push_back(output::kEdgeListFileName);
+    if (o.exports.sif) names.push_back(output::kSifFileName);
+    if (o.exports.graphml) names.push_back(output::kGraphmlFileName);
+    if (o.exports.json) names.push_back(exports::kRunRecordFileName);
+    if (!o.render.empty()) names.push_back("GRN." + o.render);
+    for (const std::string& input : o.inputs) {
+        for (const std::string& name : names) {
+            const std::filesystem::path result = std::filesystem::path(o.output_dir) / name;
+            std::error_code ec;
+            if (!std::filesystem::equivalent(input, result, ec) || ec) continue;
+            return "the input " + input + " is the file " + output::shown_path(result).string() +
+                   " that this run would replace with its results; copy it elsewhere, or choose "
+                   "another folder with --output-dir";
+        }
+    }
+    return {};
 }
 
 // Units of the files a run writes (GRN.dat 3, GRN.dot 5, the exports 8 to 11, the drawing's
@@ -421,6 +448,10 @@ int batch_main(const std::vector<std::string>& args,
     const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
     if (by_ensemble && o.lambda_given) {
         err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    }
+    if (const std::string problem = input_named_as_result(o); !problem.empty()) {
+        err << "netrevia-batch: " << problem << "\n";
+        return 1;
     }
 
     std::vector<std::filesystem::path> created_folders;

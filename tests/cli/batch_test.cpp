@@ -574,3 +574,50 @@ TEST(BatchSignals, InterruptAndTerminateStopTheRunWithoutWritingFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+class BatchRefusals : public BatchRun {};
+
+// An input that is a file the run would replace is refused before any work (nothing made, not
+// even the lock file), under any name: the result's own path, another spelling, a link, a hard
+// link. Files this run does not write may be inputs.
+TEST_F(BatchRefusals, InputThatIsAResultFileIsRefused) {
+    const fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    fs::copy_file(example_, out / "GRN.dat");
+    const std::string message =
+        " that this run would replace with its results; copy it "
+        "elsewhere, or choose another folder with --output-dir\n";
+    EXPECT_EQ(run({"--quiet", "--output-dir", out.string(), (out / "GRN.dat").string()}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: the input " + (out / "GRN.dat").string() +
+                              " is the file " + (out / "GRN.dat").string() + message);
+    fs::create_symlink(out / "GRN.dat", dir_ / "link.dat");
+    fs::create_hard_link(out / "GRN.dat", dir_ / "hard.dat");
+    const std::string spelled = (dir_ / "out" / "." / ".." / "out" / "GRN.dat").string();
+    for (const std::string& input :
+         {(dir_ / "link.dat").string(), (dir_ / "hard.dat").string(), spelled}) {
+        EXPECT_EQ(run({"--quiet", "--output-dir", out.string(), input}), 1) << input;
+    }
+    fs::rename(out / "GRN.dat", out / "run.json");
+    EXPECT_EQ(run({"--quiet", "--output-dir", (dir_ / "." / "out").string(),
+                   (out / "run.json").string()}),
+              1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: the input " + (out / "run.json").string() +
+                              " is the file " + (out / "run.json").string() + message);
+    EXPECT_EQ(read(out / "run.json"), read(example_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+
+    // GRN.svg is only the drawing's: an input without --render, refused with it.
+    fs::rename(out / "run.json", out / "GRN.svg");
+    EXPECT_EQ(run({"--quiet", "--render", "svg", "--output-dir", out.string(),
+                   (out / "GRN.svg").string()}),
+              1);
+    EXPECT_EQ(run({"--quiet", "--export", "none", "--output-dir", out.string(),
+                   (out / "GRN.svg").string()}),
+              0)
+        << err_.str();
+    EXPECT_EQ(read(out / "GRN.svg"), read(example_));
+}
+
+}  // namespace
