@@ -269,6 +269,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     bool have_file = false;
     for (std::size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
+        for (const std::string flag :
+             {"--help", "--version", "--quiet", "--no-wait", "--no-self-loops"}) {
+            if (arg.starts_with(flag + "="))
+                return fail("option '" + flag + "' takes no value: write '" + flag + "', not '" +
+                            arg + "'");
+        }
         if (arg == "--help" || arg == "-h") {
             parsed.outcome = ParseOutcome::kHelp;
             return parsed;
@@ -448,6 +454,15 @@ int batch_main(const std::vector<std::string>& args,
     const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
     if (by_ensemble && o.lambda_given) {
         err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    } else if (o.lambda < 0.0) {
+        err << "netrevia-batch: warning: --lambda " << o.lambda
+            << " is negative: the sparsity term then rewards nonzero entries instead of pulling "
+               "them towards zero, so the network comes out denser\n";
+    }
+    if (o.threshold_given && o.threshold < 0.0) {
+        err << "netrevia-batch: warning: --threshold " << o.threshold
+            << " is negative: every entry of R becomes an edge, those above " << o.threshold
+            << " (zeros included) as activations, the others as repressions\n";
     }
     if (const std::string problem = input_named_as_result(o); !problem.empty()) {
         err << "netrevia-batch: " << problem << "\n";

@@ -577,6 +577,15 @@ TEST(BatchSignals, InterruptAndTerminateStopTheRunWithoutWritingFiles) {
 
 namespace {
 
+TEST(BatchArgs, OptionsWithoutAValueRefuseOne) {
+    for (const char* flag : {"--quiet", "--no-wait", "--no-self-loops", "--help", "--version"}) {
+        const auto parsed = parse_args({std::string(flag) + "=1", "d.dat"});
+        EXPECT_EQ(parsed.outcome, ParseOutcome::kError) << flag;
+        EXPECT_EQ(parsed.error, std::string("option '") + flag + "' takes no value: write '" +
+                                    flag + "', not '" + flag + "=1'");
+    }
+}
+
 class BatchRefusals : public BatchRun {};
 
 // An input that is a file the run would replace is refused before any work (nothing made, not
@@ -618,6 +627,26 @@ TEST_F(BatchRefusals, InputThatIsAResultFileIsRefused) {
               0)
         << err_.str();
     EXPECT_EQ(read(out / "GRN.svg"), read(example_));
+}
+
+// Negative values run as the method takes them, with a warning each: every entry becomes an
+// edge (zeros as activations), nine for three genes.
+TEST_F(BatchRefusals, NegativeLambdaAndThresholdRunWithAWarning) {
+    ASSERT_EQ(run({"--quiet", "--lambda", "-1", "--threshold", "-0.5", "--output-dir",
+                   dir_.string(), example_}),
+              0);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: warning: --lambda -1 is negative: the sparsity term then rewards "
+              "nonzero entries instead of pulling them towards zero, so the network comes out "
+              "denser\n"
+              "netrevia-batch: warning: --threshold -0.5 is negative: every entry of R becomes an "
+              "edge, those above -0.5 (zeros included) as activations, the others as "
+              "repressions\n");
+    EXPECT_NE(out_.str().find("edges:        9 "), std::string::npos) << out_.str();
+    ASSERT_EQ(run({"--quiet", "--lambda", "0", "--threshold", "0", "--output-dir", dir_.string(),
+                   example_}),
+              0);
+    EXPECT_EQ(err_.str(), "");
 }
 
 }  // namespace
