@@ -517,6 +517,7 @@ int batch_main(const std::vector<std::string>& args,
     run_options.lock_output_dir = false;  // held here, through the drawing
     run_options.seed = o.seed;
     run_options.top_edges = o.top_edges;
+    run_options.top_edges_self = o.self_loops;  // with --no-self-loops, K between distinct genes
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
     if (stop != nullptr) {
         run_options.cancel = &stop->cancel;
@@ -640,11 +641,18 @@ int batch_main(const std::vector<std::string>& args,
     const double largest = exports::largest_between_genes(net);
     const int edges = summary.positive_edges + summary.negative_edges;
     const long long possible = static_cast<long long>(net.n) * (net.n - 1);
+    // --top with --no-self-loops counts the edges between distinct genes; GRN.dot keeps the
+    // self-terms beyond the same cut, and says so.
+    std::string top;
+    if (o.top_edges > 0) {
+        top = " (--top " + std::to_string(o.top_edges) +
+              (o.self_loops ? ")" : " between distinct genes)");
+    }
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "
-        << summary.negative_edges << " negative) at threshold " << std::setprecision(6) << t
-        << (o.top_edges > 0 ? " (--top " + std::to_string(o.top_edges) + ")" : "")
+        << summary.negative_edges << " negative) at threshold " << std::setprecision(6) << t << top
         << "\n              " << edges - self_edges << " between distinct genes of " << possible
-        << " possible, " << self_edges << " self-edges\n";
+        << " possible, " << self_edges << " self-edges"
+        << (!o.self_loops && self_edges > 0 ? " (in GRN.dot only: --no-self-loops)" : "") << "\n";
     // A threshold below a thousandth of the largest entry removes only rounding-level entries
     // (single-precision fits leave about 1e-8 where 0 belongs), so it draws nearly the whole
     // solution. On simulated networks of 10 to 50 genes a threshold near 0.2 of the largest

@@ -230,14 +230,18 @@ void infer_by_ensemble(RunState& run,
     network.runs = result.runs;
 }
 
-// The threshold that draws the K largest |R(i,j)|: the (K+1)-th largest, or 0 when there are
-// no more than K entries (the edge rule is strict, so zeros are never drawn).
-double top_edges_threshold(const std::vector<double>& R, int K) {
-    if (static_cast<std::size_t>(K) >= R.size()) return 0.0;
-    std::vector<double> magnitudes(R.size());
-    // NaN counts as 0, as the edge rule never draws it.
-    std::transform(R.begin(), R.end(), magnitudes.begin(),
-                   [](double r) { return std::isnan(r) ? 0.0 : std::abs(r); });
+// The threshold that draws the K largest |R(i,j)| (i != j only, unless with_self): the
+// (K+1)-th largest, or 0 when there are no more than K entries (the edge rule is strict, so
+// zeros are never drawn).
+double top_edges_threshold(const std::vector<double>& R, int n, int K, bool with_self) {
+    const auto un = static_cast<std::size_t>(n);
+    std::vector<double> magnitudes;
+    for (std::size_t e = 0; e < R.size(); ++e) {
+        // Entry e is R(e % n + 1, e / n + 1); NaN counts as 0, as the edge rule never draws it.
+        if (with_self || e % un != e / un)
+            magnitudes.push_back(std::isnan(R[e]) ? 0.0 : std::abs(R[e]));
+    }
+    if (static_cast<std::size_t>(K) >= magnitudes.size()) return 0.0;
     const auto cut = magnitudes.begin() + K;
     std::nth_element(magnitudes.begin(), cut, magnitudes.end(), std::greater<>());
     return *cut;
@@ -363,8 +367,9 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     const InferredNetwork& network = summary.network;
     const int n = network.n;
     const numeric::ConstMatrixRef R{network.R.data(), std::max(n, 1)};
-    summary.threshold =
-        options.top_edges > 0 ? top_edges_threshold(network.R, options.top_edges) : threshold;
+    summary.threshold = options.top_edges > 0 ? top_edges_threshold(network.R, n, options.top_edges,
+                                                                    options.top_edges_self)
+                                              : threshold;
 
     // The edges GRN.dot holds, by the writer's own rule.
     for (int j = 1; j <= n; ++j) {

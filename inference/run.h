@@ -33,6 +33,7 @@ struct RunOptions {
     bool lock_output_dir = true;
     std::uint64_t seed = 0;  // kEnsemble: seed of the gene subsets
     int top_edges = 0;       // > 0: the files draw this many largest |R(i,j)|, not the threshold
+    bool top_edges_self = true;  // false: top_edges counts the entries between distinct genes
     // Progress of the set-up: called with k before dataset block k (from 1) is read and
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
@@ -105,8 +106,9 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
 // caller holds it, and refuses the run at once when a result file there is write-protected
 // (IoError "write error"). Nothing is written when any stage fails or the run is cancelled
 // before the commit. With options.top_edges = K > 0 the threshold is replaced by the (K+1)-th
-// largest |R(i,j)| over all entries, so that the K largest are drawn (fewer when entries tie at
-// the cut, or when fewer than K are nonzero).
+// largest |R(i,j)| over all entries (over those with i != j when options.top_edges_self is
+// false), so that the K largest are drawn (fewer when entries tie at the cut, or when fewer
+// than K are nonzero); GRN.dot then also draws every self-term beyond that cut.
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,

@@ -649,4 +649,26 @@ TEST_F(BatchRefusals, NegativeLambdaAndThresholdRunWithAWarning) {
     EXPECT_EQ(err_.str(), "");
 }
 
+// --top K with --no-self-loops: K edges between distinct genes (the worked example's largest
+// entries are the self-terms 1 and -1, so --top 2 used to draw none); GRN.dot keeps the
+// self-terms beyond the same cut, and the summary says so.
+TEST_F(BatchRefusals, TopCountsDistinctGenesWithoutSelfLoops) {
+    ASSERT_EQ(
+        run({"--quiet", "--top", "2", "--no-self-loops", "--output-dir", dir_.string(), example_}),
+        0);
+    EXPECT_NE(out_.str().find("edges:        4 (2 positive, 2 negative) at threshold 0.5 (--top 2 "
+                              "between distinct genes)\n"
+                              "              2 between distinct genes of 6 possible, 2 "
+                              "self-edges (in GRN.dot only: --no-self-loops)\n"),
+              std::string::npos)
+        << out_.str();
+    ASSERT_EQ(run({"--quiet", "--top", "2", "--output-dir", dir_.string(), example_}), 0);
+    EXPECT_NE(out_.str().find("edges:        2 (1 positive, 1 negative) at threshold 0.666667 "
+                              "(--top 2)\n"
+                              "              0 between distinct genes of 6 possible, 2 "
+                              "self-edges\n"),
+              std::string::npos)
+        << out_.str();
+}
+
 }  // namespace
