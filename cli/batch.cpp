@@ -59,8 +59,8 @@ constexpr const char* kUsage =
     "                                 'regulator activates|represses target'\n"
     "                        graphml  GRN.graphml, genes and the edges beyond the threshold\n"
     "                                 with weight, sign and rank\n"
-    "                        json     run.json, the run's parameters, data file (size,\n"
-    "                                 SHA-256), counts and files\n"
+    "                        json     run.json, the run's parameters, inputs (size,\n"
+    "                                 SHA-256 of what was read), counts and files\n"
     "                      or all, or none; exports use the full gene names\n"
     "  --no-self-loops     leave the self-terms R(i,i) out of the exports and the drawing\n"
     "                      (GRN.dat and GRN.dot keep them)\n"
@@ -87,8 +87,9 @@ constexpr const char* kUsage =
     "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1]\n"
     "  --seed S            seed of the ensemble's gene subsets (default 0); the same\n"
     "                      seed gives the same files\n"
-    "  --input data|table  how to read the inputs (default: a .csv, .tsv or .txt file\n"
-    "                      that is not a data file is a table)\n"
+    "  --input data|table  how to read the inputs (default: several inputs are tables;\n"
+    "                      one .csv, .tsv or .txt file is read as a data file, and as\n"
+    "                      a table only when it is not one)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
     "                      folder (default: wait for it)\n"
     "  --max-memory SIZE   refuse a data file whose arrays need more than SIZE bytes\n"
@@ -106,39 +107,75 @@ constexpr const char* kUsage =
     "commit is past its point of no return lets it finish; the exit status is then 0\n"
     "(without --render).\n";
 
-// The one place that says which engines take any number of courses from tables; the others
-// take the data file's four at most.
-bool engine_takes_any_course_count(selection::Engine engine) {
-    return engine == selection::Engine::kEnsemble;
-}
-
-// The run's input: the data file as given, or the tables imported into a temporary data file
-// exactly as netrevia-import writes it, so that both roads give the same run. full_names
-// stand beside the 9-character names of the data file, in the same order, for exports that
-// show them (empty for a data file, whose names are all there is).
+// The run's input: the experiment of the data file or of the tables, and each input file as it
+// was read (size and SHA-256) for run.json.
 struct RunInput {
-    std::string data_file;
-    std::vector<std::string> full_names;
-    std::optional<table::TemporaryDataFile> temporary;
+    inference::Experiment experiment;
+    std::vector<exports::InputRecord> files;
+    bool tables = false;
 };
 
-void prepare_input(const BatchOptions& o, RunInput& input, std::ostream& out) {
-    const bool tables =
-        o.input_kind == "table" ||
-        (o.input_kind.empty() && (o.inputs.size() > 1 || table::looks_like_table(o.data_file)));
-    if (!tables) {
-        input.data_file = o.data_file;
-        return;
-    }
+bool has_table_extension(const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    return extension == ".csv" || extension == ".tsv" || extension == ".txt";
+}
+
+// Both readings of a file failed: it is neither a data file nor a table.
+class NeitherDataFileNorTable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     table::TableOptions options = o.table_options;
-    options.max_courses =
-        engine_takes_any_course_count(o.engine) ? table::kNoCourseLimit : table::kDefaultMaxCourses;
-    const table::ImportedTables imported = table::import_tables(
-        std::vector<std::filesystem::path>(o.inputs.begin(), o.inputs.end()), options);
-    table::write_summary(out, imported);
-    input.temporary.emplace(table::data_file_text(imported));
-    input.data_file = input.temporary->path().string();
-    input.full_names = imported.set.names;
+    options.max_courses = inference::engine_course_limit(o.engine);
+    exports::InputDigests digests;
+    const std::vector<std::filesystem::path> files(o.inputs.begin(), o.inputs.end());
+    const table::ImportedTables imported = table::import_tables(files, options, &digests);
+    table::write_summary(out, imported, "GRN.dat and GRN.dot name them as shown");
+    input.experiment = table::to_experiment(imported, files);
+    input.experiment.renamed.clear();  // said in the summary above
+    input.files = digests.records();
+    input.tables = true;
+}
+
+// A data file is read as a data file, tables as tables. One input with the extension of a
+// table (.csv, .tsv, .txt) that is not said to be either is read as a data file first, as the
+// data-file grammar is the specified input: every file the data-file reader accepts runs as a
+// data file, and only a file it refuses is read as a table; when that fails too, the message
+// says what each reading found. Other inputs are data files, with the data-file reader's
+// messages alone.
+void prepare_input(const BatchOptions& o,
+                   const inference::RunOptions& run_options,
+                   RunInput& input,
+                   std::ostream& out) {
+    const bool tables = o.input_kind == "table" || o.inputs.size() > 1;
+    const bool data_file_only =
+        o.input_kind == "data" || (o.input_kind.empty() && !has_table_extension(o.data_file));
+    if (tables) return read_tables(o, input, out);
+
+    exports::InputDigests digests;
+    inference::RunOptions options = run_options;
+    options.input_observer = &digests;
+    std::string as_data_file;
+    try {
+        input.experiment = inference::read_data_file(o.data_file, options);
+        input.files = digests.records();
+        return;
+    } catch (const inference::InputError& e) {
+        if (data_file_only || !std::filesystem::is_regular_file(o.data_file)) throw;
+        as_data_file = e.what();
+    } catch (const inference::DataFileRejected& e) {
+        if (data_file_only) throw;
+        as_data_file = e.what();
+    }
+    try {
+        read_tables(o, input, out);
+    } catch (const table::TableError& e) {
+        throw NeitherDataFileNorTable(o.data_file + " is neither a data file nor a table:\n" +
+                                      "  read as a data file: " + as_data_file + "\n" +
+                                      "  read as a table: " + e.what());
+    }
 }
 
 // The files of a finished run, as committed.
@@ -543,27 +580,25 @@ int batch_main(const std::vector<std::string>& args,
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     record.lambda = o.lambda;
     record.threshold = o.threshold;
-    record.data_file = o.data_file;
     record.self_edges = o.self_loops;
     record.seed = o.seed;
     RunInput input;
     run_options.extra_files = [&](const inference::RunSummary& finished) {
         record.threshold = finished.threshold;  // as drawn: --top and the engine's default
-        if (input.full_names.size() == static_cast<std::size_t>(finished.network.n)) {
-            // Tables: the data file made from them holds the short names only.
-            inference::RunSummary named = finished;
-            named.network.full_names = input.full_names;
-            return exports::export_files(named, o.exports, record);
-        }
         return exports::export_files(finished, o.exports, record);
     };
 
     inference::RunSummary summary;
     try {
-        prepare_input(o, input, out);
+        prepare_input(o, run_options, input, out);
+        record.inputs = input.files;
+        record.tables = input.tables;
         lock_output_folder();
-        summary =
-            inference::run_inference_from_file(input.data_file, o.lambda, o.threshold, run_options);
+        summary = inference::run_inference(input.experiment, o.lambda, o.threshold, run_options);
+    } catch (const NeitherDataFileNorTable& e) {
+        err << "netrevia-batch: " << e.what() << "\n";
+        remove_created_folders();
+        return 1;
     } catch (const table::TableError& e) {
         err << "netrevia-batch: " << e.what() << "\n";
         remove_created_folders();
@@ -611,8 +646,6 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
-    if (input.full_names.size() == static_cast<std::size_t>(summary.network.n))
-        summary.network.full_names = input.full_names;
     // A stop request seen from here on came once the commit was past its point of no return:
     // the results are complete, and only the drawing is left to stop.
     const bool stopped_after_commit = stop != nullptr && stop->cancel.load();
@@ -671,8 +704,8 @@ int batch_main(const std::vector<std::string>& args,
     for (const std::filesystem::path& file : summary.extra_files) {
         out << "export:       " << file.string() << "\n";
     }
-    for (const std::string& clash : exports::name_clashes(net)) {
-        err << "netrevia-batch: warning: " << clash << "\n";
+    for (const std::string& note : net.renamed) {
+        err << "netrevia-batch: warning: " << note << "; GRN.dat and GRN.dot name them as shown\n";
     }
 
     if (o.render.empty()) {

@@ -35,8 +35,12 @@ std::string run_record_text(const inference::RunSummary& summary,
                             const RunRecord& record,
                             const std::vector<std::string>& files) {
     const inference::InferredNetwork& net = summary.network;
-    std::uintmax_t size = 0;
-    const std::string digest = sha256_hex(record.data_file, size);
+    const auto input_json = [](const InputRecord& input) {
+        return nlohmann::ordered_json{
+            {"path", input.path.string()}, {"bytes", input.bytes}, {"sha256", input.sha256}};
+    };
+    nlohmann::ordered_json inputs = nlohmann::ordered_json::array();
+    for (const InputRecord& input : record.inputs) inputs.push_back(input_json(input));
     nlohmann::ordered_json courses = nlohmann::ordered_json::array();
     for (int k = 0; k < net.K; ++k) {
         courses.push_back({{"course", k + 1},
@@ -53,7 +57,8 @@ std::string run_record_text(const inference::RunSummary& summary,
         {"threads", record.threads},
         {"lambda", record.lambda},
         {"threshold", record.threshold},
-        {"data_file", {{"path", record.data_file.string()}, {"bytes", size}, {"sha256", digest}}},
+        {record.tables ? "tables" : "data_file",
+         record.tables || inputs.empty() ? inputs : inputs.front()},
         {"genes", net.n},
         {"courses", courses},
         {"iterations", net.iterations},
@@ -144,8 +149,7 @@ std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& s
         std::vector<std::string> listed{"GRN.dat", "GRN.dot"};
         for (const output::ExtraResultFile& file : files) listed.push_back(file.name);
         listed.push_back(kRunRecordFileName);
-        // Hashed and timed now, before any file is written, so that a missing data file fails
-        // the run before anything changes.
+        // Timed now, once the network is known and before any file is written.
         const std::string text = run_record_text(summary, record, listed);
         files.push_back(
             {kRunRecordFileName, kRunRecordUnit, [text](std::ostream& out) { out << text; }});
@@ -153,26 +157,9 @@ std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& s
     return files;
 }
 
-std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw output::IoError("input error: cannot read the file again", 7, file);
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                          &EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        throw std::bad_alloc();
-    }
-    std::array<char, 1 << 16> buffer{};
-    size = 0;
-    while (in) {
-        in.read(buffer.data(), buffer.size());
-        const auto count = static_cast<std::size_t>(in.gcount());
-        EVP_DigestUpdate(context.get(), buffer.data(), count);
-        size += count;
-    }
-    if (in.bad()) throw output::IoError("input error: the file could not be read", 7, file);
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest.data(), &length);
+namespace {
+
+std::string hex_text(const unsigned char* digest, unsigned int length) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int k = 0; k < length; ++k) {
@@ -182,19 +169,62 @@ std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size) 
     return hex;
 }
 
-std::vector<std::string> name_clashes(const inference::InferredNetwork& network) {
-    const std::vector<std::string> names = export_names(network);
-    std::map<std::string, std::size_t> first_with;
-    std::vector<std::string> warnings;
-    for (std::size_t g = 0; g < network.gene_names.size(); ++g) {
-        const auto [it, fresh] = first_with.emplace(network.gene_names[g], g);
-        if (fresh) continue;
-        warnings.push_back("genes '" + names[it->second] + "' (" + std::to_string(it->second + 1) +
-                           ") and '" + names[g] + "' (" + std::to_string(g + 1) +
-                           ") agree in their first " + std::to_string(inference::kNameLength) +
-                           " characters: GRN.dat and GRN.dot cannot tell them apart");
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+DigestContext new_sha256() {
+    DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
+        throw std::bad_alloc();
     }
-    return warnings;
+    return context;
+}
+
+std::string finish_sha256(EVP_MD_CTX* context) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context, digest.data(), &length);
+    return hex_text(digest.data(), length);
+}
+
+}  // namespace
+
+struct InputDigests::Context {
+    DigestContext sha256{nullptr, &EVP_MD_CTX_free};
+};
+
+InputDigests::InputDigests() : context_(std::make_unique<Context>()) {}
+InputDigests::~InputDigests() = default;
+
+void InputDigests::begin(const std::filesystem::path& file) {
+    context_->sha256 = new_sha256();
+    current_ = InputRecord{file, 0, {}};
+}
+
+void InputDigests::bytes(std::string_view chunk) {
+    EVP_DigestUpdate(context_->sha256.get(), chunk.data(), chunk.size());
+    current_.bytes += chunk.size();
+}
+
+void InputDigests::end() {
+    current_.sha256 = finish_sha256(context_->sha256.get());
+    records_.push_back(std::move(current_));
+    current_ = {};
+}
+
+std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw output::IoError("input error: cannot read the file again", 7, file);
+    const DigestContext context = new_sha256();
+    std::array<char, 1 << 16> buffer{};
+    size = 0;
+    while (in) {
+        in.read(buffer.data(), buffer.size());
+        const auto count = static_cast<std::size_t>(in.gcount());
+        EVP_DigestUpdate(context.get(), buffer.data(), count);
+        size += count;
+    }
+    if (in.bad()) throw output::IoError("input error: the file could not be read", 7, file);
+    return finish_sha256(context.get());
 }
 
 }  // namespace netrevia::exports

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,38 @@ std::optional<ExportSet> parse_export_list(const std::string& text);
 inline constexpr double kSuggestedShare = 0.2;
 double largest_between_genes(const inference::InferredNetwork& network);
 
+// One input file as the run read it: its path as given, its size and the SHA-256 of its bytes
+// (64 lower-case hex digits).
+struct InputRecord {
+    std::filesystem::path path;
+    std::uintmax_t bytes = 0;
+    std::string sha256;
+};
+
+// Hashes every input file the readers take through it (inference::RunOptions::input_observer):
+// the bytes the run read, from the file it had open, so that a file replaced during the run is
+// recorded as it was read. One record per file, in the order read.
+class InputDigests : public inference::InputObserver {
+public:
+    InputDigests();
+    ~InputDigests() override;
+    InputDigests(const InputDigests&) = delete;
+    InputDigests& operator=(const InputDigests&) = delete;
+
+    void begin(const std::filesystem::path& file) override;
+    void bytes(std::string_view chunk) override;
+    void end() override;
+    // The files whose reading ended (end() was called), in order.
+    const std::vector<InputRecord>& records() const noexcept { return records_; }
+    void clear() noexcept { records_.clear(); }
+
+private:
+    struct Context;
+    std::unique_ptr<Context> context_;
+    std::vector<InputRecord> records_;
+    InputRecord current_;
+};
+
 // What run.json records about the run besides the network itself.
 struct RunRecord {
     std::vector<std::string> command_line;  // the program name, then its arguments
@@ -43,7 +76,9 @@ struct RunRecord {
     int threads = 0;  // as used: the hardware's count when none was asked for
     double lambda = 0.0;
     double threshold = 0.0;
-    std::filesystem::path data_file;
+    // What the run read: one data file, or the tables in the order given (tables = true).
+    std::vector<InputRecord> inputs;
+    bool tables = false;
     std::chrono::steady_clock::time_point start;
     bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
     std::uint64_t seed = 0;  // the ensemble engine's; recorded for that engine only
@@ -51,8 +86,7 @@ struct RunRecord {
 
 // The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,
 // GRN.graphml, run.json. The names are the full gene names. run.json lists every file of the
-// commit, itself included; it hashes the data file (SHA-256) when called, and throws
-// output::IoError (unit 7) when that file can no longer be read.
+// commit, itself included, and the inputs as record holds them ("data_file", or "tables").
 std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& summary,
                                                   const ExportSet& set,
                                                   const RunRecord& record);
@@ -60,9 +94,5 @@ std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& s
 // SHA-256 of the file's bytes as 64 lower-case hex digits, and its size; throws output::IoError
 // (unit 7) when it cannot be read.
 std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
-
-// One warning per gene whose 9-character name repeats an earlier gene's: GRN.dat and GRN.dot
-// then cannot tell the two apart, and GRN.dot draws them as one node.
-std::vector<std::string> name_clashes(const inference::InferredNetwork& network);
 
 }  // namespace netrevia::exports

@@ -28,24 +28,7 @@ constexpr std::size_t kMaxTokenLength = std::size_t{1} << 20;
 constexpr std::size_t kKeptLineCapacity = std::size_t{1} << 20;
 constexpr long long kMaxRepeat = std::numeric_limits<int>::max();
 
-// Text from the file as a message shows it: control characters and NUL bytes escaped as \xHH,
-// so that a data file can neither cut the message short nor command the terminal.
-std::string escaped(std::string_view text) {
-    constexpr std::string_view kHex = "0123456789abcdef";
-    std::string shown;
-    shown.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            shown += "\\x";
-            shown += kHex[byte >> 4];
-            shown += kHex[byte & 0xf];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
+std::string escaped(std::string_view text) { return escaped_text(text); }
 
 // The token as the message shows it: quoted, escaped, long ones cut.
 std::string quoted_token(std::string_view token) {
@@ -465,6 +448,23 @@ void DataFileReader::value_read(Target& target) {
     if (!line_complete_) in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     line_complete_ = true;
     if (line_.capacity() > kKeptLineCapacity) std::string().swap(line_);
+}
+
+std::string escaped_text(std::string_view text) {
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            shown += "\\x";
+            shown += kHex[byte >> 4];
+            shown += kHex[byte & 0xf];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 bool is_end_marker(std::string_view marker) { return marker.substr(0, 3) == "END"; }

@@ -95,6 +95,10 @@ private:
     bool line_complete_ = true;  // line_ reaches the end of its line
 };
 
+// Text from an input as a message shows it: control characters and NUL bytes escaped as \xHH,
+// so that a file can neither cut the message short nor command the terminal.
+std::string escaped_text(std::string_view text);
+
 // True only for the exact upper-case "END" (so "End", " EN" are dataset blocks).
 bool is_end_marker(std::string_view marker);
 

@@ -29,30 +29,6 @@ namespace netrevia::inference {
 
 namespace {
 
-// Everything one run reads and computes before the selection; it lives from the start of the
-// run to its end, and nothing of it survives into the next run.
-struct RunState {
-    FileHeader header;  // K' and n
-    int K = 0;          // dataset blocks read
-    std::vector<std::string> gene_names;
-    std::vector<std::string> full_names;
-    // Slice k (1-based) of each store, an n x n column-major matrix, starts at (k-1)*n*n.
-    // The stores hold min(K', 4) slices: more than four blocks are rejected anyway, and a
-    // header declaring a huge K' must not exhaust memory.
-    std::vector<double> particular_store;  // J0_k
-    std::vector<double> basis_store;       // B_k
-    std::array<int, kMaxEnsembleBlocks> time_point_counts{};
-    std::array<int, kMaxEnsembleBlocks> zero_counts{};
-    double total_time_points = 0.0;
-    std::uint64_t memory_budget = 0;  // bytes
-    std::uint64_t store_bytes = 0;    // of the two stores
-    // The ensemble engine keeps every course as read (times, and levels T x n on the linear
-    // scale) instead of solving it; the stores above stay empty.
-    bool keep_courses = false;
-    std::vector<std::vector<double>> course_times;
-    std::vector<std::vector<double>> course_levels;
-};
-
 constexpr std::uint64_t kDouble = sizeof(double);
 
 // The sign of a NaN depends on how it arose (and on the optimisation level): not shown.
@@ -73,65 +49,86 @@ std::string format_size(std::uint64_t bytes) {
     return text;
 }
 
-[[noreturn]] void reject_for_memory(const std::filesystem::path& file,
-                                    std::string_view where,
+[[noreturn]] void reject_for_memory(std::string_view where,
                                     std::uint64_t need,
                                     std::string_view parts,
                                     std::uint64_t budget) {
-    throw DataFileRejected("data file " + file.string() + ", " + std::string(where) +
-                           ": the run needs " + format_size(need) + " (" + std::string(parts) +
-                           "), more than the memory budget of " + format_size(budget));
+    throw DataFileRejected(std::string(where) + ": the run needs " + format_size(need) + " (" +
+                           std::string(parts) + "), more than the memory budget of " +
+                           format_size(budget));
 }
 
-// Before the stores exist: the stores (2 x S x n^2 doubles for S = min(K', 4) slices) and what
-// the selection adds later while they live on: its own 2 x S x n^2, J and R (n^2 each), and one
-// tableau of (n + 2)^2 doubles per worker thread.
-void check_store_budget(const std::filesystem::path& file,
-                        RunState& run,
-                        std::uint64_t slices,
-                        int threads) {
-    const std::uint64_t n = static_cast<std::uint64_t>(run.header.n);
+std::uint64_t memory_budget(const RunOptions& options) {
+    return options.memory_budget > 0 ? options.memory_budget : default_memory_budget();
+}
+
+// The engines that take the courses as they are, instead of solving each one for the selection.
+bool keeps_courses(selection::Engine engine) { return engine == selection::Engine::kEnsemble; }
+
+// Slices of the two stores: min(K', 4) for the engines that solve each course, none otherwise;
+// a header declaring a huge K' must not exhaust memory.
+std::uint64_t store_slices(const RunOptions& options, int declared_count) {
+    if (keeps_courses(options.engine)) return 0;
+    return static_cast<std::uint64_t>(std::min(declared_count, kMaxDatasetBlocks));
+}
+
+// Before the stores exist: the stores (2 x S x n^2 doubles for S slices) and what the selection
+// adds later while they live on: its own 2 x S x n^2, J and R (n^2 each), and one tableau of
+// (n + 2)^2 doubles per worker thread. Returns the bytes of the stores.
+std::uint64_t check_store_budget(std::string_view where,
+                                 int gene_count,
+                                 std::uint64_t slices,
+                                 const RunOptions& options) {
+    const std::uint64_t n = static_cast<std::uint64_t>(gene_count);
     const std::uint64_t workers = static_cast<std::uint64_t>(
-        threads > 0 ? threads : std::max(1U, std::thread::hardware_concurrency()));
-    run.store_bytes = 2 * slices * n * n * kDouble;
+        options.threads > 0 ? options.threads : std::max(1U, std::thread::hardware_concurrency()));
+    const std::uint64_t store_bytes = 2 * slices * n * n * kDouble;
     const std::uint64_t selection =
         (2 * slices * n * n + 2 * n * n) * kDouble + workers * (n + 2) * (n + 2) * kDouble;
-    if (run.store_bytes + selection > run.memory_budget) {
-        reject_for_memory(file, "header", run.store_bytes + selection,
+    const std::uint64_t budget = memory_budget(options);
+    if (store_bytes + selection > budget) {
+        reject_for_memory(where, store_bytes + selection,
                           std::to_string(n) + " genes, " + std::to_string(slices) +
-                              " datasets: " + format_size(run.store_bytes) + " for the stores, " +
+                              " datasets: " + format_size(store_bytes) + " for the stores, " +
                               format_size(selection) + " for the selection",
-                          run.memory_budget);
+                          budget);
     }
+    return store_bytes;
 }
 
 // Before a block's arrays exist: t and one row (2T), Y (T x n), the rates and the pseudo-inverse
-// (n x (T-1) each), and a few vectors of n, besides the stores.
-void check_block_budget(const std::filesystem::path& file, const RunState& run, int k, int T) {
-    const std::uint64_t n = static_cast<std::uint64_t>(run.header.n);
+// (n x (T-1) each), and a few vectors of n, besides the stores and the courses read before.
+void check_block_budget(const std::filesystem::path& file,
+                        int gene_count,
+                        int k,
+                        int T,
+                        std::uint64_t store_bytes,
+                        std::uint64_t held_bytes,
+                        std::uint64_t budget) {
+    const std::uint64_t n = static_cast<std::uint64_t>(gene_count);
     const std::uint64_t t = static_cast<std::uint64_t>(T);
     const std::uint64_t block = (2 * t + t * n + 2 * n * (t - 1) + 4 * n) * kDouble;
-    if (run.store_bytes + block > run.memory_budget) {
-        reject_for_memory(file, "dataset block " + std::to_string(k), run.store_bytes + block,
-                          std::to_string(n) + " genes x " + std::to_string(T) +
-                              " time points: " + format_size(block) + " for the block, " +
-                              format_size(run.store_bytes) + " for the stores",
-                          run.memory_budget);
+    if (store_bytes + held_bytes + block > budget) {
+        reject_for_memory(
+            "data file " + file.string() + ", dataset block " + std::to_string(k),
+            store_bytes + held_bytes + block,
+            std::to_string(n) + " genes x " + std::to_string(T) +
+                " time points: " + format_size(block) + " for the block, " +
+                format_size(store_bytes) + " for the stores" +
+                (held_bytes > 0 ? ", " + format_size(held_bytes) + " for the courses before"
+                                : std::string()),
+            budget);
     }
 }
 
 // A particular solution with a non-finite entry would carry it into every fit of the selection.
-void check_particular_solution(const DataFileReader& reader,
-                               int k,
-                               numeric::ConstMatrixRef J0,
-                               int n) {
+void check_particular_solution(const Course& course, numeric::ConstMatrixRef J0, int n) {
     for (int j = 1; j <= n; ++j) {
         for (int i = 1; i <= n; ++i) {
             if (std::isfinite(J0(i, j))) continue;
             throw DataFileRejected(
-                "data file " + reader.file().string() + ", dataset block " + std::to_string(k) +
-                ": the particular solution is not finite: " + "J0(" + std::to_string(i) + ", " +
-                std::to_string(j) + ") = " + format_number(J0(i, j)) +
+                course.origin + ": the particular solution is not finite: " + "J0(" +
+                std::to_string(i) + ", " + std::to_string(j) + ") = " + format_number(J0(i, j)) +
                 " (the rates of change are too large for the decomposition)");
         }
     }
@@ -143,80 +140,65 @@ std::filesystem::path data_file_path(std::string_view field) {
     return std::filesystem::path(field.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
-// Block k of the data file, from the line after its marker through its last expression row,
-// and its per-dataset solution into slice k of the stores.
-void read_and_solve_dataset(DataFileReader& reader,
-                            RunState& run,
-                            int k,
-                            const numeric::Notify& notify) {
-    const BlockHeader block = read_block_header(
-        reader, run.header, k, run.keep_courses ? kMaxEnsembleBlocks : kMaxDatasetBlocks);
+// Block k of the data file, from the line after its marker through its last expression row.
+Course read_dataset(DataFileReader& reader,
+                    const FileHeader& header,
+                    int k,
+                    const std::vector<std::string>& gene_names,
+                    const RunOptions& options,
+                    std::uint64_t store_bytes,
+                    std::uint64_t held_bytes) {
+    const BlockHeader block =
+        read_block_header(reader, header, k, engine_course_limit(options.engine));
     const int n = block.n;
     const int T = block.T;
-    check_block_budget(reader.file(), run, k, T);
-    run.time_point_counts[static_cast<std::size_t>(k - 1)] = T;
+    check_block_budget(reader.file(), n, k, T, store_bytes, held_bytes, memory_budget(options));
 
-    // Per-dataset arrays, zero-filled: values a slash leaves out stay 0.0 (linear scale 1.0).
-    // Y is created once the time points have passed their checks, so a block header claiming
-    // an absurd T fails on the short time-point line before the big array exists. The
-    // log-expression matrix X is kept one row at a time, cleared before each row is read as a
-    // cleared X would be.
-    std::vector<double> t(static_cast<std::size_t>(T), 0.0);
-    read_time_points(reader, k, t);
+    // Values a slash leaves out stay 0.0 (linear scale 1.0). The levels are created once the
+    // time points have passed their checks, so a block header claiming an absurd T fails on the
+    // short time-point line before the big array exists. The log-expression matrix X is kept
+    // one row at a time, cleared before each row is read as a cleared X would be.
+    Course course;
+    course.origin = "data file " + reader.file().string() + ", dataset block " + std::to_string(k);
+    course.t.assign(static_cast<std::size_t>(T), 0.0);
+    read_time_points(reader, k, course.t);
     read_reserved_value(reader);
 
-    std::vector<double> Y(static_cast<std::size_t>(T) * static_cast<std::size_t>(n), 0.0);
+    course.levels.assign(static_cast<std::size_t>(T) * static_cast<std::size_t>(n), 0.0);
     std::vector<double> x(static_cast<std::size_t>(T), 0.0);
-    const numeric::MatrixRef Y_ref{Y.data(), T};  // T x n, row = time point
+    const numeric::MatrixRef Y{course.levels.data(), T};  // T x n, row = time point
     for (int i = 1; i <= n; ++i) {
         std::fill(x.begin(), x.end(), 0.0);
-        read_expression_row(reader, k, i, run.gene_names[static_cast<std::size_t>(i - 1)], x);
+        read_expression_row(reader, k, i, gene_names[static_cast<std::size_t>(i - 1)], x);
         // Step 1 of the per-dataset solution, row by row as read: Y(j, i) = 2^X(i, j).
-        for (int j = 1; j <= T; ++j) {
-            Y_ref(j, i) = std::pow(2.0, x[static_cast<std::size_t>(j - 1)]);
-        }
+        for (int j = 1; j <= T; ++j) Y(j, i) = std::pow(2.0, x[static_cast<std::size_t>(j - 1)]);
     }
-
-    check_rates_of_change(reader, k, t, numeric::ConstMatrixRef{Y.data(), T}, run.gene_names);
-
-    if (run.keep_courses) {
-        run.course_times.push_back(std::move(t));
-        run.course_levels.push_back(std::move(Y));
-    } else if (n > 0) {
-        // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
-        const std::ptrdiff_t slice = std::ptrdiff_t{k - 1} * n * n;
-        const numeric::MatrixRef J0{run.particular_store.data() + slice, n};
-        run.zero_counts[static_cast<std::size_t>(k - 1)] = solve_dataset(
-            n, T, t, Y, J0, numeric::MatrixRef{run.basis_store.data() + slice, n}, notify);
-        check_particular_solution(reader, k, numeric::ConstMatrixRef{J0.data, n}, n);
-    }
-    run.total_time_points += T;
+    check_rates_of_change(reader, k, course.t, numeric::ConstMatrixRef{Y.data, T}, gene_names);
+    return course;
 }
 
 void stop_if_cancelled(const RunOptions& options) {
     if (options.cancel != nullptr && options.cancel->load()) throw RunCancelled();
 }
 
-// The ensemble estimator on the courses the run kept. Refuses courses too short for a fit of
-// two genes and an intercept.
-void infer_by_ensemble(RunState& run,
-                       const std::filesystem::path& file,
+// The ensemble estimator on the courses as read. Refuses courses too short for a fit of two
+// genes and an intercept.
+void infer_by_ensemble(const Experiment& experiment,
                        const RunOptions& options,
                        InferredNetwork& network) {
-    const int n = run.header.n;
+    const int n = experiment.n();
     std::vector<ensemble::Course> courses;
     long long intervals = 0;
-    for (std::size_t k = 0; k < run.course_times.size(); ++k) {
-        courses.push_back({static_cast<int>(run.course_times[k].size()), run.course_times[k],
-                           run.course_levels[k]});
-        intervals += courses.back().T - 1;
+    for (const Course& course : experiment.courses) {
+        courses.push_back({course.T(), course.t, course.levels});
+        intervals += course.T() - 1;
     }
     if (n >= 2 && ensemble::subset_size(n, intervals) == 0) {
-        throw DataFileRejected("data file " + file.string() +
+        throw DataFileRejected(experiment.origin +
                                ": the ensemble engine needs at least 4 intervals (time points "
                                "less one, over all courses) to fit 2 genes and an intercept; "
                                "the " +
-                               std::to_string(run.K) + " course(s) hold " +
+                               std::to_string(experiment.K()) + " course(s) hold " +
                                std::to_string(intervals));
     }
     ensemble::Input input;
@@ -256,64 +238,110 @@ std::uint64_t default_memory_budget() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 2;
 }
 
-InferredNetwork infer_network(std::string_view data_path,
-                              const double& lambda,
-                              const RunOptions& options) {
-    return infer_network_from_file(data_file_path(data_path), lambda, options);
+int engine_course_limit(selection::Engine engine) {
+    return keeps_courses(engine) ? kMaxEnsembleBlocks : kMaxDatasetBlocks;
 }
 
-InferredNetwork infer_network_from_file(const std::filesystem::path& file,
-                                        const double& lambda,
-                                        const RunOptions& options) {
-    RunState run;
-    run.memory_budget = options.memory_budget > 0 ? options.memory_budget : default_memory_budget();
-    run.keep_courses = options.engine == selection::Engine::kEnsemble;
+Experiment read_data_file(const std::filesystem::path& file, const RunOptions& options) {
     std::ifstream in = open_data_file(file);
-    DataFileReader reader(in, file);
-
-    run.header = read_file_header(reader);
-    const int n = run.header.n;
-    const std::size_t slices =
-        run.keep_courses
-            ? 0
-            : static_cast<std::size_t>(std::min(run.header.declared_count, kMaxDatasetBlocks));
-    check_store_budget(file, run, slices, options.threads);
-    const std::size_t matrix_size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-    run.particular_store.assign(slices * matrix_size, 0.0);
-    run.basis_store.assign(slices * matrix_size, 0.0);
-    run.gene_names = read_gene_names(reader, n, &run.full_names);
-
-    while (!is_end_marker(reader.read_marker())) {
-        ++run.K;
-        stop_if_cancelled(options);
-        if (options.dataset_observer) options.dataset_observer(run.K);
-        read_and_solve_dataset(reader, run, run.K, options.notify);
+    // With an observer the reader takes the file through it, so that the observer sees every
+    // byte the run read, and then the rest of the same open file.
+    std::optional<ObservedStreamBuf> observed;
+    std::istream observed_in(nullptr);
+    if (options.input_observer != nullptr) {
+        observed.emplace(*in.rdbuf(), file, *options.input_observer);
+        observed_in.rdbuf(&*observed);
     }
-    in.close();
-    stop_if_cancelled(options);
-    if (options.dataset_observer) options.dataset_observer(0);
+    DataFileReader reader(observed ? observed_in : static_cast<std::istream&>(in), file);
 
+    Experiment experiment;
+    experiment.origin = "data file " + file.string();
+    const FileHeader header = read_file_header(reader);
+    experiment.declared_count = header.declared_count;
+    const std::uint64_t store_bytes =
+        check_store_budget(experiment.origin + ", header", header.n,
+                           store_slices(options, header.declared_count), options);
+    std::vector<std::string> fields = read_gene_names(reader, header.n, &experiment.full_names);
+    experiment.gene_names =
+        distinct_gene_names(std::move(fields), experiment.full_names, experiment.renamed);
+
+    std::uint64_t held_bytes = 0;
+    for (int k = 1; !is_end_marker(reader.read_marker()); ++k) {
+        stop_if_cancelled(options);
+        experiment.courses.push_back(read_dataset(reader, header, k, experiment.gene_names, options,
+                                                  store_bytes, held_bytes));
+        const Course& course = experiment.courses.back();
+        held_bytes += (course.t.size() + course.levels.size()) * kDouble;
+    }
+    if (observed) observed->finish();
+    return experiment;
+}
+
+InferredNetwork infer_network(const Experiment& experiment,
+                              const double& lambda,
+                              const RunOptions& options) {
+    const int n = experiment.n();
+    const int K = experiment.K();
+    if (K > engine_course_limit(options.engine)) {
+        throw DataFileRejected(
+            experiment.origin + ": " + std::to_string(K) + " time courses, more than the " +
+            std::to_string(engine_course_limit(options.engine)) + " this engine takes");
+    }
     InferredNetwork network;
     network.n = n;
-    network.K = run.K;
-    network.time_point_counts = run.time_point_counts;
-    network.zero_counts = run.zero_counts;
-    if (run.keep_courses) {
-        infer_by_ensemble(run, file, options, network);
-        network.gene_names = std::move(run.gene_names);
-        network.full_names = std::move(run.full_names);
+    network.K = K;
+    network.gene_names = experiment.gene_names;
+    network.full_names = experiment.full_names;
+    network.renamed = experiment.renamed;
+    for (int k = 0; k < K; ++k) {
+        network.time_point_counts[static_cast<std::size_t>(k)] =
+            experiment.courses[static_cast<std::size_t>(k)].T();
+    }
+    if (keeps_courses(options.engine)) {
+        stop_if_cancelled(options);
+        if (options.dataset_observer) options.dataset_observer(0);
+        infer_by_ensemble(experiment, options, network);
         return network;
     }
 
+    // The stores of the per-dataset solutions: slice k (1-based) of each, an n x n column-major
+    // matrix, starts at (k-1)*n*n.
+    const std::uint64_t slices = store_slices(options, experiment.declared_count);
+    check_store_budget(experiment.origin, n, slices, options);
+    const std::size_t matrix_size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    std::vector<double> particular_store(slices * matrix_size, 0.0);  // J0_k
+    std::vector<double> basis_store(slices * matrix_size, 0.0);       // B_k
+    double total_time_points = 0.0;
+    std::vector<double> Y;
+    for (int k = 1; k <= K; ++k) {
+        const Course& course = experiment.courses[static_cast<std::size_t>(k - 1)];
+        stop_if_cancelled(options);
+        if (options.dataset_observer) options.dataset_observer(k);
+        if (n > 0) {
+            // A file of no genes has nothing to solve: J0_k and B_k are empty and z_k stays 0.
+            // The solution overwrites its copy of the levels.
+            Y = course.levels;
+            const std::ptrdiff_t slice = std::ptrdiff_t{k - 1} * n * n;
+            const numeric::MatrixRef J0{particular_store.data() + slice, n};
+            network.zero_counts[static_cast<std::size_t>(k - 1)] =
+                solve_dataset(n, course.T(), course.t, Y, J0,
+                              numeric::MatrixRef{basis_store.data() + slice, n}, options.notify);
+            check_particular_solution(course, numeric::ConstMatrixRef{J0.data, n}, n);
+        }
+        total_time_points += course.T();
+    }
+    stop_if_cancelled(options);
+    if (options.dataset_observer) options.dataset_observer(0);
+
     selection::SelectionInput input;
     input.n = n;
-    input.K = run.K;
-    input.particular_store = &run.particular_store;
-    input.basis_store = &run.basis_store;
-    std::copy_n(run.zero_counts.begin(), selection::kMaxDatasets, input.zero_counts.begin());
-    std::copy_n(run.time_point_counts.begin(), selection::kMaxDatasets,
+    input.K = K;
+    input.particular_store = &particular_store;
+    input.basis_store = &basis_store;
+    std::copy_n(network.zero_counts.begin(), selection::kMaxDatasets, input.zero_counts.begin());
+    std::copy_n(network.time_point_counts.begin(), selection::kMaxDatasets,
                 input.time_point_counts.begin());
-    input.total_time_points = run.total_time_points;
+    input.total_time_points = total_time_points;
     input.lambda = lambda;
     input.threads = options.threads;
     input.engine = options.engine;
@@ -325,19 +353,27 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
     for (int j = 1; j <= n; ++j) {
         for (int i = 1; i <= n; ++i) {
             if (std::isfinite(R(i, j))) continue;
-            throw DataFileRejected("data file " + file.string() +
-                                   ", result: the interaction matrix is not finite: R(" +
-                                   std::to_string(i) + ", " + std::to_string(j) +
-                                   ") = " + format_number(R(i, j)));
+            throw DataFileRejected(
+                experiment.origin + ", result: the interaction matrix is not finite: R(" +
+                std::to_string(i) + ", " + std::to_string(j) + ") = " + format_number(R(i, j)));
         }
     }
-
-    network.gene_names = std::move(run.gene_names);
-    network.full_names = std::move(run.full_names);
     network.R = std::move(selected.R);
     network.iterations = selected.iterations;
     network.objective = selected.objective;
     return network;
+}
+
+InferredNetwork infer_network(std::string_view data_path,
+                              const double& lambda,
+                              const RunOptions& options) {
+    return infer_network_from_file(data_file_path(data_path), lambda, options);
+}
+
+InferredNetwork infer_network_from_file(const std::filesystem::path& file,
+                                        const double& lambda,
+                                        const RunOptions& options) {
+    return infer_network(read_data_file(file, options), lambda, options);
 }
 
 RunSummary run_inference(std::string_view data_path,
@@ -347,27 +383,19 @@ RunSummary run_inference(std::string_view data_path,
     return run_inference_from_file(data_file_path(data_path), lambda, threshold, options);
 }
 
-RunSummary run_inference_from_file(const std::filesystem::path& file,
-                                   const double& lambda,
-                                   const double& threshold,
-                                   const RunOptions& options) {
-    // One run at a time per output folder, from the repair of what an earlier killed run left
-    // to the last rename; a write-protected result refuses the run before any work.
-    std::optional<output::ResultFolderLock> lock;
-    try {
-        if (options.lock_output_dir)
-            lock.emplace(options.output_dir, output::LockWait::kWait, options.cancel);
-    } catch (const output::LockWaitCancelled&) {
-        throw RunCancelled();
-    }
-    output::check_results_replaceable(options.output_dir);
+namespace {
 
+// The result files of a finished network: the edges counted by the writer's own rule, the
+// exports asked for, then the commit.
+RunSummary write_results(InferredNetwork network,
+                         const double& threshold,
+                         const RunOptions& options) {
     RunSummary summary;
-    summary.network = infer_network_from_file(file, lambda, options);
-    const InferredNetwork& network = summary.network;
-    const int n = network.n;
-    const numeric::ConstMatrixRef R{network.R.data(), std::max(n, 1)};
-    summary.threshold = options.top_edges > 0 ? top_edges_threshold(network.R, n, options.top_edges,
+    summary.network = std::move(network);
+    const InferredNetwork& net = summary.network;
+    const int n = net.n;
+    const numeric::ConstMatrixRef R{net.R.data(), std::max(n, 1)};
+    summary.threshold = options.top_edges > 0 ? top_edges_threshold(net.R, n, options.top_edges,
                                                                     options.top_edges_self)
                                               : threshold;
 
@@ -391,12 +419,45 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
     stop_if_cancelled(options);
     const output::CommitControl control{options.cancel, options.commit_observer};
     try {
-        output::write_result_files(options.output_dir, network.gene_names, R, n, summary.threshold,
+        output::write_result_files(options.output_dir, net.gene_names, R, n, summary.threshold,
                                    extras, &control);
     } catch (const output::CommitAbandoned&) {
         throw RunCancelled();
     }
     return summary;
+}
+
+// One run at a time per output folder, from the repair of what an earlier killed run left to
+// the last rename, unless the caller holds the lock; a cancel ends the wait for it. A
+// write-protected result refuses the run before any work.
+void lock_output_folder(std::optional<output::ResultFolderLock>& lock, const RunOptions& options) {
+    try {
+        if (options.lock_output_dir)
+            lock.emplace(options.output_dir, output::LockWait::kWait, options.cancel);
+    } catch (const output::LockWaitCancelled&) {
+        throw RunCancelled();
+    }
+    output::check_results_replaceable(options.output_dir);
+}
+
+}  // namespace
+
+RunSummary run_inference_from_file(const std::filesystem::path& file,
+                                   const double& lambda,
+                                   const double& threshold,
+                                   const RunOptions& options) {
+    std::optional<output::ResultFolderLock> lock;
+    lock_output_folder(lock, options);
+    return write_results(infer_network_from_file(file, lambda, options), threshold, options);
+}
+
+RunSummary run_inference(const Experiment& experiment,
+                         const double& lambda,
+                         const double& threshold,
+                         const RunOptions& options) {
+    std::optional<output::ResultFolderLock> lock;
+    lock_output_folder(lock, options);
+    return write_results(infer_network(experiment, lambda, options), threshold, options);
 }
 
 }  // namespace netrevia::inference

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "inference/data_file.h"
+#include "inference/experiment.h"
 #include "numeric/notify.h"
 #include "output/result_files.h"
 #include "selection/select_network.h"
@@ -48,6 +49,8 @@ struct RunOptions {
     // Further files (exports) to commit together with GRN.dat and GRN.dot, asked for once the
     // network and its edge counts are known.
     std::function<std::vector<output::ExtraResultFile>(const RunSummary&)> extra_files;
+    // Sees the data file's bytes as the run reads them (read_data_file), to hash what was read.
+    InputObserver* input_observer = nullptr;
 };
 
 // The run saw its cancel flag set and stopped; no result file was written or changed.
@@ -59,6 +62,10 @@ public:
 // Half of the physical memory.
 std::uint64_t default_memory_budget();
 
+// The most time courses the engine takes: 4 for the engines that solve each course for the
+// selection (the room of its tables), kMaxEnsembleBlocks for those that take them as they are.
+int engine_course_limit(selection::Engine engine);
+
 // The inferred network before it is written: gene names (9 characters each, as GRN.dot shows
 // them), the full names as the data file spells them, and R.
 struct InferredNetwork {
@@ -66,6 +73,7 @@ struct InferredNetwork {
     int K = 0;  // datasets read
     std::vector<std::string> gene_names;
     std::vector<std::string> full_names;
+    std::vector<std::string> renamed;  // notes on gene names made distinct (Experiment::renamed)
     // Entries 1..K are used; only the ensemble engine reads more than kMaxDatasetBlocks.
     std::array<int, kMaxEnsembleBlocks> time_point_counts{};
     std::array<int, kMaxEnsembleBlocks> zero_counts{};  // 0 for the ensemble engine
@@ -87,12 +95,24 @@ struct RunSummary {
     std::vector<std::filesystem::path> extra_files;  // written with the two, in order
 };
 
-// Reads the data file and carries its datasets through the per-dataset solutions and the
-// network selection. data_path is the window's path field; its trailing blanks are not part of
-// the name. Throws InputError on fatal read errors and DataFileRejected when the file
-// breaks a limit, needs more than the memory budget, or gives a non-finite rate of change,
-// particular solution or result; std::bad_alloc when memory runs out; RunCancelled when
-// options.cancel is set.
+// Reads the data file into an experiment: the header, the gene names and every dataset block up
+// to the END marker, checking as it goes the limits the engine of options can hold (its number
+// of courses, the memory budget of the arrays it will need). Throws InputError on fatal read
+// errors and DataFileRejected when the file breaks a limit, needs more than the memory budget,
+// or gives a non-finite rate of change; RunCancelled when options.cancel is set between blocks.
+Experiment read_data_file(const std::filesystem::path& file, const RunOptions& options = {});
+
+// Carries the experiment's courses through the engine of options: for the exact and fast
+// engines the per-dataset solutions and the network selection, for the ensemble engine the
+// estimator. Throws DataFileRejected when the experiment holds more courses than the engine
+// takes, needs more than the memory budget, or gives a non-finite particular solution or
+// result; std::bad_alloc when memory runs out; RunCancelled when options.cancel is set.
+InferredNetwork infer_network(const Experiment& experiment,
+                              const double& lambda,
+                              const RunOptions& options = {});
+
+// read_data_file, then infer_network. data_path is the window's path field; its trailing
+// blanks are not part of the name.
 InferredNetwork infer_network(std::string_view data_path,
                               const double& lambda,
                               const RunOptions& options = {});
@@ -109,6 +129,11 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
 // largest |R(i,j)| over all entries (over those with i != j when options.top_edges_self is
 // false), so that the K largest are drawn (fewer when entries tie at the cut, or when fewer
 // than K are nonzero); GRN.dot then also draws every self-term beyond that cut.
+RunSummary run_inference(const Experiment& experiment,
+                         const double& lambda,
+                         const double& threshold,
+                         const RunOptions& options = {});
+// The same from the data file, read under the folder's lock.
 RunSummary run_inference(std::string_view data_path,
                          const double& lambda,
                          const double& threshold,

@@ -1,13 +1,9 @@
 #include "table/import.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -15,7 +11,6 @@
 #include <unordered_set>
 
 #include "inference/data_file.h"
-#include "output/io_error.h"
 
 namespace netrevia::table {
 
@@ -26,14 +21,6 @@ std::string number_text(double v) {
     char buffer[32];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
     return std::string(buffer, result.ptr);
-}
-
-// First bytes of name, at most limit, never cutting a UTF-8 sequence.
-std::string cut_name(const std::string& name, std::size_t limit) {
-    if (name.size() <= limit) return name;
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
-    return name.substr(0, end);
 }
 
 // Quoted when the data-file reader would otherwise split the name or read it as something
@@ -89,50 +76,41 @@ const char* const kTableOptionsHelp =
     "  --fill interpolate fill missing values (empty, NA, NaN) linearly within a course\n";
 
 std::vector<std::string> make_short_names(const std::vector<std::string>& full_names,
-                                          std::vector<std::string>& warnings) {
+                                          std::vector<std::string>& renamed) {
     const std::size_t limit = static_cast<std::size_t>(inference::kNameLength);
-    std::vector<std::string> cut;
-    for (const std::string& name : full_names) cut.push_back(cut_name(name, limit));
-    std::unordered_map<std::string, int> uses;
-    for (const std::string& name : cut) ++uses[name];
-    std::unordered_set<std::string> taken;
-    for (const std::string& name : cut)
-        if (uses[name] == 1) taken.insert(name);
-
-    std::vector<std::string> short_names = cut;
-    std::unordered_map<std::string, std::vector<std::size_t>> clashes;
-    std::vector<std::string> order;
-    for (std::size_t i = 0; i < cut.size(); ++i) {
-        if (uses[cut[i]] == 1) continue;
-        if (clashes[cut[i]].empty()) order.push_back(cut[i]);
-        clashes[cut[i]].push_back(i);
+    std::vector<std::string> fields;
+    for (const std::string& name : full_names) {
+        std::string field = inference::cut_utf8(name, limit);
+        field.resize(limit, ' ');
+        fields.push_back(std::move(field));
     }
-    for (const std::string& clash : order) {
-        std::string message = "genes";
-        int number = 0;
-        for (std::size_t i : clashes[clash]) {
-            std::string candidate;
-            do {
-                std::string ending = std::to_string(++number);
-                ending.insert(ending.begin(), '~');
-                candidate = cut_name(clash, limit - ending.size());
-                candidate.append(ending);
-            } while (taken.count(candidate) > 0);
-            taken.insert(candidate);
-            short_names[i] = candidate;
-            message += " " + full_names[i] + " (" + candidate + ")";
-        }
-        warnings.push_back(message + " share their first " + std::to_string(limit) +
-                           " characters; the data file names them as shown");
-    }
-    return short_names;
+    fields = inference::distinct_gene_names(std::move(fields), full_names, renamed);
+    // The data file's names without the padding the reader adds again.
+    for (std::string& field : fields) field.erase(field.find_last_not_of(' ') + 1);
+    return fields;
 }
 
 ImportedTables import_tables(const std::vector<std::filesystem::path>& files,
-                             const TableOptions& options) {
+                             const TableOptions& options,
+                             inference::InputObserver* observer) {
     ImportedTables tables;
-    tables.set = read_tables(files, options);
-    tables.short_names = make_short_names(tables.set.names, tables.warnings);
+    if (observer == nullptr) {
+        tables.set = read_tables(files, options);
+    } else {
+        std::vector<std::string> texts;
+        for (const std::filesystem::path& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) throw TableError("file " + file.string() + ": cannot be opened");
+            texts.emplace_back(std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>());
+            if (in.bad()) throw TableError("file " + file.string() + ": read error");
+            observer->begin(file);
+            observer->bytes(texts.back());
+            observer->end();
+        }
+        tables.set = read_table_texts(files, texts, options);
+    }
+    tables.short_names = make_short_names(tables.set.names, tables.renamed);
     return tables;
 }
 
@@ -158,6 +136,41 @@ void write_data_file(std::ostream& out, const ImportedTables& tables) {
     out << "END\n";
 }
 
+inference::Experiment to_experiment(const ImportedTables& tables,
+                                    const std::vector<std::filesystem::path>& files) {
+    const ExpressionSet& set = tables.set;
+    inference::Experiment experiment;
+    experiment.origin = (files.size() == 1 ? "file " : "files ");
+    for (std::size_t f = 0; f < files.size(); ++f)
+        experiment.origin += (f > 0 ? ", " : "") + files[f].string();
+    experiment.full_names = set.names;
+    const std::size_t limit = static_cast<std::size_t>(inference::kNameLength);
+    for (const std::string& name : tables.short_names) {
+        std::string field = name;
+        field.resize(limit, ' ');
+        experiment.gene_names.push_back(std::move(field));
+    }
+    experiment.renamed = tables.renamed;
+    experiment.declared_count = static_cast<int>(set.courses.size());
+    const std::size_t n = set.names.size();
+    for (std::size_t k = 0; k < set.courses.size(); ++k) {
+        const TimeCourse& c = set.courses[k];
+        const std::size_t T = c.t.size();
+        inference::Course course;
+        course.origin = experiment.origin + ", course " + std::to_string(k + 1);
+        course.t = c.t;
+        // Linear levels as the data-file reader makes them of the log2 values import writes:
+        // 2^x of the same double, so that both roads give the same run.
+        course.levels.resize(T * n);
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < T; ++j)
+                course.levels[i * T + j] = std::pow(2.0, c.x[i * T + j]);
+        inference::check_course_values(course, experiment.gene_names);
+        experiment.courses.push_back(std::move(course));
+    }
+    return experiment;
+}
+
 std::string data_file_text(const ImportedTables& tables) {
     std::ostringstream out;
     write_data_file(out, tables);
@@ -170,7 +183,7 @@ void write_names_map(std::ostream& out, const ImportedTables& tables) {
         out << tables.short_names[i] << "\t" << tables.set.names[i] << "\n";
 }
 
-void write_summary(std::ostream& out, const ImportedTables& tables) {
+void write_summary(std::ostream& out, const ImportedTables& tables, std::string_view named_in) {
     const ExpressionSet& set = tables.set;
     out << "genes:        " << set.names.size() << "\n";
     out << "courses:      " << set.courses.size() << " (time points:";
@@ -180,7 +193,8 @@ void write_summary(std::ostream& out, const ImportedTables& tables) {
         << (set.scale == Scale::kLog2 ? " (unchanged)" : "") << "\n";
     out << "floored:      " << set.floored << "\n";
     out << "filled:       " << set.filled << "\n";
-    for (const std::string& w : tables.warnings) out << "warning:      " << w << "\n";
+    for (const std::string& note : tables.renamed)
+        out << "warning:      " << note << "; " << named_in << "\n";
 }
 
 bool is_table_option(std::string_view name) {
@@ -275,46 +289,6 @@ std::string set_table_option(std::string_view name, const std::string& value, Ta
         return "unknown option '" + std::string(name) + "'";
     }
     return {};
-}
-
-bool looks_like_table(const std::filesystem::path& file) {
-    const std::string extension = file.extension().string();
-    if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return false;
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    if (!std::getline(in, line) || !std::getline(in, line)) return true;  // the reader says why
-    const std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return true;
-    const std::size_t last = line.find_last_not_of(" \t\r,");
-    return !whole_number(std::string_view(line).substr(first, last - first + 1)).has_value();
-}
-
-TemporaryDataFile::TemporaryDataFile(const std::string& text) {
-    std::string name = (std::filesystem::temp_directory_path() / "netrevia-table-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        throw output::IoError("cannot create file: " + std::string(std::strerror(errno)),
-                              inference::kDataFileUnit, name);
-    }
-    path_ = name;
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t step = ::write(fd, text.data() + written, text.size() - written);
-        if (step <= 0) {
-            const int error = errno;
-            ::close(fd);
-            std::filesystem::remove(path_);
-            throw output::IoError("write error: " + std::string(std::strerror(error)),
-                                  inference::kDataFileUnit, path_);
-        }
-        written += static_cast<std::size_t>(step);
-    }
-    ::close(fd);
-}
-
-TemporaryDataFile::~TemporaryDataFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
 }
 
 std::string finish_table_options(TableOptions& o) {

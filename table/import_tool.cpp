@@ -92,7 +92,7 @@ int import_main(const std::vector<std::string>& args, std::ostream& out, std::os
         write_names_map(names.stream(), imported);
         names.finish();
         output::commit_together(data, names);
-        write_summary(out, imported);
+        write_summary(out, imported, "the data file names them as shown");
         out << "data file:    " << data_file.string() << "\n";
         out << "names:        " << names_file.string() << "\n";
     } catch (const TableError& e) {

@@ -92,13 +92,34 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
     EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
 }
 
+// A bad table named as a table has the table reader's message alone; found by its extension, it
+// was first read as a data file, and both readings are told.
 TEST_F(BatchOnTables, BadTableExitsOneAndWritesNothing) {
     const std::string table = put("t.csv", "gene,0,1\nA,1,2\nB,1\n");
+    const std::string message =
+        "file " + table + ", line 3, column 3: the row has 2 fields, the header 3\n";
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--output-dir", dir_.string(), table}),
+              1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: " + message);
     EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), table}), 1);
-    EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
-                              ", line 3, column 3: the row has 2 fields, the header 3\n");
+    EXPECT_EQ(err_.str(), "netrevia-batch: " + table +
+                              " is neither a data file nor a table:\n  read as a data file: "
+                              "input error: \"A\" is not an integer (line 2), unit 7, file " +
+                              table + "\n  read as a table: " + message);
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
+}
+
+// A rate of change that overflows is refused in the table's own terms, not through a data file
+// of which the user knows nothing.
+TEST_F(BatchOnTables, OverflowingRateIsRefusedNamingTheTableAndCourse) {
+    const std::string table = put("big.csv", "time,A,B\n0,1000,2\n1e-300,1001,3\n2e-300,1000,3\n");
+    EXPECT_EQ(run({"--scale", "log2", "--quiet", "--output-dir", dir_.string(), table}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file " + table +
+                              ", course 1: rate of change of gene 1 (A) from time point 1 to 2 is "
+                              "not finite: (2.1430172143725346e+301 - 1.0715086071862673e+301) / "
+                              "1e-300 = inf\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
 }
 
 }  // namespace

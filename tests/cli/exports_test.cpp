@@ -122,11 +122,34 @@ TEST_F(ExportRun, TwentyGenesExportsAgreeWithTheMatrix) {
     EXPECT_EQ(json["engine"], "exact");
     EXPECT_EQ(json["courses"][2]["time_points"], 12);
     EXPECT_EQ(json["data_file"]["bytes"], fs::file_size(data));
-    EXPECT_EQ(json["data_file"]["sha256"].get<std::string>().size(), 64u);
+    std::uintmax_t size = 0;
+    EXPECT_EQ(json["data_file"]["sha256"], sha256_hex(data, size));
+    EXPECT_EQ(json["data_file"]["path"], data);
+    EXPECT_FALSE(json.contains("tables"));
     EXPECT_EQ(json["edges"]["drawn"], above);
     EXPECT_EQ(json["files"], (std::vector<std::string>{"GRN.dat", "GRN.dot", "edges.tsv", "GRN.sif",
                                                        "GRN.graphml", "run.json"}));
     EXPECT_EQ(json["command_line"][0], "netrevia-batch");
+}
+
+// run.json records every table, each hashed as the run read it.
+TEST_F(ExportRun, RunRecordListsEveryTableAsRead) {
+    const std::string first = std::string(EXAMPLES_DIR) + "/five_genes_course1.csv";
+    const std::string second = std::string(EXAMPLES_DIR) + "/five_genes_course2.csv";
+    ASSERT_EQ(run({"--quiet", "--scale", "log2", "--export", "json", "--output-dir", dir_.string(),
+                   first, second}),
+              0)
+        << err_.str();
+    const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
+    EXPECT_FALSE(json.contains("data_file"));
+    ASSERT_EQ(json["tables"].size(), 2u);
+    std::uintmax_t size = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::string table = k == 0 ? first : second;
+        EXPECT_EQ(json["tables"][k]["path"], table);
+        EXPECT_EQ(json["tables"][k]["sha256"], sha256_hex(table, size));
+        EXPECT_EQ(json["tables"][k]["bytes"], size);
+    }
 }
 
 // Names Graphviz cannot read bare, cut names that clash, and a name only a quote can hold.
@@ -151,8 +174,9 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
                    (dir_ / "names.dat").string()}),
               0)
         << err_.str();
-    EXPECT_NE(err_.str().find("warning: genes '2310002L13Rik' (4) and '2310002L13Rik2' (8) agree "
-                              "in their first 9 characters"),
+    EXPECT_NE(err_.str().find("warning: genes 2310002L13Rik (2310002~1) 2310002L13Rik2 (2310002~2) "
+                              "share their first 9 characters; GRN.dat and GRN.dot name them as "
+                              "shown\n"),
               std::string::npos)
         << err_.str();
 
@@ -187,7 +211,8 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
         GTEST_SKIP() << "no dot or gc on PATH";
     const std::string dot = (dir_ / "GRN.dot").string();
     ASSERT_EQ(std::system(("dot -Tsvg -o /dev/null '" + dot + "'").c_str()), 0);
-    // Every edge once: the two clashing names are one node in GRN.dot, the others their own.
+    // Every edge once and every gene its own node: the two names that share their first nine
+    // characters are made distinct in GRN.dot.
     const std::string counts = (dir_ / "counts").string();
     ASSERT_EQ(std::system(("gc -n -e '" + dot + "' > '" + counts + "'").c_str()), 0);
     std::istringstream words(read(counts));
@@ -195,7 +220,7 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
     words >> nodes >> drawn;
     const auto json = nlohmann::json::parse(read(dir_ / "run.json"));
     EXPECT_EQ(drawn, json["edges"]["drawn"].get<int>());
-    EXPECT_EQ(nodes, n - 1);
+    EXPECT_EQ(nodes, n);
 }
 
 TEST_F(ExportRun, DrawingHasFullNamesArrowheadsAndNoSelfLoopsWhenAsked) {

@@ -3,7 +3,9 @@
 // answer to most inputs. A file the reader accepts with at most 12 genes and 12 time points
 // per block then goes through the whole run (per-dataset solutions and the selection, one
 // thread), so that the numerics see odd but accepted inputs too. Invariants: nothing but
-// InputError and DataFileRejected leaves the reader; an accepted run yields an n x n matrix.
+// InputError and DataFileRejected leaves the reader; an accepted file's experiment has distinct
+// 9-character gene fields, and its reading showed the observer exactly the file's bytes; an
+// accepted run yields an n x n matrix.
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +26,15 @@
 namespace {
 
 using namespace netrevia;
+
+class Recorder : public inference::InputObserver {
+public:
+    void begin(const std::filesystem::path&) override { seen.clear(); }
+    void bytes(std::string_view chunk) override { seen.append(chunk); }
+    void end() override { ended = true; }
+    std::string seen;
+    bool ended = false;
+};
 
 constexpr int kMaxRunGenes = 12;
 constexpr int kMaxRunTimePoints = 12;
@@ -78,10 +89,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     inference::RunOptions options;
     options.threads = 1;
     options.notify = [](std::string_view) {};
+    Recorder recorder;
+    options.input_observer = &recorder;
     const double lambda = size % 2 == 0 ? 0.0 : 0.05;
     try {
+        const inference::Experiment experiment = inference::read_data_file(file, options);
+        if (!recorder.ended || recorder.seen != bytes) std::abort();
+        std::vector<std::string> fields = experiment.gene_names;
+        std::sort(fields.begin(), fields.end());
+        if (std::adjacent_find(fields.begin(), fields.end()) != fields.end()) std::abort();
+        for (const std::string& field : fields) {
+            if (field.size() != static_cast<std::size_t>(inference::kNameLength)) std::abort();
+        }
         const inference::InferredNetwork network =
-            inference::infer_network(file.string(), lambda, options);
+            inference::infer_network(experiment, lambda, options);
         if (network.R.size() !=
             static_cast<std::size_t>(network.n) * static_cast<std::size_t>(network.n)) {
             std::abort();
