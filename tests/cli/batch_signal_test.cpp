@@ -263,6 +263,22 @@ TEST_F(SlowLayout, TimeLimitStopsTheLayoutProgram) {
                                                        "edges.tsv", "run.json"}));
 }
 
+// A layout program that exists but cannot be started (no #! line, not a binary) is named with
+// the reason of the exec: exit 3, the results written.
+TEST_F(SlowLayout, LayoutProgramThatCannotStartIsNamedWithTheReason) {
+    const fs::path broken = dir_ / "broken-layout";
+    std::ofstream(broken) << "not a program\n";
+    fs::permissions(broken, fs::perms::owner_all);
+    const pid_t tool = start_tool({"--quiet", "--render", "png", "--layout", broken.string(),
+                                   "--output-dir", out_.string(), three_genes_},
+                                  dir_, "broken");
+    EXPECT_EQ(exit_status(tool), 3);
+    EXPECT_EQ(err("broken"), "netrevia-batch: cannot start '" + broken.string() +
+                                 "': Exec format error (GRN.dat and GRN.dot were written)\n");
+    EXPECT_EQ(entries(out_), (std::vector<std::string>{".GRN.lock", "GRN.dat", "GRN.dot",
+                                                       "edges.tsv", "run.json"}));
+}
+
 // SIGTERM at each step of the commit, through the tool's own handlers (in a child process).
 // Up to the journal the commit is abandoned: exit 143, the earlier files exactly as they were.
 // From the journal's rename on it completes: exit 0 with a note, or 143 with --render, which
