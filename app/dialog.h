@@ -6,16 +6,18 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app/dialog_template.h"
 
 namespace netrevia::app {
 
-// Events a handler can be registered for. Controls raise clicked (push buttons) and
-// text_changed (edit fields, after every edit and after every text set by the program); the
-// window itself (kWindowId) raises initialised, destroyed, size_changed, close_requested (the
-// close box or the window manager's close command; without a handler the window is
-// destroyed), escape (the Esc key) and file_dropped (a file dropped on the window, see
+// Events a handler can be registered for. Controls raise clicked (push buttons),
+// text_changed (edit fields, after every edit and after every text set by the program) and
+// selection_changed (drop-down lists, when the user picks an item and when the program selects
+// one); the window itself (kWindowId) raises initialised, destroyed, size_changed,
+// close_requested (the close box or the window manager's close command; without a handler the
+// window is destroyed), escape (the Esc key) and file_dropped (a file dropped on the window, see
 // dropped_file()).
 enum class EventKind {
     clicked,
@@ -25,7 +27,8 @@ enum class EventKind {
     size_changed,
     close_requested,
     escape,
-    file_dropped
+    file_dropped,
+    selection_changed
 };
 
 // Size of the buffer a control's text is read into.
@@ -60,6 +63,22 @@ public:
     virtual void set_enabled(int id, bool enabled) = 0;
     // The file of the latest file_dropped event.
     virtual std::string dropped_file() const = 0;
+
+    // A drop-down list's items and the selected one (-1: none). Selecting raises
+    // selection_changed as a pick by the user does; selecting the selected item raises nothing.
+    virtual void set_items(int id, const std::vector<std::string>& items) = 0;
+    virtual void select_item(int id, int index) = 0;
+    virtual int selected_item(int id) const = 0;
+    // A progress bar at value of maximum; maximum 0 shows work going on without a measure. Its
+    // text is set with set_text.
+    virtual void set_progress(int id, int value, int maximum) = 0;
+    // Shows or hides a control.
+    virtual void set_visible(int id, bool visible) = 0;
+    // Marks an edit field whose text is refused, or a static text that warns, or clears the
+    // mark.
+    virtual void set_marked(int id, bool marked) = 0;
+    // Gives a control the keyboard focus.
+    virtual void set_focus(int id) = 0;
     // Shows the window modeless; false when it cannot be shown.
     virtual bool show() = 0;
     // Closes the window for good: raises destroyed (once), then hides it. Later texts are

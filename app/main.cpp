@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/qt_dialog.h"
+#include "app/results_link.h"
 #include "app/shell.h"
 
 int main(int argc, char* argv[]) {
@@ -31,5 +32,8 @@ int main(int argc, char* argv[]) {
         std::cerr << "netrevia: " << line.error << "\n" << netrevia::app::usage_text();
         return 2;
     }
-    return netrevia::app::run_application(netrevia::app::qt_platform(), line.data_file);
+    // Declared after the application and before the main window, which it outlives.
+    netrevia::app::ResultsLink results;
+    return netrevia::app::run_application(results.attach(netrevia::app::qt_platform()),
+                                          line.data_file);
 }

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -9,27 +11,38 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QVariant>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <utility>
+
+#include "importer/import_dialog.h"
 
 namespace netrevia::app {
 namespace {
+
+// The whole text of an elided label, kept on the label.
+constexpr const char* kWholeText = "netrevia_whole_text";
 
 QString to_qstring(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -61,11 +74,15 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override {
         if (!dropped_file(event->mimeData()).isEmpty()) event->acceptProposedAction();
     }
+    // The file is handed on once the drop has ended: its handler may open a dialog (a table's
+    // import), which must not hold the program the file came from in its drag.
     void dropEvent(QDropEvent* event) override {
         const QString file = dropped_file(event->mimeData());
         if (file.isEmpty()) return;
         event->acceptProposedAction();
-        owner_.deliver_drop(QFile::encodeName(file).toStdString());
+        QTimer::singleShot(0, this, [this, name = QFile::encodeName(file).toStdString()] {
+            owner_.deliver_drop(name);
+        });
     }
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
@@ -109,12 +126,28 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
     const int avg_char_width = (letters_width / 26 + 1) / 2;
     const int char_height = font_metrics.height();
 
+    // The client area the template describes, and the strip under it.
+    const Rect client_area = to_pixels(dialog_template.rect, avg_char_width, char_height);
+    const int strip_height =
+        to_pixels({0, 0, 0, dialog_template.strip_height}, avg_char_width, char_height).height;
+    client_ = new QWidget(window_.get());
+    client_->setGeometry(0, 0, client_area.width, client_area.height);
+    QWidget* strip = new QWidget(window_.get());
+    strip->setGeometry(0, client_area.height, client_area.width, strip_height);
+    if (strip_height > 0) {
+        auto* rule = new QFrame(strip);  // sets the strip apart from the template's own area
+        rule->setFrameShape(QFrame::HLine);
+        rule->setFrameShadow(QFrame::Sunken);
+        rule->setGeometry(0, 0, client_area.width, 2);
+    }
+
     for (const ControlTemplate& control : dialog_template.controls) {
         QWidget* widget = nullptr;
+        QWidget* parent = (control.style & kBelowClientArea) != 0 ? strip : client_;
         const int id = control.id;
         switch (control.kind) {
             case ControlKind::push_button: {
-                auto* button = new QPushButton(to_qstring(control.text), window_.get());
+                auto* button = new QPushButton(to_qstring(control.text), parent);
                 button->setDefault((control.style & kDefaultButton) != 0);
                 QObject::connect(button, &QPushButton::clicked, window_.get(),
                                  [this, id] { deliver(id, EventKind::clicked); });
@@ -122,7 +155,7 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
                 break;
             }
             case ControlKind::edit_field: {
-                auto* edit = new QLineEdit(to_qstring(control.text), window_.get());
+                auto* edit = new QLineEdit(to_qstring(control.text), parent);
                 edit->setFrame((control.style & kBorder) != 0);
                 QObject::connect(edit, &QLineEdit::textChanged, window_.get(),
                                  [this, id] { deliver(id, EventKind::text_changed); });
@@ -131,14 +164,28 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
             }
             case ControlKind::static_text: {
                 // Plain text: a path or a message is shown as it is, never as markup.
-                auto* label = new QLabel(to_qstring(control.text), window_.get());
+                auto* label = new QLabel(to_qstring(control.text), parent);
                 label->setTextFormat(Qt::PlainText);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 widget = label;
                 break;
             }
+            case ControlKind::drop_down_list: {
+                auto* list = new QComboBox(parent);
+                QObject::connect(list, &QComboBox::currentIndexChanged, window_.get(),
+                                 [this, id] { deliver(id, EventKind::selection_changed); });
+                widget = list;
+                break;
+            }
+            case ControlKind::progress_bar: {
+                auto* bar = new QProgressBar(parent);
+                bar->setTextVisible(true);
+                bar->setAlignment(Qt::AlignCenter);
+                widget = bar;
+                break;
+            }
         }
-        if (control.kind != ControlKind::static_text) {
+        if (control.kind != ControlKind::static_text && control.kind != ControlKind::progress_bar) {
             widget->setFocusPolicy((control.style & kTabStop) != 0 ? Qt::StrongFocus
                                                                    : Qt::ClickFocus);
         }
@@ -149,6 +196,7 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
             r.height *= 2;
         }
         widget->setGeometry(r.x, r.y, r.width, r.height);
+        if ((control.style & kHidden) != 0) widget->hide();
         controls_[id] = widget;
     }
 
@@ -160,9 +208,8 @@ QtDialog::QtDialog(const DialogTemplate& dialog_template)
     window_->setAcceptDrops(true);
 
     // No sizing border: the client area keeps the template's size.
-    const Rect r = to_pixels(dialog_template.rect, avg_char_width, char_height);
-    window_->move(r.x, r.y);
-    window_->setFixedSize(r.width, r.height);
+    window_->move(client_area.x, client_area.y);
+    window_->setFixedSize(client_area.width, client_area.height + strip_height);
 }
 
 QtDialog::~QtDialog() { destroy(); }
@@ -202,7 +249,7 @@ Rect QtDialog::window_rect() const {
     return {frame.x(), frame.y(), frame.width(), frame.height()};
 }
 
-Rect QtDialog::client_rect() const { return {0, 0, window_->width(), window_->height()}; }
+Rect QtDialog::client_rect() const { return {0, 0, client_->width(), client_->height()}; }
 
 Rect QtDialog::control_rect(int id) const {
     const QWidget* widget = control(id);
@@ -231,7 +278,19 @@ void QtDialog::apply_text(int id, std::string_view text) {
     } else if (auto* button = qobject_cast<QPushButton*>(control(id))) {
         button->setText(qtext);
     } else if (auto* label = qobject_cast<QLabel*>(control(id))) {
-        label->setText(qtext);
+        const ControlTemplate* shape = dialog_template().find(id);
+        if (shape != nullptr && (shape->style & kElide) != 0) {
+            // The whole text stays readable as the tool tip and is what control_text reads.
+            const QString shown =
+                label->fontMetrics().elidedText(qtext, Qt::ElideRight, label->width());
+            label->setText(shown);
+            label->setToolTip(shown == qtext ? QString() : qtext);
+            label->setProperty(kWholeText, qtext);
+        } else {
+            label->setText(qtext);
+        }
+    } else if (auto* bar = qobject_cast<QProgressBar*>(control(id))) {
+        bar->setFormat(QString(qtext).replace(QLatin1Char('%'), QStringLiteral("%%")));
     }
 }
 
@@ -244,9 +303,59 @@ std::string QtDialog::control_text(int id) const {
     } else if (const auto* button = qobject_cast<const QPushButton*>(control(id))) {
         text = button->text();
     } else if (const auto* label = qobject_cast<const QLabel*>(control(id))) {
-        text = label->text();
+        const QVariant whole = label->property(kWholeText);
+        text = whole.isValid() ? whole.toString() : label->text();
+    } else if (const auto* bar = qobject_cast<const QProgressBar*>(control(id))) {
+        text = bar->format().replace(QStringLiteral("%%"), QStringLiteral("%"));
+    } else if (const auto* list = qobject_cast<const QComboBox*>(control(id))) {
+        text = list->currentText();
     }
     return text.toStdString();
+}
+
+void QtDialog::set_items(int id, const std::vector<std::string>& items) {
+    auto* list = qobject_cast<QComboBox*>(control(id));
+    if (list == nullptr) return;
+    const QSignalBlocker quiet(list);  // filling the list is no pick
+    list->clear();
+    for (const std::string& item : items) list->addItem(to_qstring(item));
+    list->setCurrentIndex(-1);
+}
+
+void QtDialog::select_item(int id, int index) {
+    if (auto* list = qobject_cast<QComboBox*>(control(id))) list->setCurrentIndex(index);
+}
+
+int QtDialog::selected_item(int id) const {
+    const auto* list = qobject_cast<const QComboBox*>(control(id));
+    return list == nullptr ? -1 : list->currentIndex();
+}
+
+void QtDialog::set_progress(int id, int value, int maximum) {
+    if (auto* bar = qobject_cast<QProgressBar*>(control(id))) {
+        bar->setRange(0, std::max(0, maximum));
+        bar->setValue(maximum > 0 ? std::clamp(value, 0, maximum) : 0);
+    }
+}
+
+void QtDialog::set_visible(int id, bool visible) {
+    if (QWidget* widget = control(id)) widget->setVisible(visible);
+}
+
+void QtDialog::set_marked(int id, bool marked) {
+    QWidget* widget = control(id);
+    if (qobject_cast<QLineEdit*>(widget) != nullptr) {
+        // A red frame on a pale red ground: plain to see on every style and in black and white.
+        widget->setStyleSheet(marked ? QStringLiteral("QLineEdit { border: 2px solid #c00000; "
+                                                      "background: #fff0f0; color: black; }")
+                                     : QString());
+    } else if (qobject_cast<QLabel*>(widget) != nullptr) {
+        widget->setStyleSheet(marked ? QStringLiteral("QLabel { color: #b00000; }") : QString());
+    }
+}
+
+void QtDialog::set_focus(int id) {
+    if (QWidget* widget = control(id)) widget->setFocus(Qt::OtherFocusReason);
 }
 
 void QtDialog::tear_down() {
@@ -332,14 +441,39 @@ Platform qt_platform() {
         box.setTextFormat(Qt::PlainText);  // texts from data files must not render as markup
         box.exec();
     };
-    platform.ask_yes_no = [](Dialog& owner, std::string_view text, std::string_view caption) {
+    // The open question, for dismiss_question; the box lives on the stack of ask_yes_no.
+    auto open_question = std::make_shared<QPointer<QMessageBox>>();
+    platform.ask_yes_no = [open_question](Dialog& owner, std::string_view text,
+                                          std::string_view caption) {
         QMessageBox box(QMessageBox::Question, to_qstring(caption), to_qstring(text),
                         QMessageBox::Yes | QMessageBox::No, widget_of(&owner));
         box.setTextFormat(Qt::PlainText);
         box.setDefaultButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes;
+        *open_question = &box;
+        const bool yes = box.exec() == QMessageBox::Yes;
+        *open_question = nullptr;
+        return yes;
     };
-    platform.run_inference = run_inference_in_working_directory;
+    platform.dismiss_question = [open_question] {
+        if (QMessageBox* box = open_question->data()) box->done(QMessageBox::No);
+    };
+    platform.choose_folder = [](Dialog& owner,
+                                const std::string& start_folder) -> std::optional<std::string> {
+        const QString start = start_folder.empty()
+                                  ? QDir::homePath()
+                                  : QFile::decodeName(QByteArray::fromStdString(start_folder));
+        const QString folder = QFileDialog::getExistingDirectory(
+            widget_of(&owner), QObject::tr("Folder for GRN.dat and GRN.dot"), start);
+        if (folder.isEmpty()) return std::nullopt;
+        return QFile::encodeName(folder).toStdString();
+    };
+    platform.import_table = [](Dialog& owner, const std::string& file,
+                               const std::string& data_file_problem) {
+        return importer::choose_table(widget_of(&owner),
+                                      QFile::decodeName(QByteArray::fromStdString(file)),
+                                      QString::fromStdString(data_file_problem));
+    };
+    platform.run_inference = run_request;
     platform.start_background = [](std::function<void()> work, std::function<void()> tick,
                                    std::function<void()> done) -> std::unique_ptr<BackgroundJob> {
         return std::make_unique<QtBackgroundJob>(std::move(work), std::move(tick), std::move(done));

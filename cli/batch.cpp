@@ -16,6 +16,7 @@
 
 #include "cli/render.h"
 #include "inference/data_file.h"
+#include "inference/engines.h"
 #include "inference/input_error.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
@@ -31,9 +32,14 @@ namespace netrevia::cli {
 namespace {
 
 constexpr int kMaxThreads = 256;
-// Default threshold of the ensemble engine, whose |R(i,j)| are mean scaled ranks in [0, 1]:
-// on simulated networks it gave the best mean F1 (docs/guide.md, the ensemble engine).
-constexpr double kEnsembleThreshold = 0.75;
+
+// The middle of the values (the mean of the two middle ones for an even count); 0 for none.
+double median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2.0;
+}
 
 constexpr const char* kUsage =
     "Usage: netrevia-batch [options] DATAFILE\n"
@@ -47,7 +53,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --lambda L          weight of the sparsity term (default 0.0)\n"
     "  --threshold T       an entry becomes an edge when above T or below -T (default 1e-6;\n"
-    "                      0.75 with --engine ensemble)\n"
+    "                      0.75 with --engine ensemble, 0.07 with trees, 0.8 with\n"
+    "                      consensus)\n"
     "  --top K             draw the K entries of largest |R(i,j)| instead (fewer on a tie\n"
     "                      at the cut)\n"
     "  --output-dir DIR    folder for GRN.dat and GRN.dot (default: the current folder)\n"
@@ -76,7 +83,7 @@ constexpr const char* kUsage =
     "                      run then exits 3 without a picture\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
-    "  --engine exact|fast|ensemble\n"
+    "  --engine exact|fast|ensemble|trees|consensus\n"
     "                      how the network is inferred: exact (default), the\n"
     "                      full least-absolute-deviation simplex, as in the window;\n"
     "                      fast solves the same fits in a much smaller form,\n"
@@ -84,9 +91,15 @@ constexpr const char* kUsage =
     "                      rounding where the fits have unique solutions);\n"
     "                      ensemble: pooled least squares on random gene subsets,\n"
     "                      ranked and averaged, for noisy data and up to 64 courses;\n"
-    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1]\n"
-    "  --seed S            seed of the ensemble's gene subsets (default 0); the same\n"
-    "                      seed gives the same files\n"
+    "                      lambda has no effect; GRN.dat holds signed scores in [-1, 1];\n"
+    "                      trees: extremely randomized trees regress each gene's rate\n"
+    "                      plus its decay on every gene's level, for nonlinear\n"
+    "                      regulation; scores are importance shares, signed as the\n"
+    "                      ensemble's; consensus: the mean rank of ensemble and trees\n"
+    "  --seed S            seed of the ensemble's gene subsets and of the trees\n"
+    "                      (default 0); the same seed gives the same files\n"
+    "  --decay A           trees, consensus: every gene's decay rate, per time unit of\n"
+    "                      the data (default: estimated from the data for each gene)\n"
     "  --input data|table  how to read the inputs (default: several inputs are tables;\n"
     "                      one .csv, .tsv or .txt file is read as a data file, and as\n"
     "                      a table only when it is not one)\n"
@@ -114,11 +127,6 @@ struct RunInput {
     std::vector<exports::InputRecord> files;
     bool tables = false;
 };
-
-bool has_table_extension(const std::filesystem::path& file) {
-    const std::string extension = file.extension().string();
-    return extension == ".csv" || extension == ".tsv" || extension == ".txt";
-}
 
 // Both readings of a file failed: it is neither a data file nor a table.
 class NeitherDataFileNorTable : public std::runtime_error {
@@ -150,8 +158,8 @@ void prepare_input(const BatchOptions& o,
                    RunInput& input,
                    std::ostream& out) {
     const bool tables = o.input_kind == "table" || o.inputs.size() > 1;
-    const bool data_file_only =
-        o.input_kind == "data" || (o.input_kind.empty() && !has_table_extension(o.data_file));
+    const bool data_file_only = o.input_kind == "data" ||
+                                (o.input_kind.empty() && !table::has_table_extension(o.data_file));
     if (tables) return read_tables(o, input, out);
 
     exports::InputDigests digests;
@@ -340,13 +348,13 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
             }
-            const bool takes_value = name == "--lambda" || name == "--threshold" ||
-                                     name == "--output-dir" || name == "--render" ||
-                                     name == "--layout" || name == "--threads" ||
-                                     name == "--engine" || name == "--max-memory" ||
-                                     name == "--seed" || name == "--top" || name == "--input" ||
-                                     name == "--export" || name == "--render-max-edges" ||
-                                     name == "--render-timeout" || table::is_table_option(name);
+            const bool takes_value =
+                name == "--lambda" || name == "--threshold" || name == "--output-dir" ||
+                name == "--render" || name == "--layout" || name == "--threads" ||
+                name == "--engine" || name == "--max-memory" || name == "--seed" ||
+                name == "--top" || name == "--input" || name == "--decay" || name == "--export" ||
+                name == "--render-max-edges" || name == "--render-timeout" ||
+                table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -376,15 +384,18 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 }
                 o.threads = threads;
             } else if (name == "--engine") {
-                if (value == "exact") {
-                    o.engine = selection::Engine::kExact;
-                } else if (value == "fast") {
-                    o.engine = selection::Engine::kFast;
-                } else if (value == "ensemble") {
-                    o.engine = selection::Engine::kEnsemble;
-                } else {
-                    return fail("--engine takes exact, fast or ensemble, not '" + value + "'");
+                const inference::EngineDescription* engine = inference::find_engine(value);
+                if (engine == nullptr) {
+                    return fail("--engine takes " + inference::engine_names() + ", not '" + value +
+                                "'");
                 }
+                o.engine = engine->engine;
+            } else if (name == "--decay") {
+                const std::optional<double> number = parse_number(value);
+                if (!number || *number < 0.0) {
+                    return fail("--decay takes a number of at least 0, not '" + value + "'");
+                }
+                o.decay = *number;
             } else if (name == "--seed") {
                 const char* end = value.data() + value.size();
                 const auto [stop, ec] = std::from_chars(value.data(), end, o.seed);
@@ -451,18 +462,14 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     if (o.inputs.size() > 1 && o.input_kind != "table") {
         if (o.input_kind == "data") return fail("more than one data file given");
         for (const std::string& input : o.inputs) {
-            const std::string extension = std::filesystem::path(input).extension().string();
-            if (extension != ".csv" && extension != ".tsv" && extension != ".txt")
-                return fail("more than one data file given");
+            if (!table::has_table_extension(input)) return fail("more than one data file given");
         }
     }
     if (const std::string problem = table::finish_table_options(o.table_options); !problem.empty())
         return fail(problem);
     if (o.top_edges > 0 && o.threshold_given)
         return fail("--top and --threshold exclude each other");
-    if (o.engine == selection::Engine::kEnsemble && !o.threshold_given) {
-        o.threshold = kEnsembleThreshold;
-    }
+    if (!o.threshold_given) o.threshold = inference::describe(o.engine).default_threshold;
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
 }
@@ -488,13 +495,20 @@ int batch_main(const std::vector<std::string>& args,
             break;
     }
     const BatchOptions& o = parsed.options;
-    const bool by_ensemble = o.engine == selection::Engine::kEnsemble;
-    if (by_ensemble && o.lambda_given) {
-        err << "netrevia-batch: warning: --lambda has no effect with --engine ensemble\n";
+    const inference::EngineDescription& engine = inference::describe(o.engine);
+    const bool by_trees =
+        o.engine == selection::Engine::kTrees || o.engine == selection::Engine::kConsensus;
+    if (!engine.uses_lambda && o.lambda_given) {
+        err << "netrevia-batch: warning: --lambda has no effect with --engine " << engine.name
+            << "\n";
     } else if (o.lambda < 0.0) {
         err << "netrevia-batch: warning: --lambda " << o.lambda
             << " is negative: the sparsity term then rewards nonzero entries instead of pulling "
                "them towards zero, so the network comes out denser\n";
+    }
+    if (!by_trees && o.decay >= 0.0) {
+        err << "netrevia-batch: warning: --decay has no effect with --engine " << engine.name
+            << "\n";
     }
     if (o.threshold_given && o.threshold < 0.0) {
         err << "netrevia-batch: warning: --threshold " << o.threshold
@@ -553,6 +567,7 @@ int batch_main(const std::vector<std::string>& args,
     run_options.memory_budget = o.max_memory;
     run_options.lock_output_dir = false;  // held here, through the drawing
     run_options.seed = o.seed;
+    run_options.decay = o.decay;
     run_options.top_edges = o.top_edges;
     run_options.top_edges_self = o.self_loops;  // with --no-self-loops, K between distinct genes
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
@@ -561,7 +576,7 @@ int batch_main(const std::vector<std::string>& args,
         run_options.commit_observer = stop->at_commit_step;
     }
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
-    if (progress_to_terminal && !o.quiet && !by_ensemble) {
+    if (progress_to_terminal && !o.quiet && engine.working.empty()) {
         run_options.observer = [&err](int iteration, double objective) {
             err << "\riteration " << std::setw(3) << iteration << "  objective "
                 << std::setprecision(10) << objective << std::flush;
@@ -572,9 +587,7 @@ int batch_main(const std::vector<std::string>& args,
     record.start = std::chrono::steady_clock::now();
     record.command_line.push_back("netrevia-batch");
     record.command_line.insert(record.command_line.end(), args.begin(), args.end());
-    record.engine = o.engine == selection::Engine::kFast       ? "fast"
-                    : o.engine == selection::Engine::kEnsemble ? "ensemble"
-                                                               : "exact";
+    record.engine = std::string(engine.name);
     record.threads = o.threads > 0
                          ? o.threads
                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -582,6 +595,7 @@ int batch_main(const std::vector<std::string>& args,
     record.threshold = o.threshold;
     record.self_edges = o.self_loops;
     record.seed = o.seed;
+    record.decay = o.decay;
     RunInput input;
     run_options.extra_files = [&](const inference::RunSummary& finished) {
         record.threshold = finished.threshold;  // as drawn: --top and the engine's default
@@ -660,10 +674,21 @@ int batch_main(const std::vector<std::string>& args,
         out << ")";
     }
     out << "\n";
-    if (by_ensemble) {
-        out << "engine:       ensemble, seed " << o.seed << "\n";
-        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes\n";
-    } else {
+    if (!engine.working.empty()) {
+        out << "engine:       " << engine.name << ", seed " << o.seed << "\n";
+        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes"
+            << (o.engine == selection::Engine::kTrees ? " (the signs)" : "") << "\n";
+    }
+    if (by_trees) {
+        out << "trees:        " << net.trees << " per target, decay ";
+        if (o.decay >= 0.0) {
+            out << std::setprecision(6) << o.decay << " (--decay)\n";
+        } else {
+            out << "estimated per gene (median " << std::setprecision(6) << median(net.decay)
+                << ")\n";
+        }
+    }
+    if (engine.working.empty()) {
         out << "iterations:   " << net.iterations << "\n";
         out << "objective:    " << std::setprecision(12) << net.objective << "\n";
     }
@@ -704,6 +729,8 @@ int batch_main(const std::vector<std::string>& args,
     for (const std::filesystem::path& file : summary.extra_files) {
         out << "export:       " << file.string() << "\n";
     }
+    if (const std::string flat = exports::flat_genes_warning(net); !flat.empty())
+        err << "netrevia-batch: warning: " << flat << "\n";
     for (const std::string& note : net.renamed) {
         err << "netrevia-batch: warning: " << note << "; GRN.dat and GRN.dot name them as shown\n";
     }

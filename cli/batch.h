@@ -30,8 +30,9 @@ struct BatchOptions {
     std::size_t render_max_edges = kDefaultRenderMaxEdges;          // --render-max-edges
     std::chrono::seconds render_timeout = kDefaultRenderTimeLimit;  // --render-timeout
     int threads = 0;                                                // 0: one per hardware thread
-    selection::Engine engine = selection::Engine::kExact;           // --engine exact|fast|ensemble
-    std::uint64_t seed = 0;                                         // --seed, ensemble engine
+    selection::Engine engine = selection::Engine::kExact;           // --engine exact|fast|...
+    std::uint64_t seed = 0;                                         // --seed, ensemble and trees
+    double decay = -1.0;                                            // --decay; < 0: estimated
     int top_edges = 0;                                              // --top K; 0: by threshold
     bool no_wait = false;             // --no-wait: fail at once when the folder is locked
     std::uint64_t max_memory = 0;     // --max-memory in bytes; 0: the run's default budget

@@ -34,16 +34,51 @@ constexpr double kMinReciprocalCondition = 1.0e-12;
 // Runs fitted in parallel before their results are summed in run order; bounds the slots.
 constexpr int kBlockRuns = 256;
 
-// The pooled intervals of all courses, after scaling: level X(r, g) at the start of interval r
-// and rate D(r, g) over it, N x n column-major each.
+// A gene changes usably when the levels at the starts of the intervals (its column in every
+// fit) spread by more than this share of their mean: sd > kMinRelativeSpread |mean|. At or
+// below it, the Gram matrix of the scaled column and the intercept alone has a condition number
+// of about (|mean| / sd)^4 >= 1e12 = 1 / kMinReciprocalCondition, and by eigenvalue interlacing
+// the Gram matrix of every run holding the gene is at least as ill-conditioned: its fits are
+// decided by rounding, not by the data (a constant gene took the intercept's weight and ranked
+// first as a regulator of every gene). On structureless data the scores of such a gene left
+// their chance level from a spread of 5.5e-4 of the mean down; above it they did not move.
+constexpr double kMinRelativeSpread = 1.0e-3;
+
+// The pooled intervals of all courses, after scaling, for the genes that enter the fits: level
+// X(r, c) at the start of interval r and rate D(r, c) over it for the gene genes[c - 1], N x
+// genes.size() column-major each.
 struct Design {
     int N = 0;
     std::vector<double> X;
     std::vector<double> D;
 };
 
-Design build_design(const Input& input) {
-    const int n = input.n;
+// The genes (1-based, ascending) whose levels at the starts of the intervals change usably
+// (kMinRelativeSpread); NaN spreads count as no change.
+std::vector<int> changing_genes(const Input& input) {
+    long long N = 0;
+    for (const Course& c : input.courses) N += c.T - 1;
+    std::vector<int> genes;
+    for (int g = 1; g <= input.n; ++g) {
+        double sum = 0.0;
+        for (const Course& c : input.courses) {
+            const ConstMatrixRef Y{c.levels.data(), c.T};
+            for (int j = 1; j < c.T; ++j) sum += Y(j, g);
+        }
+        const double mean = sum / static_cast<double>(N);
+        double squares = 0.0;
+        for (const Course& c : input.courses) {
+            const ConstMatrixRef Y{c.levels.data(), c.T};
+            for (int j = 1; j < c.T; ++j) squares += (Y(j, g) - mean) * (Y(j, g) - mean);
+        }
+        const double sd = std::sqrt(squares / static_cast<double>(N));
+        if (sd > kMinRelativeSpread * std::abs(mean)) genes.push_back(g);
+    }
+    return genes;
+}
+
+Design build_design(const Input& input, const std::vector<int>& genes) {
+    const int n = static_cast<int>(genes.size());
     Design d;
     long long points = 0;
     for (const Course& c : input.courses) {
@@ -53,7 +88,8 @@ Design build_design(const Input& input) {
     // Population standard deviation of each gene over every time point of every course; a
     // common factor on all genes cancels in the ranks, so the divisor P (not P - 1) is moot.
     std::vector<double> scale(static_cast<std::size_t>(n), 1.0);
-    for (int g = 1; g <= n; ++g) {
+    for (int col = 1; col <= n; ++col) {
+        const int g = genes[static_cast<std::size_t>(col - 1)];
         double sum = 0.0;
         for (const Course& c : input.courses) {
             const ConstMatrixRef Y{c.levels.data(), c.T};
@@ -66,7 +102,7 @@ Design build_design(const Input& input) {
             for (int j = 1; j <= c.T; ++j) squares += (Y(j, g) - mean) * (Y(j, g) - mean);
         }
         const double s = std::sqrt(squares / static_cast<double>(points));
-        if (s > 0.0) scale[static_cast<std::size_t>(g - 1)] = s;
+        if (s > 0.0) scale[static_cast<std::size_t>(col - 1)] = s;
     }
 
     const std::size_t size = static_cast<std::size_t>(d.N) * static_cast<std::size_t>(n);
@@ -74,8 +110,9 @@ Design build_design(const Input& input) {
     d.D.assign(size, 0.0);
     const MatrixRef X{d.X.data(), std::max(d.N, 1)};
     const MatrixRef D{d.D.data(), std::max(d.N, 1)};
-    for (int g = 1; g <= n; ++g) {
-        const double s = scale[static_cast<std::size_t>(g - 1)];
+    for (int col = 1; col <= n; ++col) {
+        const int g = genes[static_cast<std::size_t>(col - 1)];
+        const double s = scale[static_cast<std::size_t>(col - 1)];
         int r = 0;
         for (const Course& c : input.courses) {
             const ConstMatrixRef Y{c.levels.data(), c.T};
@@ -83,8 +120,8 @@ Design build_design(const Input& input) {
                 ++r;
                 const double h =
                     c.t[static_cast<std::size_t>(j)] - c.t[static_cast<std::size_t>(j - 1)];
-                X(r, g) = Y(j, g) / s;
-                D(r, g) = (Y(j + 1, g) / s - Y(j, g) / s) / h;
+                X(r, col) = Y(j, g) / s;
+                D(r, col) = (Y(j + 1, g) / s - Y(j, g) / s) / h;
             }
         }
     }
@@ -228,13 +265,24 @@ Result infer(const Input& input) {
     const int n = input.n;
     Result result;
     result.R.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
-    const Design d = build_design(input);
-    result.m = subset_size(n, d.N);
-    result.runs = run_count(n, result.m);
+    // Genes without usable change leave no trace: the fits, subsets and ranks are those of a
+    // file without them, and their rows and columns of R stay 0.
+    const std::vector<int> genes = changing_genes(input);
+    for (int g = 1, next = 0; g <= n; ++g) {
+        if (next < static_cast<int>(genes.size()) && genes[static_cast<std::size_t>(next)] == g) {
+            ++next;
+        } else {
+            result.flat_genes.push_back(g);
+        }
+    }
+    const int fitted = static_cast<int>(genes.size());
+    const Design d = build_design(input, genes);
+    result.m = subset_size(fitted, d.N);
+    result.runs = run_count(fitted, result.m);
     const int m = result.m;
     if (result.runs == 0) return result;
 
-    const std::vector<int> subsets = draw_subsets(n, m, result.runs, input.seed);
+    const std::vector<int> subsets = draw_subsets(fitted, m, result.runs, input.seed);
     const int threads = numeric::resolve_thread_count(input.threads);
 
     // Sums over the runs that hold the pair (i, j): twice the ranks (whole numbers, so their
@@ -268,9 +316,11 @@ Result infer(const Input& input) {
             for (int a = 1; a <= m; ++a) {
                 for (int i = 1; i <= m; ++i) {
                     if (i == a) continue;
+                    const int target = genes[static_cast<std::size_t>(S[i - 1] - 1)];
+                    const int regulator = genes[static_cast<std::size_t>(S[a - 1] - 1)];
                     const std::size_t cell =
-                        static_cast<std::size_t>(S[i - 1] - 1) +
-                        static_cast<std::size_t>(S[a - 1] - 1) * static_cast<std::size_t>(n);
+                        static_cast<std::size_t>(target - 1) +
+                        static_cast<std::size_t>(regulator - 1) * static_cast<std::size_t>(n);
                     rank2_sum[cell] += rank2(i, a);
                     ++count[cell];
                     J_sum[cell] += J(i, a);

@@ -8,8 +8,11 @@ namespace netrevia::ensemble {
 
 // The ensemble estimator: pooled least-squares fits on random gene subsets, ranked and averaged.
 //
+//  0. A gene whose levels at the starts of the intervals spread by at most 1/1000 of their
+//     mean does not change usably: no fit can tell it from the intercept. It is left out of
+//     everything below, as if the courses did not hold it, and its row and column of R are 0.
 //  1. Levels on the linear scale; every gene divided by its standard deviation over all time
-//     points of all courses (a gene without spread is left as it is).
+//     points of all courses.
 //  2. Rates by forward differences within each course, never across two: the rate of interval
 //     (t(j), t(j+1)) is (y(j+1) - y(j)) / (t(j+1) - t(j)), paired with the levels y(j).
 //  3. `runs` fits, each on a subset of m genes drawn up front (draw_subsets): for every target i
@@ -46,6 +49,7 @@ struct Result {
     std::vector<double> R;  // n x n column-major
     int m = 0;              // genes per subset
     long long runs = 0;
+    std::vector<int> flat_genes;  // genes (1-based, ascending) left out: no usable change
 };
 
 // Genes per subset for n genes and `intervals` intervals over all courses: min(10, ceil(2n/3)),
@@ -64,8 +68,9 @@ long long run_count(int n, int m);
 std::vector<int> draw_subsets(int n, int m, long long runs, std::uint64_t seed);
 
 // The whole estimator. Requires subset_size(n, intervals) != 0 for n >= 2, every course with
-// n columns; checks nothing. Throws only std::bad_alloc. The result is bit for bit the same for
-// every thread count: runs are fitted in parallel into their own slots and summed in run order.
+// n columns; checks nothing. m and runs are those of the genes that change. Throws only
+// std::bad_alloc. The result is bit for bit the same for every thread count: runs are fitted in
+// parallel into their own slots and summed in run order.
 Result infer(const Input& input);
 
 }  // namespace netrevia::ensemble

@@ -50,7 +50,7 @@ std::string run_record_text(const inference::RunSummary& summary,
     const int edges = summary.positive_edges + summary.negative_edges;
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - record.start;
     nlohmann::ordered_json json = {
-        {"tool", "netrevia-batch"},
+        {"tool", record.tool},
         {"version", NETREVIA_VERSION},
         {"command_line", record.command_line},
         {"engine", record.engine},
@@ -74,10 +74,21 @@ std::string run_record_text(const inference::RunSummary& summary,
         {"wall_seconds", wall.count()},
         {"files", files},
     };
-    if (record.engine == "ensemble") {
+    if (record.engine == "ensemble" || record.engine == "trees" || record.engine == "consensus") {
         json["seed"] = record.seed;
         json["runs"] = net.runs;
         json["subset_size"] = net.subset_size;
+    }
+    // Only the ensemble engine leaves such genes out; the trees never split on a constant one.
+    if (record.engine == "ensemble") json["genes_without_change"] = net.flat_genes.size();
+    if (record.engine == "trees" || record.engine == "consensus") {
+        json["trees_per_target"] = net.trees;
+        if (record.decay >= 0.0) {
+            json["decay"] = record.decay;
+        } else {
+            json["decay"] = "estimated";
+        }
+        json["decay_per_gene"] = net.decay;
     }
     // Non-ASCII names and paths that are not UTF-8 become U+FFFD rather than stopping the run.
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
@@ -225,6 +236,24 @@ std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size) 
     }
     if (in.bad()) throw output::IoError("input error: the file could not be read", 7, file);
     return finish_sha256(context.get());
+}
+
+std::string flat_genes_warning(const inference::InferredNetwork& network) {
+    const std::size_t count = network.flat_genes.size();
+    if (count == 0) return {};
+    const std::vector<std::string> names = export_names(network);
+    std::string text = "the ensemble engine left out " + std::to_string(count) +
+                       (count == 1 ? " gene that does not change (its levels spread by at most "
+                                     "1/1000 of their mean); it scores 0 as a regulator and as a "
+                                     "target:"
+                                   : " genes that do not change (their levels spread by at most "
+                                     "1/1000 of their mean); they score 0 as regulators and as "
+                                     "targets:");
+    for (std::size_t k = 0; k < count; ++k) {
+        text += (k == 0 ? " '" : ", '") +
+                names[static_cast<std::size_t>(network.flat_genes[k] - 1)] + "'";
+    }
+    return text;
 }
 
 }  // namespace netrevia::exports

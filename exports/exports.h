@@ -71,6 +71,7 @@ private:
 
 // What run.json records about the run besides the network itself.
 struct RunRecord {
+    std::string tool = "netrevia-batch";    // the program that ran: the batch tool or the window
     std::vector<std::string> command_line;  // the program name, then its arguments
     std::string engine;
     int threads = 0;  // as used: the hardware's count when none was asked for
@@ -81,7 +82,8 @@ struct RunRecord {
     bool tables = false;
     std::chrono::steady_clock::time_point start;
     bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
-    std::uint64_t seed = 0;  // the ensemble engine's; recorded for that engine only
+    std::uint64_t seed = 0;  // recorded for the ensemble, tree and consensus engines only
+    double decay = -1.0;     // the tree engine's --decay; < 0: estimated per gene
 };
 
 // The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,
@@ -94,5 +96,9 @@ std::vector<output::ExtraResultFile> export_files(const inference::RunSummary& s
 // SHA-256 of the file's bytes as 64 lower-case hex digits, and its size; throws output::IoError
 // (unit 7) when it cannot be read.
 std::string sha256_hex(const std::filesystem::path& file, std::uintmax_t& size);
+
+// The warning for the genes the ensemble engine left out because they do not change, naming
+// each (full names); empty when there are none.
+std::string flat_genes_warning(const inference::InferredNetwork& network);
 
 }  // namespace netrevia::exports

@@ -24,6 +24,7 @@
 #include "output/graphviz_file.h"
 #include "output/result_files.h"
 #include "output/result_folder.h"
+#include "trees/engine.h"
 
 namespace netrevia::inference {
 
@@ -63,7 +64,10 @@ std::uint64_t memory_budget(const RunOptions& options) {
 }
 
 // The engines that take the courses as they are, instead of solving each one for the selection.
-bool keeps_courses(selection::Engine engine) { return engine == selection::Engine::kEnsemble; }
+bool keeps_courses(selection::Engine engine) {
+    return engine == selection::Engine::kEnsemble || engine == selection::Engine::kTrees ||
+           engine == selection::Engine::kConsensus;
+}
 
 // Slices of the two stores: min(K', 4) for the engines that solve each course, none otherwise;
 // a header declaring a huge K' must not exhaust memory.
@@ -181,11 +185,49 @@ void stop_if_cancelled(const RunOptions& options) {
     if (options.cancel != nullptr && options.cancel->load()) throw RunCancelled();
 }
 
-// The ensemble estimator on the courses as read. Refuses courses too short for a fit of two
-// genes and an intercept.
-void infer_by_ensemble(const Experiment& experiment,
-                       const RunOptions& options,
-                       InferredNetwork& network) {
+// The tree engine on the courses as read, alone or in consensus with the ensemble estimator,
+// once its arrays are known to fit in the memory budget.
+void infer_by_trees(const Experiment& experiment,
+                    const RunOptions& options,
+                    std::span<const ensemble::Course> courses,
+                    long long intervals,
+                    InferredNetwork& network) {
+    const int n = experiment.n();
+    std::uint64_t held = 0;  // the courses themselves
+    for (const Course& course : experiment.courses) held += course.levels.size() * kDouble;
+    const std::uint64_t need = trees::memory_need(n, intervals, options.threads);
+    if (held + need > memory_budget(options)) {
+        reject_for_memory(experiment.origin + ", courses", held + need,
+                          std::to_string(n) + " genes, " + std::to_string(intervals) +
+                              " intervals: " + format_size(need) + " for the tree engine, " +
+                              format_size(held) + " for the courses",
+                          memory_budget(options));
+    }
+    trees::Input input;
+    input.n = n;
+    input.courses = courses;
+    input.seed = options.seed;
+    input.threads = options.threads;
+    const std::vector<double> decay(static_cast<std::size_t>(n), options.decay);
+    if (options.decay >= 0.0) input.decay = decay;
+    input.cancel = options.cancel;
+    trees::Result result = trees::infer(input);
+    if (result.cancelled) throw RunCancelled();
+    network.R = options.engine == selection::Engine::kConsensus
+                    ? trees::consensus(result.R, result.ensemble_R, result.ensemble_R, n)
+                    : std::move(result.R);
+    network.subset_size = result.subset_size;
+    network.runs = result.runs;
+    network.trees = result.trees;
+    network.decay = std::move(result.decay);
+}
+
+// The engines that take the courses as read: the ensemble estimator, the tree engine and their
+// consensus. Refuses courses too short for a fit of two genes and an intercept (the ensemble
+// fits give the tree engine its signs).
+void infer_from_courses(const Experiment& experiment,
+                        const RunOptions& options,
+                        InferredNetwork& network) {
     const int n = experiment.n();
     std::vector<ensemble::Course> courses;
     long long intervals = 0;
@@ -193,13 +235,20 @@ void infer_by_ensemble(const Experiment& experiment,
         courses.push_back({course.T(), course.t, course.levels});
         intervals += course.T() - 1;
     }
+    const bool by_ensemble = options.engine == selection::Engine::kEnsemble;
     if (n >= 2 && ensemble::subset_size(n, intervals) == 0) {
-        throw DataFileRejected(experiment.origin +
-                               ": the ensemble engine needs at least 4 intervals (time points "
-                               "less one, over all courses) to fit 2 genes and an intercept; "
-                               "the " +
-                               std::to_string(experiment.K()) + " course(s) hold " +
-                               std::to_string(intervals));
+        throw DataFileRejected(
+            experiment.origin + ": the " +
+            (by_ensemble                                   ? "ensemble"
+             : options.engine == selection::Engine::kTrees ? "tree"
+                                                           : "consensus") +
+            " engine needs at least 4 intervals (time points less one, over all courses) to fit "
+            "2 genes and an intercept; the " +
+            std::to_string(experiment.K()) + " course(s) hold " + std::to_string(intervals));
+    }
+    if (!by_ensemble) {
+        infer_by_trees(experiment, options, courses, intervals, network);
+        return;
     }
     ensemble::Input input;
     input.n = n;
@@ -210,6 +259,7 @@ void infer_by_ensemble(const Experiment& experiment,
     network.R = std::move(result.R);
     network.subset_size = result.m;
     network.runs = result.runs;
+    network.flat_genes = std::move(result.flat_genes);
 }
 
 // The threshold that draws the K largest |R(i,j)| (i != j only, unless with_self): the
@@ -300,7 +350,7 @@ InferredNetwork infer_network(const Experiment& experiment,
     if (keeps_courses(options.engine)) {
         stop_if_cancelled(options);
         if (options.dataset_observer) options.dataset_observer(0);
-        infer_by_ensemble(experiment, options, network);
+        infer_from_courses(experiment, options, network);
         return network;
     }
 

@@ -32,7 +32,8 @@ struct RunOptions {
     std::uint64_t memory_budget = 0;
     // Hold the output folder's lock during run_inference; false when the caller holds it.
     bool lock_output_dir = true;
-    std::uint64_t seed = 0;  // kEnsemble: seed of the gene subsets
+    std::uint64_t seed = 0;  // kEnsemble, kTrees, kConsensus: seed of the subsets and trees
+    double decay = -1.0;     // kTrees, kConsensus: every gene's decay rate; < 0: estimated
     int top_edges = 0;       // > 0: the files draw this many largest |R(i,j)|, not the threshold
     bool top_edges_self = true;  // false: top_edges counts the entries between distinct genes
     // Progress of the set-up: called with k before dataset block k (from 1) is read and
@@ -82,6 +83,11 @@ struct InferredNetwork {
     double objective = 0.0;
     int subset_size = 0;  // ensemble engine: genes per run
     long long runs = 0;   // ensemble engine: subsets fitted
+    // Ensemble engine: genes (1-based) left out of the fits as they do not change; R is 0 in
+    // their rows and columns.
+    std::vector<int> flat_genes;
+    int trees = 0;              // tree engine: trees per target
+    std::vector<double> decay;  // tree engine: each gene's decay rate as used
 };
 
 struct RunSummary {

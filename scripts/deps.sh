@@ -1,6 +1,6 @@
 # Sourced by run.sh and test.sh: the Debian packages the project needs, installed when missing.
 packages=(cmake g++ make binutils libgtest-dev qt6-base-dev libeigen3-dev graphviz clang-format git
-          nlohmann-json3-dev libssl-dev)
+          nlohmann-json3-dev libssl-dev libgraphviz-dev qt6-svg-dev)
 
 ensure_packages() {
     local missing=()

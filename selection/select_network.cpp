@@ -24,7 +24,6 @@ namespace {
 using numeric::ConstMatrixRef;
 using numeric::MatrixRef;
 
-constexpr int kMaxIterations = 100;
 constexpr double kObjectiveChange = 1.0e-6;    // absolute, not relative
 constexpr double kInitialPrevious = 100000.0;  // previous objective before the first iteration
 

@@ -8,6 +8,8 @@
 namespace netrevia::selection {
 
 inline constexpr int kMaxDatasets = 4;
+// The selection loop ends after this many iterations at the latest.
+inline constexpr int kMaxIterations = 100;
 
 // Called after every iteration of the selection loop with the iteration number (from 1) and
 // the objective F after that iteration. Observing changes nothing.
@@ -24,7 +26,9 @@ using Observer = std::function<void(int iteration, double objective)>;
 //           have unique minimisers; needs B_k orthogonal, as the per-dataset solution gives.
 //   kEnsemble: no selection at all. The run driver hands the courses to the ensemble estimator
 //           (ensemble/ensemble.h) instead; select_network treats it as kExact.
-enum class Engine { kExact, kFast, kEnsemble };
+//   kTrees, kConsensus: no selection either; the courses go to the tree engine
+//           (trees/engine.h), alone or ranked together with the ensemble estimator.
+enum class Engine { kExact, kFast, kEnsemble, kTrees, kConsensus };
 
 // What the per-dataset solutions leave for the selection. The stores hold slices of n x n
 // column-major matrices: slice k (1-based) starts at (k-1)*n*n. Slices 1..K are used.

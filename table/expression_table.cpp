@@ -461,11 +461,43 @@ std::vector<RawCourse> read_long(const fs::path& file,
 
 bool header_names_time(const Cell& cell) { return lower(cell.text) == "time"; }
 
+// Long when the header names every column of options.columns; DREAM when times are given for a
+// table without a time column, or when a tab-separated header starts with "Time"; else wide.
+Layout detect_layout(const Record& header, char delimiter, const TableOptions& options) {
+    std::size_t named = 0;
+    for (const std::string& column : options.columns) {
+        for (const Cell& cell : header.cells)
+            if (lower(cell.text) == lower(column)) {
+                ++named;
+                break;
+            }
+    }
+    if (named == options.columns.size()) return Layout::kLong;
+    if (!options.times.empty() || (header.cells.front().text == "Time" && delimiter == '\t')) {
+        return Layout::kDream;
+    }
+    return Layout::kWide;
+}
+
+// A wide table holds genes in rows when every header field after the first is a number (a time
+// point), and time points in rows otherwise (the header then names the genes).
+Orientation detect_orientation(const Record& header) {
+    bool all_numbers = header.cells.size() > 1;
+    for (std::size_t j = 1; j < header.cells.size(); ++j)
+        all_numbers = all_numbers && to_number(header.cells[j].text).has_value();
+    return all_numbers ? Orientation::kGenesInRows : Orientation::kTimesInRows;
+}
+
+std::string_view without_byte_order_mark(std::string_view text) {
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    return text;
+}
+
 std::vector<RawCourse> read_one(const fs::path& file,
                                 std::string_view text,
                                 const TableOptions& options,
                                 Scale& scale) {
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    text = without_byte_order_mark(text);
     const char delimiter = options.delimiter ? options.delimiter : detect_delimiter(text);
     std::vector<Record> records = split_records(file, text, delimiter);
     const auto first_row =
@@ -476,25 +508,9 @@ std::vector<RawCourse> read_one(const fs::path& file,
     const Record& header = *rows.front();
     if (header.cells.empty()) fail(file, {header.line, 1}, "the header is empty");
 
-    Layout layout = options.layout;
-    if (layout == Layout::kDetect) {
-        std::size_t named = 0;
-        for (const std::string& column : options.columns) {
-            for (const Cell& cell : header.cells)
-                if (lower(cell.text) == lower(column)) {
-                    ++named;
-                    break;
-                }
-        }
-        if (named == options.columns.size()) {
-            layout = Layout::kLong;
-        } else if (!options.times.empty() ||
-                   (header.cells.front().text == "Time" && delimiter == '\t')) {
-            layout = Layout::kDream;
-        } else {
-            layout = Layout::kWide;
-        }
-    }
+    const Layout layout = options.layout == Layout::kDetect
+                              ? detect_layout(header, delimiter, options)
+                              : options.layout;
     if (layout == Layout::kDream && scale == Scale::kUnset) scale = Scale::kLinear;
     if (scale == Scale::kUnset) {
         fail(file, {header.line, 1},
@@ -522,13 +538,9 @@ std::vector<RawCourse> read_one(const fs::path& file,
         case Layout::kDetect:
             break;
     }
-    Orientation orientation = options.orientation;
-    if (orientation == Orientation::kDetect) {
-        bool all_numbers = header.cells.size() > 1;
-        for (std::size_t j = 1; j < header.cells.size(); ++j)
-            all_numbers = all_numbers && to_number(header.cells[j].text).has_value();
-        orientation = all_numbers ? Orientation::kGenesInRows : Orientation::kTimesInRows;
-    }
+    const Orientation orientation = options.orientation == Orientation::kDetect
+                                        ? detect_orientation(header)
+                                        : options.orientation;
     if (orientation == Orientation::kGenesInRows) return {read_genes_in_rows(file, rows)};
     return read_times_in_rows(file, records, true, false, {});
 }
@@ -739,6 +751,54 @@ ExpressionSet read_table_texts(const std::vector<fs::path>& files,
         set.courses.push_back(std::move(out));
     }
     return set;
+}
+
+TableFormat detect_format(const fs::path& file,
+                          std::string_view text,
+                          const TableOptions& options) {
+    text = without_byte_order_mark(text);
+    TableFormat format;
+    format.delimiter = options.delimiter ? options.delimiter : detect_delimiter(text);
+    const std::vector<Record> records = split_records(file, text, format.delimiter);
+    const auto header =
+        std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.blank(); });
+    if (header == records.end()) fail(file, {1, 1}, "the table is empty");
+    format.layout = options.layout == Layout::kDetect
+                        ? detect_layout(*header, format.delimiter, options)
+                        : options.layout;
+    if (format.layout == Layout::kWide) {
+        format.orientation = options.orientation == Orientation::kDetect
+                                 ? detect_orientation(*header)
+                                 : options.orientation;
+    }
+    return format;
+}
+
+std::vector<PreviewRecord> preview_records(const fs::path& file,
+                                           std::string_view text,
+                                           char delimiter,
+                                           std::size_t max_records) {
+    text = without_byte_order_mark(text);
+    // Only the lines shown are split, unless a quoted field runs past them.
+    std::size_t cut = 0;
+    for (std::size_t lines = 0; lines < max_records && cut < text.size(); ++lines) {
+        const std::size_t end = text.find('\n', cut);
+        cut = end == std::string_view::npos ? text.size() : end + 1;
+    }
+    std::vector<Record> records;
+    try {
+        records = split_records(file, text.substr(0, cut), delimiter);
+    } catch (const TableError&) {
+        records = split_records(file, text, delimiter);
+    }
+    std::vector<PreviewRecord> preview;
+    for (const Record& record : records) {
+        if (preview.size() == max_records) break;
+        PreviewRecord row{record.line, {}};
+        for (const Cell& cell : record.cells) row.cells.push_back(cell.text);
+        preview.push_back(std::move(row));
+    }
+    return preview;
 }
 
 ExpressionSet read_tables(const std::vector<fs::path>& files, const TableOptions& options) {

@@ -77,4 +77,32 @@ ExpressionSet read_table_texts(const std::vector<std::filesystem::path>& files,
 
 std::string_view scale_name(Scale scale);
 
+// How a table is read: its layout, delimiter (' ' for runs of blanks) and, for a wide table,
+// what its rows hold, each as the options give it or as the reader detects it.
+struct TableFormat {
+    Layout layout = Layout::kWide;
+    char delimiter = ',';
+    Orientation orientation = Orientation::kDetect;  // set for wide tables only
+};
+
+// The format read_table_texts reads text (the content of file) in, by the same detection rules.
+// Throws TableError when the table is empty or a quoted field is not closed.
+TableFormat detect_format(const std::filesystem::path& file,
+                          std::string_view text,
+                          const TableOptions& options);
+
+// One record of a table as the reader splits it: the line it starts on and its fields, without
+// quotes and surrounding blanks; empty for a blank line.
+struct PreviewRecord {
+    long long line = 1;
+    std::vector<std::string> cells;
+};
+
+// The first max_records records of text split at delimiter, for showing a table before it is
+// read. Throws TableError when a quoted field is not closed.
+std::vector<PreviewRecord> preview_records(const std::filesystem::path& file,
+                                           std::string_view text,
+                                           char delimiter,
+                                           std::size_t max_records);
+
 }  // namespace netrevia::table

@@ -197,6 +197,11 @@ void write_summary(std::ostream& out, const ImportedTables& tables, std::string_
         out << "warning:      " << note << "; " << named_in << "\n";
 }
 
+bool has_table_extension(const std::filesystem::path& file) {
+    const std::string extension = file.extension().string();
+    return extension == ".csv" || extension == ".tsv" || extension == ".txt";
+}
+
 bool is_table_option(std::string_view name) {
     for (const char* option :
          {"--table-layout", "--delimiter", "--orientation", "--scale", "--floor", "--fill",

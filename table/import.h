@@ -54,6 +54,10 @@ void write_names_map(std::ostream& out, const ImportedTables& tables);
 // so ("the data file names them as shown").
 void write_summary(std::ostream& out, const ImportedTables& tables, std::string_view named_in);
 
+// Whether the file's name ends in .csv, .tsv or .txt, the names of expression tables. Such a
+// file alone is still read as a data file first, and as a table when it is not one.
+bool has_table_extension(const std::filesystem::path& file);
+
 // Options shared by the import tool and the batch tool. A table option is one of
 // --table-layout --delimiter --orientation --scale --floor --fill --times --interval --points
 // --columns --courses, each with a value.

@@ -4,14 +4,19 @@
 #include <charconv>
 #include <cmath>
 #include <istream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <utility>
 
 #include "inference/data_file.h"
+#include "inference/experiment.h"
 #include "numeric/matrix_ref.h"
 #include "output/graphviz_file.h"
 
@@ -83,54 +88,231 @@ std::string number_text(double v) {
     return std::string(buf, res.ptr);
 }
 
-// An edge of a truth file by its genes' names, before they are looked up in the gene order.
-struct Named {
-    std::string regulator, target;
-    double weight;
-};
-
-// Looks the named edges up in truth.genes: self-edges apart, the others as edges.
-void add_named_edges(Truth& truth, const std::vector<Named>& named) {
-    const auto idx = index_of(truth.genes);
-    for (const Named& e : named) {
-        const TrueEdge edge{lookup(idx, e.regulator), lookup(idx, e.target), e.weight};
-        if (edge.regulator != edge.target) {
-            truth.edges.push_back(edge);
+// Text of a truth file as a message shows it: quoted, control bytes as \xHH (so that a file can
+// neither cut the message nor command the terminal), long text cut.
+std::string shown(std::string_view text) {
+    constexpr std::size_t kMaxShown = 40;
+    constexpr std::string_view kHex = "0123456789abcdef";
+    std::string out = "'";
+    for (const char c : text.substr(0, kMaxShown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xf];
         } else {
-            truth.self_edges.push_back(edge.regulator);
+            out += c;
         }
     }
+    return out + (text.size() > kMaxShown ? "...'" : "'");
+}
+
+// Where a truth file's refusals point: "truth file <file>, line L: <what>".
+struct TruthSource {
+    std::string_view file;
+    [[noreturn]] void refuse(long long line, const std::string& what) const {
+        throw std::runtime_error("truth file " + std::string(file) +
+                                 (line > 0 ? ", line " + std::to_string(line) : std::string()) +
+                                 ": " + what);
+    }
+};
+
+constexpr std::string_view kUtf8Mark = "\xef\xbb\xbf";
+
+// The encoding a byte-order mark of UTF-16 or UTF-32 at the start of text announces, if any.
+const char* wide_encoding(std::string_view text) {
+    // UTF-32 first: its little-endian mark begins with the one of UTF-16.
+    if (text.starts_with(std::string_view("\xff\xfe\0\0", 4))) return "UTF-32 (little-endian)";
+    if (text.starts_with(std::string_view("\0\0\xfe\xff", 4))) return "UTF-32 (big-endian)";
+    if (text.starts_with("\xff\xfe")) return "UTF-16 (little-endian)";
+    if (text.starts_with("\xfe\xff")) return "UTF-16 (big-endian)";
+    return nullptr;
+}
+
+struct TruthLine {
+    long long number = 0;   // from 1
+    std::string_view text;  // without its line end
+};
+
+// The lines of a truth file. A UTF-8 byte-order mark, as some editors write, is dropped; UTF-16
+// and UTF-32 text, NUL bytes and line ends of a lone CR are refused, saying what to do.
+std::vector<TruthLine> truth_lines(std::string_view text, const TruthSource& source) {
+    if (text.starts_with(kUtf8Mark)) {
+        text.remove_prefix(kUtf8Mark.size());
+    } else if (const char* encoding = wide_encoding(text)) {
+        source.refuse(
+            0, std::string("the file is ") + encoding + " text; save it as UTF-8 or ASCII text");
+    }
+    std::vector<TruthLine> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        const long long number = static_cast<long long>(lines.size()) + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (line.find('\r') != std::string_view::npos)
+            source.refuse(number,
+                          "a line ends in a lone CR (classic Mac OS line ends); save the file "
+                          "with LF or CR LF line ends");
+        if (line.find('\0') != std::string_view::npos)
+            source.refuse(number,
+                          "the line holds a NUL byte; save the file as UTF-8 or ASCII text (is "
+                          "it UTF-16?)");
+        lines.push_back({number, line});
+        start = end + 1;
+    }
+    return lines;
+}
+
+// A pair a truth line names: an edge with its sign, or a listed non-edge (DREAM's 0), before the
+// names are looked up in the gene order.
+struct Named {
+    std::string regulator, target;
+    double weight = 0.0;  // the sign of an edge (and its weight where given); 0 for a non-edge
+    bool weight_given = false;
+    std::string value;  // the pair's value as the line gives it, for messages
+    long long line = 0;
+};
+
+// Looks the named pairs up in truth.genes (order_source says where the order came from) and
+// keeps the edges, self-edges apart. A pair named on several lines must be given alike there
+// (names compare cut to 9 characters, as the matrix holds them): the same sign, or the same
+// 0 or 1, and the same weight where two lines give one.
+void add_named_edges(Truth& truth,
+                     const std::vector<Named>& named,
+                     const TruthSource& source,
+                     const std::string& order_source) {
+    const auto idx = index_of(truth.genes);
+    const auto index = [&](const Named& e, const std::string& name) {
+        const auto it = idx.find(key(name));
+        if (it == idx.end())
+            source.refuse(
+                e.line, "gene " + shown(name) + " is not in the gene order (" + order_source + ")");
+        return it->second;
+    };
+    std::map<std::pair<int, int>, const Named*> first;
+    for (const Named& e : named) {
+        const int regulator = index(e, e.regulator);
+        const int target = index(e, e.target);
+        const auto [it, fresh] = first.emplace(std::pair{regulator, target}, &e);
+        if (!fresh) {
+            const Named& before = *it->second;
+            // Within one format the values are + and -, or 1 and 0: one test tells them apart.
+            const bool alike =
+                (e.weight > 0.0) == (before.weight > 0.0) &&
+                (!e.weight_given || !before.weight_given || e.weight == before.weight);
+            if (!alike)
+                source.refuse(e.line, shown(e.regulator) + " -> " + shown(e.target) +
+                                          " is given as " + shown(e.value) + " here and as " +
+                                          shown(before.value) + " on line " +
+                                          std::to_string(before.line));
+            continue;
+        }
+        if (e.weight == 0.0) continue;  // a listed non-edge
+        if (regulator != target) {
+            truth.edges.push_back({regulator, target, e.weight});
+        } else {
+            truth.self_edges.push_back(regulator);
+        }
+    }
+}
+
+// Fields of a line of the own format: "regulator target +|- [weight]", blanks or tabs.
+Named own_edge(const TruthLine& line,
+               const std::vector<std::string>& f,
+               const TruthSource& source) {
+    if (f.size() < 3 || f.size() > 4)
+        source.refuse(line.number, "the line has " + std::to_string(f.size()) +
+                                       " fields; a truth line is 'regulator target +|- "
+                                       "[weight]'");
+    if (f[2] != "+" && f[2] != "-")
+        source.refuse(line.number, "the sign " + shown(f[2]) + " is neither + nor -");
+    Named e{f[0], f[1], f[2] == "+" ? 1.0 : -1.0, false, f[2], line.number};
+    if (f.size() == 4) {
+        const double w = field_value(f[3]);
+        if (!std::isfinite(w))
+            source.refuse(line.number, "the weight " + shown(f[3]) + " is not a finite number");
+        if (w == 0.0 || (w > 0.0) != (e.weight > 0.0))
+            source.refuse(line.number, "the weight " + shown(f[3]) + " contradicts the sign " +
+                                           f[2] + " (a weight of 0 is no edge)");
+        e.weight = w;
+        e.weight_given = true;
+        e.value += " " + f[3];
+    }
+    return e;
+}
+
+// The own format. Lines starting with '#' are comments except "# genes <name>...", the gene
+// order (unless genes is given); a first field "regulator" on the first other line marks the
+// header.
+Truth read_own_truth(const std::vector<TruthLine>& lines,
+                     std::vector<std::string> genes,
+                     bool order_required,
+                     const TruthSource& source) {
+    std::string order_source = genes.empty() ? "" : "the data file";
+    std::vector<std::string> listed;  // the "# genes" line
+    long long listed_line = 0;
+    std::vector<Named> named;
+    bool first = true;
+    for (const TruthLine& line : lines) {
+        const auto f = split(std::string(line.text));
+        if (f.empty()) continue;
+        if (f[0] == "#" && f.size() > 1 && f[1] == "genes") {
+            const std::vector<std::string> order(f.begin() + 2, f.end());
+            if (listed_line > 0 && order != listed)
+                source.refuse(line.number, "a second '# genes' line differs from the one on line " +
+                                               std::to_string(listed_line));
+            std::map<std::string, std::string> seen;
+            for (const std::string& name : order) {
+                const auto [it, fresh] = seen.emplace(key(name), name);
+                if (fresh) continue;
+                source.refuse(line.number,
+                              it->second == name
+                                  ? "the gene order names " + shown(name) + " twice"
+                                  : "the gene order names " + shown(it->second) + " and " +
+                                        shown(name) +
+                                        ", which agree in the first 9 characters the matrix "
+                                        "keeps");
+            }
+            listed = order;
+            listed_line = line.number;
+            continue;
+        }
+        if (f[0][0] == '#') continue;
+        const bool header = first && f[0] == "regulator";
+        first = false;
+        if (!header) named.push_back(own_edge(line, f, source));
+    }
+    if (genes.empty() && listed_line > 0) {
+        genes = listed;
+        order_source = "the '# genes' line, line " + std::to_string(listed_line);
+    }
+    if (genes.empty() && order_required)
+        throw std::runtime_error("no gene order: no '# genes' line and no --data");
+    Truth truth;
+    truth.order_known = !genes.empty();
+    if (genes.empty()) {
+        // No order given: the genes in the order the edges first name them.
+        for (const Named& e : named) {
+            for (const std::string* name : {&e.regulator, &e.target})
+                if (std::find(genes.begin(), genes.end(), *name) == genes.end())
+                    genes.push_back(*name);
+        }
+    }
+    truth.genes = std::move(genes);
+    add_named_edges(truth, named, source, order_source);
+    return truth;
 }
 
 }  // namespace
 
 Truth read_truth(std::istream& in, std::vector<std::string> genes) {
-    std::vector<Named> named;
-    for (std::string line; get_line(in, line);) {
-        auto f = split(line);
-        if (f.empty()) continue;
-        if (f[0] == "#") {
-            if (f.size() > 1 && f[1] == "genes" && genes.empty())
-                genes.assign(f.begin() + 2, f.end());
-            continue;
-        }
-        if (f[0][0] == '#' || f[0] == "regulator") continue;
-        if (f.size() < 3 || (f[2] != "+" && f[2] != "-"))
-            throw std::runtime_error("truth line is not 'regulator target +|- [weight]': " + line);
-        double w = f[2] == "+" ? 1.0 : -1.0;
-        if (f.size() > 3 && std::isfinite(field_value(f[3])) && field_value(f[3]) != 0.0)
-            w = std::copysign(field_value(f[3]), w);
-        named.push_back({f[0], f[1], w});
-    }
-    if (genes.empty()) throw std::runtime_error("no gene order: no '# genes' line and no --data");
-    Truth truth;
-    truth.genes = std::move(genes);
-    add_named_edges(truth, named);
-    return truth;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const TruthSource source{"(stream)"};
+    return read_own_truth(truth_lines(text, source), std::move(genes), true, source);
 }
 
 TruthFormat detect_truth_format(const std::string& text) {
-    std::istringstream in(text);
+    std::istringstream in(text.starts_with(kUtf8Mark) ? text.substr(kUtf8Mark.size()) : text);
     for (std::string line; get_line(in, line);) {
         const std::string t = trim(line);
         if (t.empty() || t[0] == '#') continue;
@@ -146,64 +328,65 @@ TruthFormat detect_truth_format(const std::string& text) {
 
 Truth read_truth_text(const std::string& text,
                       TruthFormat format,
-                      const std::vector<std::string>& genes) {
+                      const std::vector<std::string>& genes,
+                      std::string_view file) {
+    const TruthSource source{file};
+    const std::vector<TruthLine> lines = truth_lines(text, source);
     if (format == TruthFormat::kAuto) format = detect_truth_format(text);
+    if (format == TruthFormat::kOwn) return read_own_truth(lines, genes, false, source);
+
     std::vector<Named> named;
     std::vector<std::string> seen;  // genes in order of first mention
     const auto mention = [&seen](const std::string& name) {
         if (std::find(seen.begin(), seen.end(), name) == seen.end()) seen.push_back(name);
     };
-    Truth truth;
-    std::istringstream in(text);
-    if (format == TruthFormat::kOwn) {
-        if (!genes.empty() || text.find("# genes") != std::string::npos)
-            return read_truth(in, genes);
-        // No order given: the genes as the edges name them.
-        for (std::string line; get_line(in, line);) {
-            const auto f = split(line);
-            if (f.size() >= 2 && f[0][0] != '#' && f[0] != "regulator") {
-                mention(f[0]);
-                mention(f[1]);
-            }
-        }
-        std::istringstream again(text);
-        return read_truth(again, seen);
-    }
     bool header = format == TruthFormat::kBeeline;
+    std::size_t columns = 0;  // of the BEELINE header
     bool with_type = false;
-    for (std::string line; get_line(in, line);) {
-        const std::string t = trim(line);
+    for (const TruthLine& line : lines) {
+        const std::string t = trim(line.text);
         if (t.empty() || t[0] == '#') continue;
         std::vector<std::string> f;
         if (format == TruthFormat::kBeeline) {
             std::istringstream cells(t);
             for (std::string cell; std::getline(cells, cell, ',');) f.push_back(trim(cell));
+            if (t.back() == ',') f.emplace_back();
         } else {
             f = split(t);
         }
         if (header) {
             if (f.size() < 2 || f[0] != "Gene1" || f[1] != "Gene2")
-                throw std::runtime_error("refNetwork.csv: header is not 'Gene1,Gene2[,Type]'");
+                source.refuse(line.number, "the header is not 'Gene1,Gene2[,Type]'");
             with_type = f.size() > 2 && f[2] == "Type";
+            columns = f.size();
             header = false;
             continue;
         }
-        if (f.size() < 2) throw std::runtime_error("truth line has no two genes: " + line);
-        mention(f[0]);
-        mention(f[1]);
         if (format == TruthFormat::kDream) {
             if (f.size() != 3 || (f[2] != "0" && f[2] != "1"))
-                throw std::runtime_error("DREAM gold standard line is not 'G1 G2 0|1': " + line);
-            if (f[2] == "1") named.push_back({f[0], f[1], 1.0});
+                source.refuse(line.number,
+                              "a DREAM gold standard line is 'G1<TAB>G2<TAB>1' (an edge) or "
+                              "'...<TAB>0' (none)");
+            named.push_back({f[0], f[1], f[2] == "1" ? 1.0 : 0.0, false, f[2], line.number});
         } else {
-            double w = 1.0;
-            if (with_type && f.size() > 2 && f[2] == "-") w = -1.0;
-            named.push_back({f[0], f[1], w});
+            if (f.size() != columns)
+                source.refuse(line.number, "the line has " + std::to_string(f.size()) +
+                                               " fields, the header " + std::to_string(columns));
+            if (f[0].empty() || f[1].empty()) source.refuse(line.number, "a gene name is empty");
+            if (with_type && f[2] != "+" && f[2] != "-")
+                source.refuse(line.number, "the Type " + shown(f[2]) + " is neither + nor -");
+            named.push_back({f[0], f[1], with_type && f[2] == "-" ? -1.0 : 1.0, false,
+                             with_type ? f[2] : "", line.number});
         }
+        mention(f[0]);
+        mention(f[1]);
     }
+    if (header) source.refuse(0, "no header 'Gene1,Gene2[,Type]'");
+    Truth truth;
+    truth.order_known = !genes.empty();
     truth.genes = genes.empty() ? seen : genes;
     truth.signs_known = with_type;
-    add_named_edges(truth, named);
+    add_named_edges(truth, named, source, genes.empty() ? "" : "the data file");
     return truth;
 }
 
@@ -248,7 +431,11 @@ std::vector<double> read_edge_list(const std::string& text, std::vector<std::str
 std::vector<std::string> read_data_file_genes(std::istream& in) {
     inference::DataFileReader reader(in, "data file");
     const inference::FileHeader header = inference::read_file_header(reader);
-    std::vector<std::string> genes = inference::read_gene_names(reader, header.n);
+    std::vector<std::string> full;
+    std::vector<std::string> fields = inference::read_gene_names(reader, header.n, &full);
+    // As the run names them in GRN.dat and GRN.dot: fields that clash made distinct.
+    std::vector<std::string> notes;
+    std::vector<std::string> genes = inference::distinct_gene_names(std::move(fields), full, notes);
     for (std::string& name : genes) name = trim(name);
     return genes;
 }
@@ -283,16 +470,43 @@ std::vector<double> read_matrix_file(std::istream& in, int n) {
 
 std::vector<DrawnEdge> read_dot_edges(std::istream& in, const std::vector<std::string>& genes) {
     const auto idx = index_of(genes);
+    // A node name from pos: a quoted Graphviz string ('\"' and '\\' stand for '"' and '\') or
+    // a plain identifier, then the blanks that pad it; pos moves past both.
+    const auto name_at = [](std::string_view line, std::size_t& pos) -> std::optional<std::string> {
+        std::string name;
+        if (pos < line.size() && line[pos] == '"') {
+            for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
+                if (line[pos] == '\\' && pos + 1 < line.size()) ++pos;
+                name += line[pos];
+            }
+            if (pos == line.size()) return std::nullopt;
+            ++pos;
+        } else {
+            for (; pos < line.size() && line[pos] != ' ' && line[pos] != '\t'; ++pos)
+                name += line[pos];
+        }
+        while (pos < line.size() && line[pos] == ' ') ++pos;
+        if (name.empty()) return std::nullopt;
+        return name;
+    };
     std::vector<DrawnEdge> edges;
     for (std::string line; get_line(in, line);) {
-        if (line.size() < 2 * kNameWidth + 6 || line[0] == ' ' || line.compare(9, 6, "  ->  ") != 0)
-            continue;
-        DrawnEdge e{lookup(idx, line.substr(0, kNameWidth)),
-                    lookup(idx, line.substr(15, kNameWidth)), true};
+        // The header and the colour lines begin with a blank; every other line names an edge.
+        if (line.empty() || line[0] == ' ' || line[0] == '\t') continue;
+        std::size_t pos = 0;
+        const auto regulator = name_at(line, pos);
+        const bool arrow = std::string_view(line).substr(pos, 2) == "->";
+        pos += 2;
+        while (pos < line.size() && line[pos] == ' ') ++pos;
+        const auto target = arrow ? name_at(line, pos) : std::nullopt;
+        if (!regulator || !target || pos != line.size())
+            throw std::runtime_error("GRN.dot: not a line '<regulator>  ->  <target>': " +
+                                     shown(line));
+        DrawnEdge e{lookup(idx, *regulator), lookup(idx, *target), true};
         std::string colour;
         if (!get_line(in, colour) || (colour.find("\"blue\"") == std::string::npos &&
                                       colour.find("\"red\"") == std::string::npos))
-            throw std::runtime_error("GRN.dot: no colour line after '" + line + "'");
+            throw std::runtime_error("GRN.dot: no colour line after " + shown(line));
         e.positive = colour.find("\"blue\"") != std::string::npos;
         edges.push_back(e);
     }

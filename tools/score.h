@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace netrevia::tools {
@@ -18,6 +19,7 @@ struct Truth {
     std::vector<TrueEdge> edges;
     std::vector<int> self_edges;  // genes (0-based) that regulate themselves in the truth
     bool signs_known = true;      // false when the truth format gives no signs
+    bool order_known = false;     // genes is the data file's order or the "# genes" line's
 };
 
 // The truth formats netrevia-score reads:
@@ -34,11 +36,17 @@ TruthFormat detect_truth_format(const std::string& text);
 
 // A truth file in any format (kAuto: detected). The gene order is genes when given, else the
 // "# genes" line of the own format, else the order in which the truth first names each gene
-// (enough for scoring an edge list; a matrix needs the data file's order). Throws
-// std::runtime_error.
+// (enough for scoring an edge list; a matrix needs the data file's order). A UTF-8 byte-order
+// mark is skipped. Throws std::runtime_error "truth file <file>, line L: ..." for text that
+// breaks the format (UTF-16 or UTF-32, NUL bytes, lone CR line ends, fields that are not the
+// format's, a weight that is not a finite number of the line's sign, a gene not in the order,
+// a '# genes' line naming two genes the matrix cannot tell apart) and for a pair given twice
+// with different values (another sign, 0 against 1, another weight); a pair given twice alike
+// counts once.
 Truth read_truth_text(const std::string& text,
                       TruthFormat format,
-                      const std::vector<std::string>& genes = {});
+                      const std::vector<std::string>& genes = {},
+                      std::string_view file = "(text)");
 
 // True when text is an edge list written by netrevia-batch (edges.tsv): its first line starts
 // "rank<TAB>regulator<TAB>target<TAB>weight".
@@ -49,9 +57,8 @@ bool is_edge_list(const std::string& text);
 // of genes. Returns R column-major for the final gene count. Throws std::runtime_error.
 std::vector<double> read_edge_list(const std::string& text, std::vector<std::string>& genes);
 
-// Tab- or blank-separated lines "regulator target sign [weight]"; lines starting with '#' are
-// comments except "# genes <name>...", which gives the gene order unless genes is given (from
-// the data file); a first field "regulator" marks the header. Throws std::runtime_error.
+// The own format from a stream, as read_truth_text does it, with a gene order required (genes,
+// from the data file, or a "# genes" line). Throws std::runtime_error.
 Truth read_truth(std::istream& in, std::vector<std::string> genes = {});
 
 // The gene names of a data file as the inference reads them (cut to 9 characters, trailing

@@ -1,8 +1,11 @@
 // netrevia-score: compares an inferred network (GRN.dat, optionally GRN.dot) with the true one.
 // See tools/README.md.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -67,9 +70,16 @@ std::vector<double> number_list(const std::string& text) {
     }
 }
 
+// Only regular files (after following links): a FIFO would block, /dev/zero never end.
 std::ifstream open(const std::string& path) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found)
+        throw std::runtime_error("cannot open " + path + ": no such file");
+    if (!error && status.type() != std::filesystem::file_type::regular)
+        throw std::runtime_error("cannot open " + path + ": not a regular file");
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open " + path);
+    if (!in) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
     return in;
 }
 
@@ -154,12 +164,10 @@ int main(int argc, char** argv) {
         const std::string truth_text = slurp(truth_path);
         const std::string grn_text = slurp(grn);
         const bool edge_list = is_edge_list(grn_text);
-        if (truth_format == TruthFormat::kAuto) truth_format = detect_truth_format(truth_text);
-        if (!edge_list && genes.empty() &&
-            (truth_format != TruthFormat::kOwn || truth_text.find("# genes") == std::string::npos))
+        Truth truth = read_truth_text(truth_text, truth_format, genes, truth_path);
+        if (!edge_list && !truth.order_known)
             throw std::runtime_error("no gene order for " + grn +
                                      ": give --data (or a '# genes' line in the truth)");
-        Truth truth = read_truth_text(truth_text, truth_format, genes);
         std::vector<double> R;
         if (edge_list) {
             // Genes only the edge list names join the truth's list as genes without edges.

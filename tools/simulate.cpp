@@ -14,6 +14,10 @@ constexpr double kMaxStep = 1.0e-3;  // RK4 step bound; at least kMinSubsteps pe
 constexpr double kMaxDt = 1000.0;    // sampling interval bound: 1.5e6 RK4 steps at most
 constexpr int kMinSubsteps = 50;
 constexpr double kTimeGrid = 1.0e-6;  // time points are rounded to this grid
+// --noise bound: a normal deviate of Rng::normal is at most sqrt(2 ln 2^53) = 8.58 in size, so
+// the noise moves a log2 value by at most 858 and no noisy value of a stable course (at most
+// about 2^5) overflows a double: the reader takes every file.
+constexpr double kMaxNoise = 100.0;
 
 // Shortest-enough, locale-independent text of v: 10 significant digits, like %.10g.
 std::string number_text(double v) {
@@ -30,6 +34,16 @@ void rate(const PlantedNetwork& net, const std::vector<double>& x, std::vector<d
         for (int j = 1; j <= net.n; ++j) sum += J(i, j) * x[static_cast<std::size_t>(j - 1)];
         y[static_cast<std::size_t>(i - 1)] = sum;
     }
+}
+
+// A time point on the grid, written with the digits the grid needs: 10 significant digits below
+// 1e4 (all that a multiple of 1e-6 has there), one more per decade beyond, at most 17.
+std::string time_text(double t) {
+    int digits = 10;
+    for (double limit = 1.0e4; t >= limit && digits < 17; limit *= 10.0) ++digits;
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, t, std::chars_format::general, digits);
+    return std::string(buf, res.ptr);
 }
 
 std::vector<double> time_points(const SimulationOptions& opt, int T, Rng& rng) {
@@ -110,9 +124,15 @@ Simulation simulate(const SimulationOptions& opt) {
         throw std::invalid_argument("--points needs one value or one per course");
     for (const int T : opt.points)
         if (T < 2) throw std::invalid_argument("--points must be at least 2");
-    // An interval is integrated in steps of at most kMaxStep, counted in an int.
-    if (!(opt.dt > 0.0) || !(opt.dt <= kMaxDt) || !(opt.noise >= 0.0))
-        throw std::invalid_argument("--dt must be positive and at most 1000, --noise not negative");
+    // An interval is integrated in steps of at most kMaxStep, counted in an int. Each interval
+    // must keep at least one step of the time grid, or two time points would be written alike.
+    const double shortest = opt.irregular ? 0.5 * opt.dt : opt.dt;
+    if (!(shortest >= kTimeGrid) || !(opt.dt <= kMaxDt))
+        throw std::invalid_argument(
+            "--dt must be 1e-06 to 1000 (2e-06 to 1000 with --irregular): time points are "
+            "written on a grid of 1e-06");
+    if (!(opt.noise >= 0.0 && opt.noise <= kMaxNoise))
+        throw std::invalid_argument("--noise must be 0 to 100 (log2 units)");
 
     Rng rng(opt.seed);
     Simulation sim;
@@ -169,9 +189,20 @@ Simulation simulate(const SimulationOptions& opt) {
     }
     // Multiplicative lognormal noise, x * 2^(sigma z), i.e. sigma z added to the log2 value;
     // drawn after all courses so that the clean values do not depend on --noise.
-    if (opt.noise > 0.0)
-        for (Course& c : sim.courses)
-            for (double& v : c.x) v *= std::exp2(opt.noise * rng.normal());
+    if (opt.noise > 0.0) {
+        for (std::size_t k = 0; k < sim.courses.size(); ++k) {
+            for (double& v : sim.courses[k].x) {
+                v *= std::exp2(opt.noise * rng.normal());
+                // A course that decayed to the bottom of the range has no room below it.
+                if (!(v > 0.0))
+                    throw std::runtime_error(
+                        "course " + std::to_string(k + 1) +
+                        ": the noise took a value below the smallest positive double (a log2 "
+                        "value under -1074); try a smaller --noise, fewer --points, a smaller "
+                        "--dt or --input");
+            }
+        }
+    }
     return sim;
 }
 
@@ -185,7 +216,7 @@ void write_data_file(std::ostream& out, const Simulation& sim, const SimulationO
         const Course& c = sim.courses[k];
         out << "Set" << k + 1 << "\nDataset " << k + 1 << "\nGenes and time points\n";
         out << n << " " << c.t.size() << "\nTime points\n";
-        for (std::size_t p = 0; p < c.t.size(); ++p) out << (p ? " " : "") << number_text(c.t[p]);
+        for (std::size_t p = 0; p < c.t.size(); ++p) out << (p ? " " : "") << time_text(c.t[p]);
         out << "\nReserved\n1.0\nExpression values (log2)\n";
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t p = 0; p < c.t.size(); ++p) {

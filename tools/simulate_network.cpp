@@ -1,8 +1,12 @@
 // netrevia-simulate: plants a sparse stable network, simulates time courses of dx/dt = J x (+ u)
 // and writes them as a data file, with the true network as a table. See tools/README.md.
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,8 +28,9 @@ constexpr const char* kUsage =
     "                     course; at least 2 (default 10)\n"
     "  --seed S           seed of the random numbers; the same seed gives the same files\n"
     "                     byte for byte (default 1)\n"
-    "  --dt D             sampling interval, the mean one with --irregular (default 0.02)\n"
-    "  --noise SIGMA      SIGMA * N(0,1) added to every log2 value (default 0)\n"
+    "  --dt D             sampling interval, the mean one with --irregular (default 0.02);\n"
+    "                     1e-06 to 1000 (2e-06 to 1000 with --irregular)\n"
+    "  --noise SIGMA      SIGMA * N(0,1) added to every log2 value, 0 to 100 (default 0)\n"
     "  --irregular        intervals D * U(0.5, 1.5) instead of D\n"
     "  --input            a constant input: dx/dt = J x + u, around a positive steady state\n"
     "  --constant-gene    adds a gene CONST whose log2 value is 0 at every time point\n"
@@ -46,10 +51,26 @@ T number(const std::string& option, const std::string& text) {
 }
 
 void write(const std::string& path, const auto& writer) {
+    errno = 0;
     std::ofstream out(path, std::ios::binary);
+    if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
     writer(out);
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+}
+
+// The truth written over the data file (or the other way round) would leave one of them, and
+// a data file that the reader cannot read: names of one file, through links or "./", are
+// refused.
+bool same_file(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    // Absolute first: a relative path of which nothing exists comes back unchanged.
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, error), error);
+    if (error) return false;
+    const fs::path cb = fs::weakly_canonical(fs::absolute(b, error), error);
+    return !error && ca == cb;
 }
 
 }  // namespace
@@ -104,12 +125,22 @@ int main(int argc, char** argv) {
                 throw std::invalid_argument("unknown option " + o);
             }
         }
+        if (same_file(data_path, truth_path))
+            throw std::invalid_argument("--out-data and --out-truth name the same file " +
+                                        data_path);
         const Simulation sim = simulate(opt);
         write(data_path, [&](std::ostream& out) { write_data_file(out, sim, opt); });
+        // A link to a file not yet there is seen for what it is only now.
+        if (same_file(data_path, truth_path))
+            throw std::invalid_argument("--out-data and --out-truth name the same file " +
+                                        data_path);
         write(truth_path, [&](std::ostream& out) { write_truth_file(out, sim, opt); });
     } catch (const std::invalid_argument& e) {
         std::cerr << "netrevia-simulate: " << e.what() << " (see netrevia-simulate --help)\n";
         return 2;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "netrevia-simulate: insufficient virtual memory\n";
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << "netrevia-simulate: " << e.what() << "\n";
         return 1;

@@ -60,6 +60,33 @@ public:
     void move_control(int id, const Rect& rect) override { rects_[id] = rect; }
     void set_enabled(int id, bool enabled) override { enabled_[id] = enabled; }
     bool enabled(int id) const { return !enabled_.contains(id) || enabled_.at(id); }
+    void set_items(int id, const std::vector<std::string>& items) override {
+        items_[id] = items;
+        selected_[id] = -1;
+    }
+    void select_item(int id, int index) override {
+        if (selected_item(id) == index) return;
+        selected_[id] = index;
+        dispatch(id, EventKind::selection_changed);
+    }
+    int selected_item(int id) const override {
+        return selected_.contains(id) ? selected_.at(id) : -1;
+    }
+    const std::vector<std::string>& items(int id) const { return items_.at(id); }
+    void set_progress(int id, int value, int maximum) override { progress_[id] = {value, maximum}; }
+    std::pair<int, int> progress(int id) const {
+        return progress_.contains(id) ? progress_.at(id) : std::pair<int, int>{0, 0};
+    }
+    void set_visible(int id, bool visible) override { hidden_[id] = !visible; }
+    bool shows(int id) const {
+        if (hidden_.contains(id)) return !hidden_.at(id);
+        const ControlTemplate* control = dialog_template().find(id);
+        return control == nullptr || (control->style & kHidden) == 0;
+    }
+    void set_marked(int id, bool marked) override { marked_[id] = marked; }
+    bool marked(int id) const { return marked_.contains(id) && marked_.at(id); }
+    void set_focus(int id) override { focus = id; }
+    int focus = 0;  // the control that has the keyboard focus
     // A control's rectangle in client coordinates.
     Rect client_rect_of(int id) const { return rects_.at(id); }
 
@@ -80,6 +107,11 @@ private:
     std::map<int, std::string> texts_;
     std::map<int, Rect> rects_;
     std::map<int, bool> enabled_;
+    std::map<int, std::vector<std::string>> items_;
+    std::map<int, int> selected_;
+    std::map<int, std::pair<int, int>> progress_;
+    std::map<int, bool> hidden_;
+    std::map<int, bool> marked_;
 };
 
 }  // namespace netrevia::app

@@ -1,8 +1,11 @@
 // The real window under Qt's offscreen platform: start-up, the commands, typing into the
 // fields, the layout handler, the end of the event loop, and a screenshot for inspection.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,13 +17,16 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <clocale>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,7 +34,10 @@
 
 #include "app/dialog_template.h"
 #include "app/qt_dialog.h"
+#include "app/results_folder.h"
 #include "app/shell.h"
+#include "importer/import_dialog.h"
+#include "inference/engines.h"
 
 namespace netrevia::app {
 namespace {
@@ -43,6 +52,11 @@ protected:
     std::optional<std::string> chosen_file;
     fs::path saved_working_directory = fs::current_path();
 
+    // Answers every question without showing it when set; otherwise the real box asks.
+    std::optional<bool> answer;
+    std::vector<std::string> questions;
+    std::optional<std::string> chosen_folder;
+
     Platform platform() {
         Platform p = qt_platform();
         p.choose_file = [this](Dialog&, const std::vector<FileFilter>&, const std::string&) {
@@ -51,6 +65,13 @@ protected:
         p.message_box = [this](Dialog*, std::string_view text, std::string_view caption) {
             messages.push_back(std::string(caption) + ": " + std::string(text));
         };
+        p.choose_folder = [this](Dialog&, const std::string&) { return chosen_folder; };
+        auto real_question = p.ask_yes_no;
+        p.ask_yes_no = [this, real_question](Dialog& owner, std::string_view text,
+                                             std::string_view caption) {
+            questions.emplace_back(text);
+            return answer ? *answer : real_question(owner, text, caption);
+        };
         return p;
     }
 
@@ -58,6 +79,10 @@ protected:
     QtDialog dialog{main_window_template()};
 
     void SetUp() override {
+        // An earlier test's window posted its quit request with no loop running; Qt would end
+        // the next nested loop (an import dialog's, a question's) at once because of it.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
         shell.attach(dialog);
         ASSERT_TRUE(dialog.show());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.window()));
@@ -66,6 +91,9 @@ protected:
 
     QString text(int id) const {
         QWidget* widget = dialog.control(id);
+        if (id == kInputSummary || id == kRunNote) {  // possibly shortened on screen
+            return QString::fromStdString(dialog.get_text(id)).trimmed();
+        }
         if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
         if (auto* edit = qobject_cast<QLineEdit*>(widget)) return edit->text();
         ADD_FAILURE() << "no text control " << id;
@@ -87,6 +115,54 @@ protected:
         QFile in(file);
         return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<unreadable>");
     }
+    // Opens file, a table: the import dialog comes up, steps set it up as a user would, and
+    // "Use this table" accepts it.
+    void open_table(const QString& file,
+                    const std::function<void(importer::ImportDialog&)>& steps) {
+        chosen_file = file.toStdString();
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            auto* import = dynamic_cast<importer::ImportDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(import, nullptr);
+            seen = true;
+            steps(*import);
+            import->findChild<QPushButton*>(QStringLiteral("use"))->click();
+            if (import->isVisible()) import->reject();  // refused: the test fails below
+        });
+        click(kOpenButton);
+        EXPECT_TRUE(seen);
+    }
+    void select_engine(std::string_view name) {
+        const auto* engine = inference::find_engine(name);
+        ASSERT_NE(engine, nullptr) << name;
+        qobject_cast<QComboBox*>(dialog.control(kEngineList))
+            ->setCurrentIndex(static_cast<int>(engine - inference::engines().data()));
+    }
+    // The batch tool on the same input into its own folder; its exit code.
+    static int batch(const QStringList& args, const QString& folder) {
+        QProcess tool;
+        tool.start(QStringLiteral(BATCH_PATH),
+                   QStringList{"--quiet", "--export", "none", "--output-dir", folder} + args);
+        EXPECT_TRUE(tool.waitForFinished(300'000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        return tool.exitCode();
+    }
+    // GRN.dat and GRN.dot of the two folders agree byte for byte (and exist).
+    static void expect_same_results(const QString& window, const QString& batch_folder) {
+        for (const char* name : {"GRN.dat", "GRN.dot"}) {
+            const QByteArray ours = contents(window + QLatin1Char('/') + QLatin1String(name));
+            EXPECT_NE(ours, "<unreadable>") << name;
+            EXPECT_EQ(ours, contents(batch_folder + QLatin1Char('/') + QLatin1String(name)))
+                << name;
+        }
+    }
+    // Runs Infer and waits for the window to report the run's end.
+    void infer_and_wait() {
+        click(kInferButton);
+        ASSERT_TRUE(wait_until_idle());
+        EXPECT_EQ(text(kUpperStatusLine), "The computation is finished! ") << messages.size();
+    }
+
     // Replaces a field's text keystroke by keystroke, as a user would.
     void type(int id, const QString& keys) {
         auto* edit = qobject_cast<QLineEdit*>(dialog.control(id));
@@ -123,7 +199,10 @@ TEST_F(MainWindowTest, InferBeforeOpenAsksForTheDataFile) {
     EXPECT_EQ(text(kLowerStatusLine), "1.000000000000000E-006");
 }
 
-TEST_F(MainWindowTest, TypedLambdaIsEchoedAndAnInvalidTextKeepsTheLastValue) {
+// Typing shows each accepted value; a text that does not parse is complained about and, at
+// Infer, stops the command with the field named, marked and focused, even before a file is
+// chosen: no run may take a value the field does not show.
+TEST_F(MainWindowTest, TypedLambdaIsEchoedAndAnInvalidTextStopsInfer) {
     type(kLambdaField, "1e-3");
     EXPECT_EQ(text(kMiddleStatusLine), "1.000000000000000E-003");
     EXPECT_EQ(text(kUpperStatusLine), "");
@@ -133,6 +212,15 @@ TEST_F(MainWindowTest, TypedLambdaIsEchoedAndAnInvalidTextKeepsTheLastValue) {
     EXPECT_EQ(text(kMiddleStatusLine), "");
     EXPECT_EQ(shell.parameters().lambda(), 1.0e-3);
 
+    click(kInferButton);
+    EXPECT_EQ(text(kMiddleStatusLine), "");
+    EXPECT_EQ(text(kUpperStatusLine),
+              "The input of Lambda is not proper! Type a number, such as 0.5 or 1e-3; nothing "
+              "was run.");
+    EXPECT_TRUE(dialog.control(kLambdaField)->hasFocus());
+    EXPECT_FALSE(dialog.control(kLambdaField)->styleSheet().isEmpty());
+    QTest::keyClick(dialog.control(kLambdaField), Qt::Key_Backspace);  // "1e-3" again
+    EXPECT_TRUE(dialog.control(kLambdaField)->styleSheet().isEmpty());
     click(kInferButton);
     EXPECT_EQ(text(kMiddleStatusLine), "1.000000000000000E-003");
     EXPECT_EQ(text(kUpperStatusLine), "Please choose the Data file! ");
@@ -167,7 +255,7 @@ TEST_F(MainWindowTest, OpenThenInferWritesBothFilesBesideTheDataFile) {
 TEST_F(MainWindowTest, BadFileThenGoodFileInOneSession) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    const QString bad = folder.filePath(QStringLiteral("notes.txt"));
+    const QString bad = folder.filePath(QStringLiteral("notes.dat"));
     {
         QFile out(bad);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
@@ -180,7 +268,7 @@ TEST_F(MainWindowTest, BadFileThenGoodFileInOneSession) {
     ASSERT_TRUE(wait_until_idle());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("\"<h1>BIG<\" is not an integer"), std::string::npos) << messages[0];
-    EXPECT_NE(text(kUpperStatusLine).indexOf(QStringLiteral("notes.txt")), -1);
+    EXPECT_NE(text(kUpperStatusLine).indexOf(QStringLiteral("notes.dat")), -1);
     EXPECT_TRUE(dialog.window()->isVisible());
     EXPECT_TRUE(enabled(kOpenButton));
     EXPECT_EQ(text(kLambdaField), "0.5");
@@ -283,6 +371,13 @@ TEST_F(MainWindowTest, LongRunShowsProgressAndEscapeCancelsIt) {
         EXPECT_TRUE(line.startsWith("Inferring the gene regulatory network, please wait! "))
             << line.toStdString();
     }
+    // The bar has taken the note's place and counts the iterations; the elapsed time runs.
+    auto* bar = qobject_cast<QProgressBar*>(dialog.control(kProgressBar));
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_FALSE(dialog.control(kRunNote)->isVisible());
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_TRUE(bar->text().startsWith("iteration ")) << bar->text().toStdString();
+    EXPECT_TRUE(text(kElapsedTime).endsWith(" s")) << text(kElapsedTime).toStdString();
     // The progress is not clipped away: the upper line wraps into the room left below it,
     // above the middle line.
     auto* upper = qobject_cast<QLabel*>(dialog.control(kUpperStatusLine));
@@ -331,7 +426,8 @@ TEST_F(MainWindowTest, DroppedFileIsChosen) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dialog.window(), &drop);
-    EXPECT_EQ(text(kLowerStatusLine).trimmed(), file);
+    EXPECT_EQ(text(kLowerStatusLine), "");  // chosen once the drop has ended
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(kLowerStatusLine).trimmed() == file; }));
     EXPECT_EQ(text(kUpperStatusLine), "Status: Multiple Microarray Datasets are ready ");
 
     QMimeData folder_mime;  // a folder is no data file
@@ -356,14 +452,251 @@ TEST_F(MainWindowTest, RestoringTheWindowRunsTheLayoutHandler) {
     const WindowMetrics metrics = dialog.metrics();
     const int m = 3 * metrics.caption_button_height / 4;
     const int h = 3 * metrics.caption_button_width / 4;
-    const QWidget* window = dialog.window();
+    // The client area is the template's; the strip under it is not the layout handler's.
+    const Rect client = dialog.client_rect();
     const QRect open = dialog.control(kOpenButton)->geometry();
     const QRect exit = dialog.control(kExitButton)->geometry();
     const QRect lower = dialog.control(kLowerStatusLine)->geometry();
-    EXPECT_EQ(open.topLeft(), QPoint(window->width() - metrics.border_width - h - open.width(), m));
+    EXPECT_EQ(open.topLeft(), QPoint(client.width - metrics.border_width - h - open.width(), m));
     EXPECT_EQ(exit.x(), open.x());
-    EXPECT_EQ(exit.y(), window->height() - m - open.height());
-    EXPECT_EQ(lower.bottom() + 1, window->height() - m);
+    EXPECT_EQ(exit.y(), client.height - m - open.height());
+    EXPECT_EQ(lower.bottom() + 1, client.height - m);
+    EXPECT_EQ(dialog.window()->height(),
+              client.height + dialog.control(kInputSummary)->parentWidget()->height());
+    // Nothing the layout moves overlaps the rows added beside the parameters.
+    for (const int moved : {kOpenButton, kAboutButton, kExitButton, kLowerStatusLine}) {
+        for (const int added : {kEngineLabel, kEngineList, kSeedLabel, kSeedField}) {
+            EXPECT_FALSE(
+                dialog.control(moved)->geometry().intersects(dialog.control(added)->geometry()))
+                << moved << " " << added;
+        }
+    }
+}
+
+// A CSV and a DREAM file opened through the import dialog, set up as a user would, run with
+// the window's engines and give the batch tool's GRN.dat and GRN.dot for the same arguments.
+TEST_F(MainWindowTest, TablesThroughTheImportDialogGiveTheBatchToolsFiles) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString csv = folder.filePath(QStringLiteral("course1.csv"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(EXAMPLES_DIR "/five_genes_course1.csv"), csv));
+    open_table(csv, [](importer::ImportDialog& import) {
+        import.findChild<QComboBox*>(QStringLiteral("scale"))->setCurrentIndex(2);  // log2
+    });
+    EXPECT_EQ(text(kLowerStatusLine).trimmed(), csv);
+    EXPECT_EQ(text(kInputSummary),
+              "Read: 5 genes, 1 course of 6 time points (table, wide table, genes in rows, "
+              "commas)");
+    type(kThresholdField, "0.1");
+    infer_and_wait();
+    QTemporaryDir by_batch;
+    batch({"--threshold", "0.1", "--scale", "log2", csv}, by_batch.path());
+    expect_same_results(folder.path(), by_batch.path());
+
+    // The public DREAM4 time series of 10 genes: five courses of 21 points without a time
+    // column, a few values clipped to 0. Without the data, the bundled DREAM example.
+    QString dream = QStringLiteral(DREAM_DIR "/dream4/timeseries/insilico_size10_1_timeseries.tsv");
+    const bool public_data = QFile::exists(dream);
+    const QString copy = folder.filePath(QStringLiteral("dream.tsv"));
+    ASSERT_TRUE(QFile::copy(
+        public_data ? dream : QStringLiteral(EXAMPLES_DIR "/five_genes_dream.tsv"), copy));
+    const auto set_up = [public_data](importer::ImportDialog& import) {
+        if (!public_data) return;
+        import.findChild<QRadioButton*>(QStringLiteral("times_every"))->click();
+        QTest::keyClicks(import.findChild<QLineEdit*>(QStringLiteral("interval")), "50");
+        QTest::keyClicks(import.findChild<QLineEdit*>(QStringLiteral("points")), "21");
+        import.findChild<QCheckBox*>(QStringLiteral("floor"))->setChecked(true);
+    };
+    const QStringList table_args =
+        public_data ? QStringList{"--interval", "50", "--points", "21", "--floor", "0.001", copy}
+                    : QStringList{copy};
+    type(kThresholdField, "0.000001");
+    open_table(copy, set_up);
+    const int courses = shell.input_summary().courses();
+    EXPECT_EQ(courses, public_data ? 5 : 2);
+    select_engine("ensemble");
+    EXPECT_EQ(text(kThresholdField), "0.75");
+    type(kSeedField, "7");
+    infer_and_wait();
+    QTemporaryDir ensemble_batch;
+    batch(QStringList{"--engine", "ensemble", "--seed", "7"} + table_args, ensemble_batch.path());
+    expect_same_results(folder.path(), ensemble_batch.path());
+
+    select_engine("exact");
+    EXPECT_EQ(text(kThresholdField), "0.000001");
+    if (public_data) {  // five courses: the exact engine says why it cannot before any run
+        QFile::remove(folder.filePath(QStringLiteral("GRN.dat")));
+        click(kInferButton);
+        EXPECT_TRUE(text(kUpperStatusLine).startsWith("The exact engine takes at most 4 courses"))
+            << text(kUpperStatusLine).toStdString();
+        // Both places show the whole reason: the texts fit the room their labels have.
+        for (const int line : {kUpperStatusLine, kRunNote}) {
+            auto* label = qobject_cast<QLabel*>(dialog.control(line));
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << line;
+        }
+        EXPECT_FALSE(shell.running());
+        EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("GRN.dat"))));
+        open_table(copy, [&](importer::ImportDialog& import) {
+            set_up(import);
+            QTest::keyClicks(import.findChild<QLineEdit*>(QStringLiteral("courses")), "1-4");
+        });
+    }
+    infer_and_wait();
+    QTemporaryDir exact_batch;
+    QStringList exact_args = table_args;
+    if (public_data) exact_args = QStringList{"--courses", "1-4"} + exact_args;
+    batch(exact_args, exact_batch.path());
+    expect_same_results(folder.path(), exact_batch.path());
+    EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+// Every engine of the list, chosen in the window, writes what the batch tool writes with the
+// same engine, seed, lambda and threshold.
+TEST_F(MainWindowTest, EachEngineGivesTheBatchToolsFiles) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString data = folder.filePath(QStringLiteral("twenty_genes.dat"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(EXAMPLES_DIR "/twenty_genes.dat"), data));
+    chosen_file = data.toStdString();
+    click(kOpenButton);
+    EXPECT_EQ(text(kInputSummary),
+              "Read: 20 genes, 3 courses of 8, 10 and 12 time points (data file)");
+    for (const inference::EngineDescription& engine : inference::engines()) {
+        select_engine(engine.name);
+        type(kLambdaField, "0.1");
+        type(kThresholdField, "0.05");
+        QStringList args{"--engine",    QString::fromUtf8(engine.name.data(), engine.name.size()),
+                         "--lambda",    "0.1",
+                         "--threshold", "0.05"};
+        if (engine.uses_seed) {
+            type(kSeedField, "11");
+            args << "--seed"
+                 << "11";
+        }
+        infer_and_wait();
+        QTemporaryDir by_batch;
+        batch(args << data, by_batch.path());
+        SCOPED_TRACE(std::string(engine.name));
+        expect_same_results(folder.path(), by_batch.path());
+    }
+}
+
+// 1e400 (after 1e40, which parsed while it was typed), an emptied field and a decimal comma
+// each stop Infer with the field named, marked and focused; nothing runs, nothing is written.
+TEST_F(MainWindowTest, FieldsThatDoNotParseRunNothing) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    chosen_file = copy_example(folder, QStringLiteral("three_genes.dat")).toStdString();
+    click(kOpenButton);
+    struct Case {
+        int field;
+        QString keys;
+        QString named;
+    };
+    for (const Case& c : {Case{kLambdaField, "1e400", "Lambda"}, Case{kLambdaField, "", "Lambda"},
+                          Case{kThresholdField, "0,39", "threshold"}}) {
+        if (c.keys.isEmpty()) type(c.field, "0.5");
+        type(c.field, c.keys);
+        dialog.control(kOpenButton)->setFocus();
+        click(kInferButton);
+        EXPECT_FALSE(shell.running());
+        EXPECT_TRUE(
+            text(kUpperStatusLine).startsWith("The input of " + c.named + " is not proper! "))
+            << text(kUpperStatusLine).toStdString();
+        EXPECT_TRUE(text(kUpperStatusLine).endsWith("; nothing was run."));
+        auto* upper = qobject_cast<QLabel*>(dialog.control(kUpperStatusLine));
+        EXPECT_LE(upper->heightForWidth(upper->width()), upper->height());  // shown whole
+        EXPECT_TRUE(dialog.control(c.field)->hasFocus());
+        EXPECT_FALSE(dialog.control(c.field)->styleSheet().isEmpty());
+        EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("GRN.dat"))));
+        type(c.field, c.field == kLambdaField ? "0.0" : "0.000001");
+    }
+    EXPECT_EQ(text(kThresholdField), "0.000001");
+}
+
+// A data folder the results cannot be written to: the window says why, offers another folder
+// and runs there; the data folder stays untouched and the files equal the batch tool's.
+TEST_F(MainWindowTest, ReadOnlyDataFolderLeadsToAnotherFolder) {
+    QTemporaryDir share;
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(share.isValid() && elsewhere.isValid());
+    const QString data = copy_example(share, QStringLiteral("three_genes.dat"));
+    // Write permission goes for everyone; as root only an immutable folder refuses new files.
+    const bool root = ::geteuid() == 0;
+    ASSERT_TRUE(QFile::setPermissions(share.path(), QFile::ReadOwner | QFile::ExeOwner));
+    const bool immutable = root && QProcess::execute(QStringLiteral("chattr"),
+                                                     {QStringLiteral("+i"), share.path()}) == 0;
+    struct Restore {
+        QString path;
+        bool immutable;
+        ~Restore() {
+            if (immutable)
+                QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+    } restore{share.path(), immutable};
+    const std::string problem = results_folder_problem(share.path().toStdString());
+    if (problem.empty()) GTEST_SKIP() << "the folder stays writable here (root without chattr)";
+    EXPECT_EQ(problem.rfind("cannot create " + share.path().toStdString() + "/.GRN.lock: ", 0), 0u)
+        << problem;
+
+    chosen_file = data.toStdString();
+    click(kOpenButton);
+    answer = false;
+    click(kInferButton);
+    EXPECT_FALSE(shell.running());
+    EXPECT_EQ(text(kUpperStatusLine).toStdString(),
+              "No folder for the results: " + problem + "; nothing was run.");
+    answer = true;
+    chosen_folder = elsewhere.path().toStdString();
+    infer_and_wait();
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_NE(questions[1].find(problem), std::string::npos) << questions[1];
+    EXPECT_EQ(text(kRunNote).toStdString().substr(text(kRunNote).indexOf(" are in ") + 8),
+              elsewhere.path().toStdString());
+    EXPECT_EQ(QDir(share.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"three_genes.dat"});
+    QTemporaryDir by_batch;
+    batch({data}, by_batch.path());
+    expect_same_results(elsewhere.path(), by_batch.path());
+    infer_and_wait();  // remembered for the session: no second question
+    EXPECT_EQ(questions.size(), 2u);
+}
+
+// The question whether to stop a run closes by itself when the run ends meanwhile; the window
+// stays open and reports the finished run.
+TEST_F(MainWindowTest, ExitQuestionClosesWhenTheRunEnds) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString data = folder.filePath(QStringLiteral("eighty_genes.dat"));
+    QProcess simulate;
+    simulate.start(
+        QStringLiteral(SIMULATE_PATH),
+        {"--genes", "80", "--courses", "4", "--points", "12", "--seed", "5", "--input",
+         "--out-data", data, "--out-truth", folder.filePath(QStringLiteral("truth.tsv"))});
+    ASSERT_TRUE(simulate.waitForFinished(60'000));
+    chosen_file = data.toStdString();
+    click(kOpenButton);
+    click(kInferButton);
+    ASSERT_TRUE(shell.running());
+    bool box_seen = false;
+    QTimer::singleShot(100, [&] { box_seen = QApplication::activeModalWidget() != nullptr; });
+    QTimer watchdog;  // a question that stays open fails the test instead of hanging it
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->done(QMessageBox::No);
+        }
+    });
+    watchdog.start(120'000);
+    click(kExitButton);  // returns when the question has closed
+    EXPECT_TRUE(watchdog.isActive()) << "the question did not close by itself";
+    watchdog.stop();
+    EXPECT_TRUE(box_seen);
+    EXPECT_FALSE(shell.running());
+    EXPECT_TRUE(dialog.window()->isVisible());
+    EXPECT_EQ(text(kUpperStatusLine), "The computation is finished! ");
+    ASSERT_EQ(questions.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ScreenshotAfterAbout) {

@@ -74,5 +74,44 @@ TEST_F(ParameterFieldsTest, OnlyTheFirst256CharactersAreRead) {
     EXPECT_EQ(dialog.visible(kUpperStatusLine), "The input of Lambda is not proper!");
 }
 
+// A decimal comma is refused, a comma that separates values is not; a value beyond the range
+// of a double is told apart from a malformed one, also behind a repeat prefix.
+TEST(ParseField, DecimalCommaRangeAndEmptyTextsAreToldApart) {
+    struct Case {
+        const char* text;
+        FieldProblem problem;
+        double value;  // last_parsed after the parse, from 7
+    };
+    for (const Case& c : std::initializer_list<Case>{{"0.39", FieldProblem::none, 0.39},
+                                                     {"1, 5", FieldProblem::none, 1.0},
+                                                     {"2.5,3", FieldProblem::none, 2.5},
+                                                     {",", FieldProblem::none, 7.0},
+                                                     {"0,39", FieldProblem::decimal_comma, 7.0},
+                                                     {" -1,5e-3", FieldProblem::decimal_comma, 7.0},
+                                                     {",5", FieldProblem::decimal_comma, 7.0},
+                                                     {"1e400", FieldProblem::out_of_range, 7.0},
+                                                     {"3*-1e400", FieldProblem::out_of_range, 7.0},
+                                                     {"  1e400 x", FieldProblem::out_of_range, 7.0},
+                                                     {"1e-400", FieldProblem::none, 0.0},
+                                                     {"   ", FieldProblem::empty, 7.0},
+                                                     {"1e", FieldProblem::malformed, 7.0},
+                                                     {"0*5", FieldProblem::malformed, 7.0}}) {
+        double value = 7.0;
+        EXPECT_EQ(parse_field(c.text, value), c.problem) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+    std::uint64_t seed = 7;
+    EXPECT_EQ(parse_seed(" 42 ", seed), FieldProblem::none);
+    EXPECT_EQ(seed, 42u);
+    EXPECT_EQ(parse_seed("18446744073709551615", seed), FieldProblem::none);
+    EXPECT_EQ(seed, 18446744073709551615u);
+    EXPECT_EQ(parse_seed("18446744073709551616", seed), FieldProblem::out_of_range);
+    EXPECT_EQ(parse_seed(" ", seed), FieldProblem::empty);
+    for (const char* bad : {"-1", "1e3", "4 2", "+3", "x"}) {
+        EXPECT_EQ(parse_seed(bad, seed), FieldProblem::malformed) << bad;
+    }
+    EXPECT_EQ(seed, 18446744073709551615u);
+}
+
 }  // namespace
 }  // namespace netrevia::app

@@ -403,6 +403,8 @@ TEST(BatchArgs, EngineIsExactFastOrEnsemble) {
                   ParseOutcome::kError)
             << bad;
     }
+    EXPECT_EQ(parse_args({"--engine", "lad", "d.dat"}).error,
+              "--engine takes exact, fast, ensemble, trees or consensus, not 'lad'");
 }
 
 // The ensemble engine's scores lie in [0, 1], so it has a threshold of its own unless one is

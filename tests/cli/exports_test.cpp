@@ -223,6 +223,57 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
     EXPECT_EQ(nodes, n);
 }
 
+// Through the tool: a gene that never changes is named in a warning, counted in run.json, and
+// 0 in its row and column of GRN.dat (before, it was the strongest regulator of every gene).
+// A file in which no gene changes gives a matrix of zeros and draws nothing.
+TEST_F(ExportRun, EnsembleNamesGenesWithoutChangeAndScoresThemZero) {
+    // four_courses.dat: 20 genes, 4 blocks of 9 lines and 20 rows after 25 header lines.
+    std::istringstream in(read(fs::path(CLI_TEST_DIR) / "data" / "four_courses.dat"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 142u);
+    for (std::size_t k = 0; k < 4; ++k) lines[25 + 29 * k + 9 + 6] = "1.5 1.5 1.5 1.5 1.5 1.5";
+    std::string flat_g7;
+    for (const std::string& line : lines) flat_g7 += line + "\n";
+    ASSERT_EQ(run({"--engine", "ensemble", "--output-dir", dir_.string(), put("g7.dat", flat_g7)}),
+              0)
+        << err_.str();
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: warning: the ensemble engine left out 1 gene that does not change "
+              "(its levels spread by at most 1/1000 of their mean); it scores 0 as a regulator and "
+              "as a target: 'G7'\n");
+    EXPECT_NE(out_.str().find("runs:         38 subsets of 10 genes\n"), std::string::npos);
+    const std::string matrix = read(dir_ / "GRN.dat");
+    const auto R = [&](int i, int j) {
+        return matrix.substr(static_cast<std::size_t>((i - 1) * 502 + (j - 1) * 25), 25);
+    };
+    const std::string zero = "           0.000000000000";
+    int nonzero = 0;
+    for (int g = 1; g <= 20; ++g) {
+        EXPECT_EQ(R(7, g), zero) << g;
+        EXPECT_EQ(R(g, 7), zero) << g;
+        nonzero += R(1, g) != zero;
+    }
+    EXPECT_EQ(nonzero, 18);  // the others are fitted: only R(1,1) and R(1,7) are 0
+    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "run.json"))["genes_without_change"], 1);
+
+    for (std::size_t k = 0; k < 4; ++k) {
+        for (std::size_t g = 0; g < 20; ++g) lines[25 + 29 * k + 9 + g] = "2 2 2 2 2 2";
+    }
+    std::string still;
+    for (const std::string& line : lines) still += line + "\n";
+    ASSERT_EQ(run({"--engine", "ensemble", "--output-dir", dir_.string(), put("still.dat", still)}),
+              0);
+    EXPECT_NE(err_.str().find("left out 20 genes that do not change (their levels spread by at "
+                              "most 1/1000 of their mean); they score 0 as regulators and as "
+                              "targets: 'G1', 'G2', "),
+              std::string::npos)
+        << err_.str();
+    EXPECT_NE(out_.str().find("edges:        0 (0 positive, 0 negative)"), std::string::npos);
+    EXPECT_EQ(read(dir_ / "GRN.dat").find_first_of("123456789"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "run.json"))["genes_without_change"], 20);
+}
+
 TEST_F(ExportRun, DrawingHasFullNamesArrowheadsAndNoSelfLoopsWhenAsked) {
     if (std::system("command -v dot >/dev/null 2>&1") != 0) GTEST_SKIP() << "no dot on PATH";
     const std::string data = std::string(EXAMPLES_DIR) + "/three_genes.dat";

@@ -162,44 +162,110 @@ TEST(Infer, ScoresAreMeanScaledRanksWithTheSignOfTheSummedFit) {
     for (int g = 1; g <= n; ++g) EXPECT_EQ(R(g, g), 0.0);
 }
 
-// A gene without spread is collinear with the intercept: the fits containing it take the
-// minimum-norm solution, and every score stays a finite mean rank.
-TEST(Infer, ConstantAndDuplicatedGenesLeaveFiniteScores) {
-    const int n = 6;
-    Courses c = random_courses(n, 3, 6, 11);
+// The courses without gene g (0-based): what a file that never held it would give.
+Courses without_gene(const Courses& c, int n, int g) {
+    Courses out;
+    out.t = c.t;
+    for (std::size_t k = 0; k < c.levels.size(); ++k) {
+        const std::size_t T = c.t[k].size();
+        std::vector<double> Y(c.levels[k].begin(), c.levels[k].begin() + g * T);
+        Y.insert(Y.end(), c.levels[k].begin() + (g + 1) * T, c.levels[k].begin() + n * T);
+        out.levels.push_back(Y);
+    }
+    return out;
+}
+
+// Genes whose levels do not change (constant, spread at rounding level, or at most 1/1000 of
+// the mean) are left out: they score 0 as regulators and targets, and every other score is
+// bit for bit what the courses without them give. Before, a constant gene took the
+// intercept's weight and scored about 0.94 as a regulator of every gene.
+TEST(Infer, GenesWithoutChangeScoreZeroAndLeaveTheOthersAsWithoutThem) {
+    const int n = 7;
+    const int T = 9;  // the 8 starts of intervals alternate: their sd / mean is the spread
+    const double level = std::exp2(1.5);
+    struct Case {
+        const char* what;
+        double spread;
+    };
+    for (const Case& flat : {Case{"constant", 0.0}, Case{"one ulp", 0x1.0p-52},
+                             Case{"1e-10", 1e-10}, Case{"0.999e-3", 0.999e-3}}) {
+        SCOPED_TRACE(flat.what);
+        Courses c = random_courses(n, 3, T, 5);
+        for (std::vector<double>& Y : c.levels) {
+            for (int j = 0; j < T; ++j) {
+                Y[static_cast<std::size_t>(j + 2 * T)] =
+                    level * (1.0 + (j % 2 == 0 ? -flat.spread : flat.spread));
+            }
+        }
+        const Result r = infer(c.input(n, 4));
+        EXPECT_EQ(r.flat_genes, std::vector<int>{3});
+        Courses rest = without_gene(c, n, 2);
+        const Result without = infer(rest.input(n - 1, 4));
+        EXPECT_EQ(r.m, without.m);
+        EXPECT_EQ(r.runs, without.runs);
+        for (int j = 0; j < n; ++j) {
+            for (int i = 0; i < n; ++i) {
+                const double expected =
+                    i == 2 || j == 2
+                        ? 0.0
+                        : without
+                              .R[static_cast<std::size_t>((i - (i > 2)) + (j - (j > 2)) * (n - 1))];
+                EXPECT_EQ(r.R[static_cast<std::size_t>(i + j * n)], expected) << i << j;
+            }
+        }
+    }
+    // Just above the bound the gene is fitted like any other.
+    Courses c = random_courses(n, 3, T, 5);
     for (std::vector<double>& Y : c.levels) {
-        for (int j = 0; j < 6; ++j) {
-            Y[static_cast<std::size_t>(j + 4 * 6)] = 1.0;                             // gene 5
-            Y[static_cast<std::size_t>(j + 5 * 6)] = Y[static_cast<std::size_t>(j)];  // 6 = 1
+        for (int j = 0; j < T; ++j)
+            Y[static_cast<std::size_t>(j + 2 * T)] =
+                level * (1.0 + (j % 2 == 0 ? -1.001e-3 : 1.001e-3));
+    }
+    const Result kept = infer(c.input(n, 4));
+    EXPECT_TRUE(kept.flat_genes.empty());
+    EXPECT_NE(kept.R[static_cast<std::size_t>(0 + 2 * n)], 0.0);
+}
+
+// The rule looks at the levels the fits regress on, those at the starts of the intervals: a
+// gene that moves only at the last point of each course is as constant there as a gene that
+// never moves. Two genes moving together stay in, with finite scores.
+TEST(Infer, ChangeOnlyAtTheLastPointsIsNoChangeAndDuplicatesStay) {
+    const int n = 6;
+    const int T = 6;
+    Courses c = random_courses(n, 3, T, 11);
+    for (std::vector<double>& Y : c.levels) {
+        for (int j = 0; j < T; ++j) {
+            Y[static_cast<std::size_t>(j + 4 * T)] = j == T - 1 ? 3.0 : 1.0;          // gene 5
+            Y[static_cast<std::size_t>(j + 5 * T)] = Y[static_cast<std::size_t>(j)];  // 6 = 1
         }
     }
     const Result r = infer(c.input(n));
+    EXPECT_EQ(r.flat_genes, std::vector<int>{5});
     for (double v : r.R) {
         EXPECT_TRUE(std::isfinite(v));
         EXPECT_LE(std::abs(v), 1.0);
     }
+    EXPECT_NE(r.R[static_cast<std::size_t>(0 + 5 * n)], 0.0);
 }
 
-// Genes that do not move have rates of exactly 0, so every fit gives J = 0 and all pairs of a
-// run tie: each takes the mean rank, and every score is exactly 1/2 (sign +, the sum being 0).
-TEST(Infer, AllTiedPairsScoreOneHalf) {
+// Data without any change carry no information: every score is 0 (it was 1/2, sign +, for
+// every pair), and there is nothing to fit. Levels of 0 (log2 values below the range of a
+// double) are no change either.
+TEST(Infer, DataWithoutAnyChangeScoreZero) {
     const int n = 4;
     Courses c;
     for (int k = 0; k < 2; ++k) {
         c.t.push_back({0.0, 1.0, 2.0, 3.0, 4.0});
         std::vector<double> Y(20);
         for (int g = 0; g < n; ++g) {
-            for (int j = 0; j < 5; ++j) Y[static_cast<std::size_t>(j + 5 * g)] = 1.0 + g;
+            for (int j = 0; j < 5; ++j) Y[static_cast<std::size_t>(j + 5 * g)] = g == 0 ? 0.0 : g;
         }
         c.levels.push_back(Y);
     }
     const Result r = infer(c.input(n));
-    ASSERT_EQ(r.m, 3);
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i < n; ++i) {
-            EXPECT_EQ(r.R[static_cast<std::size_t>(i + j * n)], i == j ? 0.0 : 0.5) << i << j;
-        }
-    }
+    EXPECT_EQ(r.R, std::vector<double>(16, 0.0));
+    EXPECT_EQ(r.flat_genes, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(r.runs, 0);
 }
 
 TEST(Infer, SameResultForEveryThreadCountAndOtherSeedsDiffer) {

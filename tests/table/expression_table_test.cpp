@@ -232,4 +232,56 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
     for (const auto& [tables, message] : cases) EXPECT_EQ(error_of(tables, o), message);
 }
 
+// The format the reader reports is the one it reads by: each layout, delimiter and orientation
+// detected, and options that name one win over detection.
+TEST(ExpressionTable, DetectedFormatIsTheOneRead) {
+    using netrevia::table::detect_format;
+    using netrevia::table::Orientation;
+    using netrevia::table::TableFormat;
+    const auto format = [](const std::string& text, const TableOptions& o) {
+        const TableFormat f = detect_format("t1", text, o);
+        return std::string(1, f.delimiter) + std::to_string(static_cast<int>(f.layout)) +
+               std::to_string(static_cast<int>(f.orientation));
+    };
+    const TableOptions o = log2_options();
+    // Layout 1 wide, 2 DREAM, 3 long; orientation 0 none, 1 genes in rows, 2 times in rows.
+    EXPECT_EQ(format("\xEF\xBB\xBF\ngene,0,1\nA,1,2\n", o), ",11");
+    EXPECT_EQ(format("time;A;B\n0;1;2\n", o), ";12");
+    EXPECT_EQ(format("gene 0 1\nA 1 2\n", o), " 11");
+    EXPECT_EQ(format("\"Time\"\tG1\n0\t1\n", o), "\t20");
+    EXPECT_EQ(format("Time,G1\n0,1\n", o), ",12");  // DREAM files are tab-separated
+    EXPECT_EQ(format("value,time,course,gene\n1,0,c,A\n", o), ",30");
+    TableOptions given = o;
+    given.times = {0, 1};
+    EXPECT_EQ(format("G1\tG2\n1\t2\n", given), "\t20");
+    given.delimiter = ';';
+    given.layout = Layout::kWide;
+    given.orientation = Orientation::kTimesInRows;
+    EXPECT_EQ(format("gene,0,1\nA,1,2\n", given), ";12");
+    EXPECT_THROW(detect_format("t1", " \r\n\n", o), TableError);
+    // What the reader read by these rules agrees: the semicolon table has times in rows.
+    EXPECT_EQ(read({"time;A;B\n0;1;2\n1;3;4\n"}, o).names, (std::vector<std::string>{"A", "B"}));
+}
+
+// The preview splits as the reader does and numbers each record by the line it starts on, also
+// when a quoted field runs past the lines shown.
+TEST(ExpressionTable, PreviewSplitsRecordsAsTheReaderDoes) {
+    using netrevia::table::preview_records;
+    const auto preview = preview_records("t1", "gene,0\n\n\"two\nlines\",1\nB , 2\nC,3\n", ',', 3);
+    ASSERT_EQ(preview.size(), 3u);
+    EXPECT_EQ(preview[0].cells, (std::vector<std::string>{"gene", "0"}));
+    EXPECT_TRUE(preview[1].cells.empty());
+    EXPECT_EQ(preview[2].line, 3);
+    EXPECT_EQ(preview[2].cells, (std::vector<std::string>{"two\nlines", "1"}));
+    // Only the lines shown are split: trouble further down does not stop the preview.
+    const auto head = preview_records("t1", "a,b\nc,d\n\"unclosed\n", ',', 2);
+    ASSERT_EQ(head.size(), 2u);
+    EXPECT_EQ(head[1].cells, (std::vector<std::string>{"c", "d"}));
+    EXPECT_THROW(preview_records("t1", "a,b\nc,d\n\"unclosed\n", ',', 3), TableError);
+    const auto all = preview_records("t1", "gene,0\n\n\"two\nlines\",1\nB , 2\nC,3\n", ',', 10);
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(all[3].line, 5);
+    EXPECT_EQ(all[3].cells, (std::vector<std::string>{"B", "2"}));
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "output/graphviz_file.h"
 #include "tools/simulate.h"
 
 namespace {
@@ -76,6 +77,13 @@ TEST(ReadDataFileGenes, ReadsTheNamesOfTheHeader) {
         "words'\nLongGeneName12\nSet1\n");
     EXPECT_EQ(netrevia::tools::read_data_file_genes(in),
               (std::vector<std::string>{"G1", "Two words", "LongGeneN"}));
+    // Names that clash in their first 9 characters, as GRN.dat and GRN.dot name them (both
+    // read as "LongGeneN" before, and the truth's edges of the second went to the first).
+    std::istringstream clash(
+        "Number of datasets\n1\nNumber of genes\n3\nGene names\nLongGeneName1\nG2\n"
+        "LongGeneName2\nSet1\n");
+    EXPECT_EQ(netrevia::tools::read_data_file_genes(clash),
+              (std::vector<std::string>{"LongGen~1", "G2", "LongGen~2"}));
 }
 
 TEST(ReadMatrixFile, FixedFieldsAsteriskAndBlankSplit) {
@@ -165,6 +173,45 @@ TEST(ScoreNetwork, SimulatedTruthScoresItsOwnMatrixPerfectly) {
     write_score(line, s, false);
     EXPECT_NE(line.str().find(" auroc=1 "), std::string::npos) << line.str();
     EXPECT_NE(line.str().find(" precision=NA "), std::string::npos) << line.str();
+}
+
+// GRN.dot as the writer makes it, quoted names included (names that are not plain identifiers,
+// and clashing names the run made distinct): every edge comes back, in the writer's order and
+// colour. Quoted names used to end the scoring with "unknown gene name".
+TEST(ScoreNetwork, ReadsEveryEdgeTheWriterDrawsQuotedNamesIncluded) {
+    const std::vector<std::string> genes{"G1", "HLA-A", "a\"b\\c", "LongGen~1", "LongGen~2"};
+    std::vector<std::string> fields;
+    for (const std::string& g : genes) fields.push_back(g + std::string(9 - g.size(), ' '));
+    const int n = 5;
+    std::vector<double> R(25);
+    for (std::size_t k = 0; k < R.size(); ++k)
+        R[k] = (k % 3 == 0 ? -1.0 : 1.0) * static_cast<double>(k % 4);
+    std::ostringstream dot;
+    netrevia::output::format_graphviz(dot, fields, {R.data(), n}, n, 0.5);
+    std::istringstream in(dot.str());
+    const auto edges = netrevia::tools::read_dot_edges(in, genes);
+    const auto expected = netrevia::tools::edges_above(R, n, 0.5);
+    ASSERT_EQ(edges.size(), expected.size()) << dot.str();
+    ASSERT_GT(edges.size(), 10u);
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+        EXPECT_EQ(edges[e].regulator, expected[e].regulator) << e;
+        EXPECT_EQ(edges[e].target, expected[e].target) << e;
+        EXPECT_EQ(edges[e].positive, expected[e].positive) << e;
+    }
+    // An open quote on either side, or a colour line without a colour, is no GRN.dot.
+    for (const std::string& bad : {std::string("\"G1  ->  G1\n \t\t[color=\"blue\"]\n"),
+                                   std::string("G1         ->  \"G1\n \t\t[color=\"blue\"]\n"),
+                                   names_line("G1", "G1") + "\n \t\t[color=\"green\"]\n"}) {
+        std::istringstream broken(bad);
+        std::string message;
+        try {
+            netrevia::tools::read_dot_edges(broken, genes);
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message.rfind("GRN.dot: ", 0), 0u) << bad;
+        EXPECT_EQ(message.find("unknown"), std::string::npos) << message;
+    }
 }
 
 TEST(EdgesAbove, FollowsTheGraphvizWritersRule) {

@@ -4,9 +4,12 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "inference/data_file.h"
 
 namespace {
 
@@ -313,6 +316,16 @@ TEST(Simulate, InputHoldsAPositiveSteadyStateAndConstIsItsRegulator) {
     EXPECT_EQ(const_edges, opt.genes);
 }
 
+// The message simulate() refuses the options with; empty when it takes them.
+std::string refusal(const SimulationOptions& opt) {
+    try {
+        simulate(opt);
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return "";
+}
+
 TEST(Simulate, RejectsOptionsTheDataFileCannotHold) {
     SimulationOptions opt;
     opt.courses = 5;
@@ -326,6 +339,120 @@ TEST(Simulate, RejectsOptionsTheDataFileCannotHold) {
     opt.genes = 2000;
     opt.constant_gene = true;
     EXPECT_THROW(simulate(opt), std::invalid_argument);
+
+    // Intervals below the time grid wrote equal time points (a file the reader refuses), and
+    // noise beyond about 120 wrote inf; both ran and exited 0.
+    const std::string dt_bounds =
+        "--dt must be 1e-06 to 1000 (2e-06 to 1000 with --irregular): time points are written "
+        "on a grid of 1e-06";
+    const std::string noise_bounds = "--noise must be 0 to 100 (log2 units)";
+    const auto with = [](double dt, bool irregular, double noise) {
+        SimulationOptions o;
+        o.genes = 2;
+        o.points = {2};
+        o.input = true;
+        o.dt = dt;
+        o.irregular = irregular;
+        o.noise = noise;
+        return o;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const double dt : {0.0, 1e-300, 9.99e-7, 1000.001, inf, nan})
+        EXPECT_EQ(refusal(with(dt, false, 0.0)), dt_bounds) << dt;
+    EXPECT_EQ(refusal(with(1.99e-6, true, 0.0)), dt_bounds);
+    for (const double noise : {-1e-9, 100.001, inf, nan})
+        EXPECT_EQ(refusal(with(0.02, false, noise)), noise_bounds) << noise;
+    EXPECT_EQ(refusal(with(1e-6, false, 100.0)), "");
+    EXPECT_EQ(refusal(with(2e-6, true, 0.0)), "");
+    EXPECT_EQ(refusal(with(1000.0, true, 0.0)), "");
+}
+
+// Times from 1e4 on need more than 10 significant digits to show the 1e-6 grid; they were cut
+// (10506.275781 written as 10506.27578). Long courses cost minutes to integrate, so the
+// times are set by hand here.
+TEST(WriteDataFile, TimePointsKeepEveryDigitOfTheirGrid) {
+    SimulationOptions opt;
+    opt.genes = 1;
+    opt.courses = 1;
+    Simulation sim;
+    sim.names = {"G1"};
+    const std::vector<double> t = {0.0, 1e-6, 9999.999999, 10506.275781, 123456789.123456, 4e12};
+    sim.courses.push_back({t, std::vector<double>(t.size(), 1.0)});
+    std::ostringstream out;
+    write_data_file(out, sim, opt);
+    EXPECT_NE(out.str().find("\nTime points\n0 1e-06 9999.999999 10506.275781 123456789.123456 "
+                             "4000000000000\n"),
+              std::string::npos)
+        << out.str();
+}
+
+// The data file read back by the run's own reader at the limits of every option: each time
+// point is the simulated one to the last bit or two (10 significant digits cut times from 1e4
+// on), strictly increasing (intervals below the grid collapsed before), and every value is one
+// the reader takes.
+TEST(WriteDataFile, EveryFileAtTheLimitsReadsBackWithTheRunsReader) {
+    struct Case {
+        const char* what;
+        SimulationOptions opt;
+    };
+    std::vector<Case> cases;
+    const auto add = [&cases](const char* what, auto set) {
+        SimulationOptions opt;
+        opt.genes = 4;
+        opt.points = {6};
+        set(opt);
+        cases.push_back({what, opt});
+    };
+    add("2 genes, 1 course of 2", [](auto& o) { o.genes = 2, o.courses = 1, o.points = {2}; });
+    add("4 courses", [](auto& o) { o.courses = 4, o.points = {2, 3, 4, 5}; });
+    add("shortest dt", [](auto& o) { o.dt = 1e-6; });
+    add("shortest irregular dt", [](auto& o) { o.dt = 2e-6, o.irregular = true, o.seed = 3; });
+    add("longest dt", [](auto& o) { o.dt = 1000, o.irregular = o.input = true, o.points = {3}; });
+    add("most noise", [](auto& o) { o.noise = 100, o.input = true, o.points = {40}; });
+    add("constant gene", [](auto& o) { o.constant_gene = o.input = true; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Simulation sim = simulate(c.opt);
+        std::ostringstream out;
+        write_data_file(out, sim, c.opt);
+        std::istringstream in(out.str());
+        namespace inf = netrevia::inference;
+        inf::DataFileReader reader(in, "sim.dat");
+        const inf::FileHeader header = inf::read_file_header(reader);
+        const std::vector<std::string> names = inf::read_gene_names(reader, header.n);
+        ASSERT_EQ(static_cast<std::size_t>(header.n), sim.names.size());
+        const std::size_t n = sim.names.size();
+        const std::size_t genes = static_cast<std::size_t>(c.opt.genes);
+        int k = 0;
+        while (!inf::is_end_marker(reader.read_marker())) {
+            ++k;
+            const Course& course = sim.courses[static_cast<std::size_t>(k - 1)];
+            const inf::BlockHeader block = inf::read_block_header(reader, header, k);
+            ASSERT_EQ(static_cast<std::size_t>(block.T), course.t.size());
+            std::vector<double> t(course.t.size());
+            inf::read_time_points(reader, k, t);  // refuses times that do not increase
+            for (std::size_t p = 0; p < t.size(); ++p) {
+                EXPECT_LE(std::abs(t[p] - course.t[p]),
+                          2 * std::numeric_limits<double>::epsilon() * course.t[p])
+                    << "t(" << p + 1 << ") = " << t[p] << ", simulated " << course.t[p];
+            }
+            inf::read_reserved_value(reader);
+            std::vector<double> x(t.size()), Y(t.size() * n);
+            for (std::size_t i = 0; i < n; ++i) {
+                inf::read_expression_row(reader, k, static_cast<int>(i + 1), names[i], x);
+                for (std::size_t p = 0; p < t.size(); ++p) {
+                    Y[p + i * t.size()] = std::exp2(x[p]);
+                    if (i < genes) {
+                        EXPECT_NEAR(x[p], std::log2(course.x[p * genes + i]),
+                                    1e-9 * (1.0 + std::abs(x[p])));
+                    }
+                }
+            }
+            inf::check_rates_of_change(reader, k, t, {Y.data(), block.T}, names);
+        }
+        EXPECT_EQ(k, c.opt.courses);
+    }
 }
 
 }  // namespace

@@ -48,6 +48,183 @@ TEST(TruthFormats, BeelineSignsOnlyWithTypeColumn) {
                  std::runtime_error);
 }
 
+// The message for text that one of the readers refuses; empty when it is read.
+std::string refusal(const std::string& text,
+                    TruthFormat format,
+                    const std::vector<std::string>& genes = {}) {
+    try {
+        read_truth_text(text, format, genes, "t.tsv");
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Files that break their format or contradict themselves are refused with the file, the line
+// and what is wrong there; they used to be scored (the last of two signs won, an unreadable
+// weight counted as 1, a DREAM 0 after a 1 was ignored).
+TEST(TruthFormats, BrokenOrSelfContradictingFilesAreRefusedWithFileAndLine) {
+    const std::string order = "# genes\tA\tB\tC\n";
+    const std::vector<std::string> abc{"A", "B", "C"};
+    const struct {
+        std::string text;
+        TruthFormat format;
+        std::vector<std::string> genes;
+        std::string message;
+    } cases[] = {
+        {order + "regulator\ttarget\tsign\nA\tB\t+\n\nA\tB\t-\n",
+         TruthFormat::kOwn,
+         {},
+         "line 5: 'A' -> 'B' is given as '-' here and as '+' on line 3"},
+        {order + "A\tB\t+\t0.5\nA B + 0.75\n",
+         TruthFormat::kAuto,
+         {},
+         "line 3: 'A' -> 'B' is given as '+ 0.75' here and as '+ 0.5' on line 2"},
+        {order + "C\tC\t-\nC\tC\t+\n",
+         TruthFormat::kOwn,
+         {},
+         "line 3: 'C' -> 'C' is given as '+' here and as '-' on line 2"},
+        // Names are compared as the matrix holds them, cut to 9 characters.
+        {"LongGeneName1\tA\t+\nLongGeneName2\tA\t-\n",
+         TruthFormat::kOwn,
+         {"LongGeneN", "A"},
+         "line 2: 'LongGeneName2' -> 'A' is given as '-' here and as '+' on line 1"},
+        {order + "A\tB\t+\t-1\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the weight '-1' contradicts the sign + (a weight of 0 is no edge)"},
+        {order + "A\tB\t-\t0\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the weight '0' contradicts the sign - (a weight of 0 is no edge)"},
+        {order + "A\tB\t+\tstrong\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the weight 'strong' is not a finite number"},
+        {order + "A\tB\t+\tinf\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the weight 'inf' is not a finite number"},
+        {order + "A\tB\t+\t1\tnote\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the line has 5 fields; a truth line is 'regulator target +|- [weight]'"},
+        {order + "A\tB\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the line has 2 fields; a truth line is 'regulator target +|- [weight]'"},
+        {order + "A\tB\t1\n", TruthFormat::kOwn, {}, "line 2: the sign '1' is neither + nor -"},
+        {order + "A\tD\t+\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: gene 'D' is not in the gene order (the '# genes' line, line 1)"},
+        {"A\tD\t+\n", TruthFormat::kOwn, abc,
+         "line 1: gene 'D' is not in the gene order (the data file)"},
+        {"# genes A B A\n", TruthFormat::kOwn, {}, "line 1: the gene order names 'A' twice"},
+        {"# genes LongGeneName1 LongGeneName2\n",
+         TruthFormat::kOwn,
+         {},
+         "line 1: the gene order names 'LongGeneName1' and 'LongGeneName2', which agree in the "
+         "first 9 characters the matrix keeps"},
+        {order + "# genes\tA\tC\tB\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: a second '# genes' line differs from the one on line 1"},
+        {"A\tB\t1\nB\tC\t0\nA\tB\t0\n",
+         TruthFormat::kDream,
+         {},
+         "line 3: 'A' -> 'B' is given as '0' here and as '1' on line 1"},
+        {"A\tB\t1\nA\tB\t1\t0.5\n",
+         TruthFormat::kDream,
+         {},
+         "line 2: a DREAM gold standard line is 'G1<TAB>G2<TAB>1' (an edge) or '...<TAB>0' "
+         "(none)"},
+        {"Gene1,Gene2,Type\nA,B,+\nA,B,-\n",
+         TruthFormat::kBeeline,
+         {},
+         "line 3: 'A' -> 'B' is given as '-' here and as '+' on line 2"},
+        {"Gene1,Gene2,Type\nA,B,activates\n",
+         TruthFormat::kBeeline,
+         {},
+         "line 2: the Type 'activates' is neither + nor -"},
+        {"Gene1,Gene2,Type\nA,B\n",
+         TruthFormat::kBeeline,
+         {},
+         "line 2: the line has 2 fields, the header 3"},
+        {"Gene1,Gene2\nA,\n", TruthFormat::kBeeline, {}, "line 2: a gene name is empty"},
+        {"# made by hand\nSource,Gene2\n",
+         TruthFormat::kBeeline,
+         {},
+         "line 2: the header is not 'Gene1,Gene2[,Type]'"},
+        {"# nothing\n", TruthFormat::kBeeline, {}, ": no header 'Gene1,Gene2[,Type]'"},
+        // Encodings and line ends a user can change when saving the file.
+        {std::string("\xff\xfe#\0 \0", 6),
+         TruthFormat::kAuto,
+         {},
+         ": the file is UTF-16 (little-endian) text; save it as UTF-8 or ASCII text"},
+        {std::string("\xfe\xff\0#", 4),
+         TruthFormat::kAuto,
+         {},
+         ": the file is UTF-16 (big-endian) text; save it as UTF-8 or ASCII text"},
+        {std::string("\xff\xfe\0\0#\0\0\0", 8),
+         TruthFormat::kAuto,
+         {},
+         ": the file is UTF-32 (little-endian) text; save it as UTF-8 or ASCII text"},
+        {std::string("\0\0\xfe\xff", 4),
+         TruthFormat::kAuto,
+         {},
+         ": the file is UTF-32 (big-endian) text; save it as UTF-8 or ASCII text"},
+        {order + std::string("A\tB\0\t+\n", 7),
+         TruthFormat::kOwn,
+         {},
+         "line 2: the line holds a NUL byte; save the file as UTF-8 or ASCII text (is it "
+         "UTF-16?)"},
+        {"# genes A B\rA B +\r",
+         TruthFormat::kAuto,
+         {},
+         "line 1: a line ends in a lone CR (classic Mac OS line ends); save the file with LF or "
+         "CR LF line ends"},
+        // Control bytes are shown escaped, long text cut.
+        {order + "A\tB\t\x1b[31m\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: the sign '\\x1b[31m' is neither + nor -"},
+        {order + "A\t" + std::string(50, 'Z') + "\t+\n",
+         TruthFormat::kOwn,
+         {},
+         "line 2: gene '" + std::string(40, 'Z') +
+             "...' is not in the gene order (the '# genes' line, line 1)"},
+    };
+    for (const auto& c : cases) {
+        const std::string where = c.message[0] == ':' ? "truth file t.tsv" : "truth file t.tsv, ";
+        EXPECT_EQ(refusal(c.text, c.format, c.genes), where + c.message) << c.text;
+    }
+}
+
+// A pair given twice alike counts once (a weight on one of the lines only is no difference),
+// and a UTF-8 byte-order mark, as editors write it, changes nothing in any format.
+TEST(TruthFormats, RepeatsAlikeCountOnceAndAUtf8MarkIsSkipped) {
+    const Truth twice = read_truth_text("# genes A B C\nA B +\nA\tB\t+\t0.5\nA B +\nC C -\nC C -\n",
+                                        TruthFormat::kAuto);
+    ASSERT_EQ(twice.edges.size(), 1u);
+    EXPECT_EQ(twice.self_edges, std::vector<int>{2});
+    EXPECT_TRUE(twice.order_known);
+    const std::string mark = "\xef\xbb\xbf";
+    for (const std::string text : {"# genes A B C\nregulator target sign\nB A -\nC B +\n",
+                                   "Gene1,Gene2,Type\nB,A,-\nC,B,+\n", "B\tA\t1\nC\tB\t1\n"}) {
+        EXPECT_EQ(detect_truth_format(mark + text), detect_truth_format(text)) << text;
+        const Truth plain = read_truth_text(text, TruthFormat::kAuto);
+        const Truth marked = read_truth_text(mark + text, TruthFormat::kAuto);
+        EXPECT_EQ(marked.genes, plain.genes) << text;
+        ASSERT_EQ(marked.edges.size(), 2u) << text;
+        for (std::size_t e = 0; e < 2; ++e) {
+            EXPECT_EQ(marked.edges[e].regulator, plain.edges[e].regulator);
+            EXPECT_EQ(marked.edges[e].target, plain.edges[e].target);
+            EXPECT_EQ(marked.edges[e].weight, plain.edges[e].weight);
+        }
+    }
+}
+
 TEST(PrecisionAt, TieAcrossTheCutCountsInProportion) {
     // k = 2: 0.9 (true) is in; 0.5, 0.5, 0.5 (one true) share the last place: 1 + 1/3.
     EXPECT_DOUBLE_EQ(precision_at({0.9, 0.5, 0.5, 0.5, 0.1}, {true, false, true, false, true}, 2),

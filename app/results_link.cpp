@@ -1,0 +1,76 @@
+#include "app/results_link.h"
+
+#include <QKeySequence>
+#include <QShortcut>
+#include <QWidget>
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+#include "app/qt_dialog.h"
+#include "viewer/results_window.h"
+
+namespace netrevia::app {
+
+namespace {
+
+// The run as the Results window and run.json take it.
+viewer::RunResults run_results(FinishedRun run) {
+    viewer::RunResults results;
+    results.summary = std::move(run.summary);
+    results.folder = std::move(run.results_folder);
+    exports::RunRecord& record = results.record;
+    record.tool = "netrevia";
+    record.command_line = {"netrevia", run.data_file.string()};
+    record.engine = "exact";  // the window's only engine
+    record.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    record.lambda = run.lambda;
+    record.threshold = results.summary.threshold;
+    // What the run read, hashed once it is over: the window's run reads the file once, and the
+    // shell keeps no digest of its own. A file gone since is recorded by its path alone.
+    exports::InputRecord input;
+    input.path = run.data_file;
+    try {
+        input.sha256 = exports::sha256_hex(run.data_file, input.bytes);
+    } catch (const std::exception&) {
+        input.bytes = 0;
+    }
+    record.inputs.push_back(std::move(input));
+    // run.json's wall time runs from start to the moment it is made: set so that it gives the
+    // run's own, as the batch tool's does.
+    record.start = std::chrono::steady_clock::now() - run.wall_time;
+    record.self_edges = true;
+    return results;
+}
+
+}  // namespace
+
+ResultsLink::ResultsLink() = default;
+
+ResultsLink::~ResultsLink() { delete shortcut_.data(); }
+
+Platform ResultsLink::attach(Platform platform) {
+    platform.show_results = [this](Dialog& owner, FinishedRun run) { show(owner, std::move(run)); };
+    return platform;
+}
+
+void ResultsLink::bring_up() const {
+    if (!window_) return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void ResultsLink::show(Dialog& owner, FinishedRun run) {
+    if (!window_) window_ = std::make_unique<viewer::ResultsWindow>();
+    window_->set_results(run_results(std::move(run)));
+    bring_up();
+    auto* main_window = dynamic_cast<QtDialog*>(&owner);
+    if (main_window != nullptr && !shortcut_) {
+        shortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), main_window->window());
+        QObject::connect(shortcut_.data(), &QShortcut::activated, shortcut_.data(),
+                         [this] { bring_up(); });
+    }
+}
+
+}  // namespace netrevia::app

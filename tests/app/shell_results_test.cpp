@@ -1,0 +1,79 @@
+// The shell's hand-over to the Results window: the summary of a run whose files were written,
+// once per run, and nothing for a run that failed at the commit or was cancelled.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "app/shell.h"
+#include "fake_dialog.h"
+#include "output/io_error.h"
+#include "support/support.h"
+
+namespace netrevia::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ShellResultsTest : public ::testing::Test {
+protected:
+    ShellResultsTest() {
+        std::ofstream(data_file) << "END\n";
+        Platform p;
+        p.message_box = [](Dialog*, std::string_view, std::string_view) {};
+        p.post_quit = [](int) {};
+        p.run_inference = [this](const RunRequest& request, const inference::RunOptions& hooks) {
+            inference::RunSummary summary;
+            summary.network.n = 3;
+            summary.positive_edges = 2;
+            summary.threshold = 0.25;
+            summary.matrix_file = request.output_dir / "GRN.dat";  // as the run names it
+            EXPECT_TRUE(hooks.extra_files);
+            if (hooks.extra_files) {
+                EXPECT_TRUE(hooks.extra_files(summary).empty());  // the window writes no export
+            }
+            if (fail_commit) throw output::IoError("write error", 3, "GRN.dat");
+            return summary;
+        };
+        p.show_results = [this](Dialog&, FinishedRun run) { shown.push_back(std::move(run)); };
+        shell = std::make_unique<Shell>(std::move(p));
+        shell->attach(dialog);
+        shell->choose_data_file(dialog, data_file.string());
+    }
+    ~ShellResultsTest() override { fs::current_path(saved); }
+
+    fs::path saved = fs::current_path();
+    test_support::TempDir folder{"netrevia-shell-results"};
+    fs::path data_file = folder.path() / "data.dat";
+    bool fail_commit = false;
+    std::vector<FinishedRun> shown;
+    FakeDialog dialog;
+    std::unique_ptr<Shell> shell;
+};
+
+TEST_F(ShellResultsTest, ASuccessfulRunHandsOverItsSummaryOnce) {
+    dialog.type(kLambdaField, "0.5");
+    dialog.type(kThresholdField, "0.25");
+    dialog.click(kInferButton);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].summary.network.n, 3);
+    EXPECT_EQ(shown[0].summary.positive_edges, 2);
+    EXPECT_EQ(shown[0].data_file, data_file);
+    EXPECT_EQ(shown[0].results_folder, folder.path());  // the working directory of the run
+    EXPECT_EQ(shown[0].lambda, 0.5);
+    EXPECT_EQ(shown[0].threshold, 0.25);
+    EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
+    dialog.click(kInferButton);
+    EXPECT_EQ(shown.size(), 2u);
+}
+
+TEST_F(ShellResultsTest, ARunThatFailsAtTheCommitShowsNothing) {
+    fail_commit = true;
+    dialog.click(kInferButton);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_NE(dialog.visible(kUpperStatusLine).find("GRN.dat"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace netrevia::app

@@ -1,0 +1,198 @@
+#include "trees/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <numeric>
+#include <utility>
+
+#include "numeric/matrix_ref.h"
+#include "numeric/parallel_for.h"
+
+namespace netrevia::trees {
+
+namespace {
+
+using numeric::ConstMatrixRef;
+using numeric::MatrixRef;
+
+// Ranks of |v| over the off-diagonal cells of an n x n matrix, scaled to [0, 1]; NaN ranks
+// lowest, ties share their mean rank. Diagonal cells stay 0.
+std::vector<double> scaled_ranks(std::span<const double> v, int n) {
+    std::vector<std::pair<double, std::size_t>> order;
+    order.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(n > 0 ? n - 1 : 0));
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            if (i == j) continue;
+            const std::size_t cell = static_cast<std::size_t>(i) +
+                                     static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
+            const double magnitude = std::abs(v[cell]);
+            order.emplace_back(std::isnan(magnitude) ? -1.0 : magnitude, cell);
+        }
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<double> rank(v.size(), 0.0);
+    const std::size_t P = order.size();
+    if (P < 2) return rank;
+    const double top = static_cast<double>(P - 1);
+    for (std::size_t p = 0; p < P;) {
+        std::size_t q = p;
+        while (q + 1 < P && order[q + 1].first == order[p].first) ++q;
+        const double mean = static_cast<double>(p + q) / 2.0 / top;
+        for (std::size_t e = p; e <= q; ++e) rank[order[e].second] = mean;
+        p = q + 1;
+    }
+    return rank;
+}
+
+}  // namespace
+
+Design make_design(int n, std::span<const ensemble::Course> courses) {
+    Design d;
+    for (const ensemble::Course& c : courses) d.N += c.T - 1;
+    const std::size_t size = static_cast<std::size_t>(d.N) * static_cast<std::size_t>(n);
+    d.X.assign(size, 0.0);
+    d.D.assign(size, 0.0);
+    const MatrixRef X{d.X.data(), std::max(d.N, 1)};
+    const MatrixRef D{d.D.data(), std::max(d.N, 1)};
+    for (int g = 1; g <= n; ++g) {
+        int r = 0;
+        for (const ensemble::Course& c : courses) {
+            const ConstMatrixRef Y{c.levels.data(), c.T};
+            for (int j = 1; j < c.T; ++j) {
+                ++r;
+                const double h =
+                    c.t[static_cast<std::size_t>(j)] - c.t[static_cast<std::size_t>(j - 1)];
+                X(r, g) = Y(j, g);
+                D(r, g) = (Y(j + 1, g) - Y(j, g)) / h;
+            }
+        }
+    }
+    return d;
+}
+
+std::vector<double> estimate_decay(const Design& design, int n) {
+    std::vector<double> alpha(static_cast<std::size_t>(n), 0.0);
+    const ConstMatrixRef X{design.X.data(), std::max(design.N, 1)};
+    const ConstMatrixRef D{design.D.data(), std::max(design.N, 1)};
+    for (int g = 1; g <= n; ++g) {
+        double steepest = 0.0;
+        for (int r = 1; r <= design.N; ++r) {
+            if (X(r, g) > 0.0) steepest = std::max(steepest, -D(r, g) / X(r, g));
+        }
+        alpha[static_cast<std::size_t>(g - 1)] = steepest;
+    }
+    return alpha;
+}
+
+std::uint64_t memory_need(int n, long long N, int threads) {
+    const auto genes = static_cast<std::uint64_t>(n);
+    const auto cases = static_cast<std::uint64_t>(std::max(N, 0LL));
+    const auto workers = static_cast<std::uint64_t>(numeric::resolve_thread_count(threads));
+    constexpr std::uint64_t kDouble = sizeof(double);
+    constexpr std::uint64_t kInt = sizeof(int);
+    // The design (X, D) twice: here and inside the ensemble run.
+    const std::uint64_t designs = 4 * cases * genes * kDouble;
+    // R, the ensemble's R, the ensemble's sums (ranks, counts, J) and subsets (about n^2 / 9
+    // runs of 10 genes), and the ranks of a consensus.
+    const std::uint64_t matrices = genes * genes * (5 * kDouble + kInt + 2 * kInt);
+    // Per worker: cases, candidates, outputs, importances and the node stack.
+    const std::uint64_t work =
+        workers * ((cases + genes + 2 * cases + 2) * kInt + (cases + 2 * genes) * kDouble);
+    return designs + matrices + work;
+}
+
+Result infer(const Input& input) {
+    const int n = input.n;
+    Result result;
+    result.trees = input.settings.trees;
+    const std::size_t cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+    result.R.assign(cells, 0.0);
+
+    {
+        ensemble::Input signs;
+        signs.n = n;
+        signs.courses = input.courses;
+        signs.seed = input.seed;
+        signs.threads = input.threads;
+        ensemble::Result e = ensemble::infer(signs);
+        result.ensemble_R = std::move(e.R);
+        result.subset_size = e.m;
+        result.runs = e.runs;
+    }
+
+    const Design d = make_design(n, input.courses);
+    result.decay = input.decay.empty()
+                       ? estimate_decay(d, n)
+                       : std::vector<double>(input.decay.begin(), input.decay.end());
+    std::vector<int> candidates;
+    for (int j = 1; j <= n; ++j) {
+        if (input.regulators.empty() || input.regulators[static_cast<std::size_t>(j - 1)] != 0)
+            candidates.push_back(j);
+    }
+    if (d.N < 1 || candidates.empty()) return result;
+
+    const ConstMatrixRef X{d.X.data(), d.N};
+    const ConstMatrixRef D{d.D.data(), d.N};
+    const MatrixRef R{result.R.data(), std::max(n, 1)};
+    const int threads = numeric::resolve_thread_count(input.threads);
+    struct TargetWork {
+        Work trees;
+        std::vector<double> y;
+        std::vector<double> importance;
+    };
+    std::atomic<bool> cancelled{false};
+    // One task per target, each writing only its own row of R: the same for any thread count.
+    numeric::parallel_for(n, threads, [&] {
+        return [&, work = TargetWork{}](int task) mutable {
+            if (input.cancel != nullptr && input.cancel->load()) {
+                cancelled.store(true);
+                return;
+            }
+            const int i = task + 1;
+            const double alpha = result.decay[static_cast<std::size_t>(task)];
+            work.y.resize(static_cast<std::size_t>(d.N));
+            for (int r = 1; r <= d.N; ++r)
+                work.y[static_cast<std::size_t>(r - 1)] = D(r, i) + alpha * X(r, i);
+            work.importance.assign(static_cast<std::size_t>(n), 0.0);
+            Random random(input.seed, static_cast<std::uint64_t>(i));
+            const Sample sample{d.N, X, work.y, candidates};
+            add_importances(sample, input.settings, random, work.trees, work.importance);
+            // The target's sum of squares about its mean: the most any tree can remove.
+            double mean = 0.0;
+            for (const double v : work.y) mean += v;
+            mean /= static_cast<double>(d.N);
+            double total = 0.0;
+            for (const double v : work.y) total += (v - mean) * (v - mean);
+            if (!(total > 0.0)) return;
+            work.importance[static_cast<std::size_t>(task)] = 0.0;
+            for (int j = 1; j <= n; ++j)
+                R(i, j) = work.importance[static_cast<std::size_t>(j - 1)] / total;
+        };
+    });
+
+    result.cancelled = cancelled.load();
+    // The signs of the ensemble engine.
+    for (std::size_t cell = 0; cell < cells; ++cell) {
+        if (result.ensemble_R[cell] < 0.0) result.R[cell] = -result.R[cell];
+    }
+    return result;
+}
+
+std::vector<double> consensus(std::span<const double> first,
+                              std::span<const double> second,
+                              std::span<const double> signs,
+                              int n) {
+    const std::vector<double> a = scaled_ranks(first, n);
+    const std::vector<double> b = scaled_ranks(second, n);
+    std::vector<double> R(a.size(), 0.0);
+    for (std::size_t cell = 0; cell < R.size(); ++cell) {
+        const double mean = (a[cell] + b[cell]) / 2.0;
+        R[cell] = signs[cell] < 0.0 ? -mean : mean;
+    }
+    for (int i = 0; i < n; ++i)
+        R[static_cast<std::size_t>(i) * static_cast<std::size_t>(n + 1)] = 0.0;
+    return R;
+}
+
+}  // namespace netrevia::trees
