@@ -105,7 +105,8 @@ constexpr const char* kUsage =
     "                      a table only when it is not one)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
     "                      folder (default: wait for it)\n"
-    "  --max-memory SIZE   refuse a data file whose arrays need more than SIZE bytes\n"
+    "  --max-memory SIZE   refuse a data file or tables whose arrays need more than\n"
+    "                      SIZE bytes\n"
     "                      (suffix K, M, G or T, like 512M or 4G; default: half\n"
     "                      of the physical memory)\n"
     "  --quiet             no progress while the network is selected\n"
@@ -136,6 +137,7 @@ public:
 
 void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     table::TableOptions options = o.table_options;
+    options.memory_budget = o.max_memory;  // 0: the default, as for the run
     options.max_courses = inference::engine_course_limit(o.engine);
     exports::InputDigests digests;
     const std::vector<std::filesystem::path> files(o.inputs.begin(), o.inputs.end());
