@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/qt_dialog.h"
+#include "inference/engines.h"
 #include "viewer/results_window.h"
 
 namespace netrevia::app {
@@ -22,20 +23,14 @@ viewer::RunResults run_results(FinishedRun run) {
     exports::RunRecord& record = results.record;
     record.tool = "netrevia";
     record.command_line = {"netrevia", run.data_file.string()};
-    record.engine = "exact";  // the window's only engine
+    record.engine = std::string(inference::describe(run.engine).name);
+    record.seed = run.seed;
     record.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     record.lambda = run.lambda;
     record.threshold = results.summary.threshold;
-    // What the run read, hashed once it is over: the window's run reads the file once, and the
-    // shell keeps no digest of its own. A file gone since is recorded by its path alone.
-    exports::InputRecord input;
-    input.path = run.data_file;
-    try {
-        input.sha256 = exports::sha256_hex(run.data_file, input.bytes);
-    } catch (const std::exception&) {
-        input.bytes = 0;
-    }
-    record.inputs.push_back(std::move(input));
+    // What the run read, hashed as it was read (a file replaced since is recorded as it was).
+    record.inputs = std::move(run.inputs);
+    record.tables = run.tables;
     // run.json's wall time runs from start to the moment it is made: set so that it gives the
     // run's own, as the batch tool's does.
     record.start = std::chrono::steady_clock::now() - run.wall_time;

@@ -55,7 +55,8 @@ inference::RunSummary run_request(const RunRequest& request, const inference::Ru
     const std::vector<std::filesystem::path> files{request.data_path.substr(0, end + 1)};
     table::TableOptions table_options = request.input.table_options;
     table_options.max_courses = inference::engine_course_limit(request.engine);
-    const table::ImportedTables imported = table::import_tables(files, table_options);
+    const table::ImportedTables imported =
+        table::import_tables(files, table_options, hooks.input_observer);
     return inference::run_inference(table::to_experiment(imported, files), request.lambda,
                                     request.threshold, options);
 }

@@ -117,6 +117,8 @@ struct Shell::ActiveRun {
     // Written by the worker before it returns.
     std::optional<inference::RunSummary> summary;
     std::chrono::steady_clock::duration wall_time{};
+    // Hashes each input as the run reads it, for run.json: written by the worker only.
+    exports::InputDigests digests;
 
     std::mutex mutex;
     std::condition_variable notice_dismissed;
@@ -448,6 +450,7 @@ void Shell::start_run(Dialog& dialog, RunRequest request) {
     const bool background = static_cast<bool>(platform_.start_background);
     inference::RunOptions hooks;
     hooks.cancel = &run->cancel;
+    hooks.input_observer = &run->digests;
     hooks.dataset_observer = [run](int k) {
         RunProgress state;
         state.dataset = k;
@@ -614,6 +617,10 @@ void Shell::show_results(Dialog& dialog, ActiveRun& run) {
                                   .parent_path();
     finished.lambda = run.request.lambda;
     finished.threshold = run.request.threshold;
+    finished.engine = run.request.engine;
+    finished.seed = run.request.seed;
+    finished.inputs = run.digests.records();
+    finished.tables = run.request.input.table;
     finished.wall_time = run.wall_time;
     // The window is extra: a failure there must not turn a successful run into a failed one.
     try {

@@ -14,6 +14,7 @@
 #include "app/dialog.h"
 #include "app/parameter_field.h"
 #include "app/run_request.h"
+#include "exports/exports.h"
 #include "importer/table_reading.h"
 #include "inference/engines.h"
 #include "inference/run.h"
@@ -34,7 +35,12 @@ struct FinishedRun {
     std::filesystem::path data_file;  // as run, without the path field's padding
     std::filesystem::path results_folder;
     double lambda = 0.0;
-    double threshold = 0.0;                           // as given
+    double threshold = 0.0;  // as given
+    selection::Engine engine = selection::Engine::kExact;
+    std::uint64_t seed = 0;
+    // The input as the run read it (size and SHA-256 of the bytes read), for run.json.
+    std::vector<exports::InputRecord> inputs;
+    bool tables = false;
     std::chrono::steady_clock::duration wall_time{};  // from Infer to the network's counts
 };
 

@@ -1,6 +1,7 @@
 #include "cli/batch.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -20,7 +21,10 @@
 #include "inference/regulators.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
+#include "output/graphviz_file.h"
 #include "output/io_error.h"
+#include "output/matrix_file.h"
+#include "output/network_exports.h"
 #include "output/result_folder.h"
 #include "table/import.h"
 
@@ -73,6 +77,11 @@ constexpr const char* kUsage =
     "                      with a bar, wider lines for larger |R|, and a legend\n"
     "  --layout PROGRAM    Graphviz layout program for --render (default: dot for small\n"
     "                      networks, sfdp for large ones)\n"
+    "  --render-max-edges N\n"
+    "                      draw only the N strongest edges (default 500; the summary\n"
+    "                      and the legend say when edges were left out)\n"
+    "  --render-timeout S  stop the layout program after S seconds (default 60); the\n"
+    "                      run then exits 3 without a picture\n"
     "  --threads N         worker threads (default: one per hardware thread); the\n"
     "                      result is the same for every N\n"
     "  --engine exact|fast|ensemble|trees|consensus\n"
@@ -97,7 +106,8 @@ constexpr const char* kUsage =
     "                      a table only when it is not one)\n"
     "  --no-wait           fail at once when another run is writing into the output\n"
     "                      folder (default: wait for it)\n"
-    "  --max-memory SIZE   refuse a data file whose arrays need more than SIZE bytes\n"
+    "  --max-memory SIZE   refuse a data file or tables whose arrays need more than\n"
+    "                      SIZE bytes\n"
     "                      (suffix K, M, G or T, like 512M or 4G; default: half\n"
     "                      of the physical memory)\n"
     "  --quiet             no progress while the network is selected\n"
@@ -106,7 +116,11 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 success; 1 the run failed and wrote nothing; 2 a bad command\n"
     "line; 3 GRN.dat and GRN.dot were written but the drawing (--render) failed;\n"
-    "128 + N when stopped by signal N (SIGINT, SIGTERM).\n";
+    "128 + N when stopped by signal N (SIGINT, SIGTERM): before the results were\n"
+    "committed nothing was written; during the drawing the results are complete and\n"
+    "no picture is left (the message says which). A signal that comes once the\n"
+    "commit is past its point of no return lets it finish; the exit status is then 0\n"
+    "(without --render).\n";
 
 // The run's input: the experiment of the data file or of the tables, and each input file as it
 // was read (size and SHA-256) for run.json.
@@ -124,6 +138,7 @@ public:
 
 void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     table::TableOptions options = o.table_options;
+    options.memory_budget = o.max_memory;  // 0: the default, as for the run
     options.max_courses = inference::engine_course_limit(o.engine);
     exports::InputDigests digests;
     const std::vector<std::filesystem::path> files(o.inputs.begin(), o.inputs.end());
@@ -207,6 +222,47 @@ exports::RegulatorRecord take_regulators(const std::string& file,
     return record;
 }
 
+// The files of a finished run, as committed.
+std::vector<std::filesystem::path> result_files(const inference::RunSummary& summary) {
+    std::vector<std::filesystem::path> files{summary.matrix_file, summary.graphviz_file};
+    files.insert(files.end(), summary.extra_files.begin(), summary.extra_files.end());
+    return files;
+}
+
+// An input that is one of the files this run replaces in its output folder (the results, the
+// exports chosen, and the drawing, which a failed drawing removes) would be lost, and run.json
+// would record a hash it no longer has: the run is refused before any work. Compared by file
+// identity, so that links and other spellings of the same file are caught.
+std::string input_named_as_result(const BatchOptions& o) {
+    std::vector<std::string> names{output::kMatrixFileName, output::kGraphvizFileName};
+    if (o.exports.edges) names.push_back(output::kEdgeListFileName);
+    if (o.exports.sif) names.push_back(output::kSifFileName);
+    if (o.exports.graphml) names.push_back(output::kGraphmlFileName);
+    if (o.exports.json) names.push_back(exports::kRunRecordFileName);
+    if (!o.render.empty()) names.push_back("GRN." + o.render);
+    for (const std::string& input : o.inputs) {
+        for (const std::string& name : names) {
+            const std::filesystem::path result = std::filesystem::path(o.output_dir) / name;
+            std::error_code ec;
+            if (!std::filesystem::equivalent(input, result, ec) || ec) continue;
+            return "the input " + input + " is the file " + output::shown_path(result).string() +
+                   " that this run would replace with its results; copy it elsewhere, or choose "
+                   "another folder with --output-dir";
+        }
+    }
+    return {};
+}
+
+// Units of the files a run writes (GRN.dat 3, GRN.dot 5, the exports 8 to 11, the drawing's
+// styled copy 12), as opposed to the data file's.
+bool is_output_unit(int unit) { return unit != inference::kDataFileUnit; }
+
+// Reasons a folder gives for refusing the results, which another folder may not give.
+bool folder_refuses_writing(int error_number) {
+    return error_number == EACCES || error_number == EPERM || error_number == EROFS ||
+           error_number == ENOSPC || error_number == EDQUOT;
+}
+
 }  // namespace
 
 std::string make_output_folder(const std::filesystem::path& dir,
@@ -227,11 +283,12 @@ std::string make_output_folder(const std::filesystem::path& dir,
         if (p == p.parent_path()) break;
     }
     for (auto p = missing.rbegin(); p != missing.rend(); ++p) {
-        std::filesystem::create_directory(*p, ec);
+        // false without an error: another run made it meanwhile, and it is that run's.
+        const bool made = std::filesystem::create_directory(*p, ec);
         if (ec) {
             return "cannot create the output folder " + dir.string() + ": " + ec.message();
         }
-        created.push_back(*p);
+        if (made) created.push_back(*p);
     }
     return {};
 }
@@ -293,6 +350,12 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     bool have_file = false;
     for (std::size_t a = 0; a < args.size(); ++a) {
         const std::string& arg = args[a];
+        for (const std::string flag :
+             {"--help", "--version", "--quiet", "--no-wait", "--no-self-loops"}) {
+            if (arg.starts_with(flag + "="))
+                return fail("option '" + flag + "' takes no value: write '" + flag + "', not '" +
+                            arg + "'");
+        }
         if (arg == "--help" || arg == "-h") {
             parsed.outcome = ParseOutcome::kHelp;
             return parsed;
@@ -326,7 +389,8 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name == "--render" || name == "--layout" || name == "--threads" ||
                 name == "--engine" || name == "--max-memory" || name == "--seed" ||
                 name == "--top" || name == "--input" || name == "--decay" || name == "--export" ||
-                name == "--regulators" || table::is_table_option(name);
+                name == "--regulators" || name == "--render-max-edges" ||
+                name == "--render-timeout" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -375,6 +439,20 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                     return fail(
                         "--seed takes a whole number from 0 to 18446744073709551615, not '" +
                         value + "'");
+                }
+            } else if (name == "--render-max-edges" || name == "--render-timeout") {
+                constexpr long long kLargest = 1000000000;
+                long long number = 0;
+                const char* end = value.data() + value.size();
+                const auto [stop, ec] = std::from_chars(value.data(), end, number);
+                if (ec != std::errc() || stop != end || number < 1 || number > kLargest) {
+                    return fail(name + " takes a whole number from 1 to 1000000000, not '" + value +
+                                "'");
+                }
+                if (name == "--render-max-edges") {
+                    o.render_max_edges = static_cast<std::size_t>(number);
+                } else {
+                    o.render_timeout = std::chrono::seconds(number);
                 }
             } else if (name == "--top") {
                 const char* end = value.data() + value.size();
@@ -467,10 +545,23 @@ int batch_main(const std::vector<std::string>& args,
     if (!engine.uses_lambda && o.lambda_given) {
         err << "netrevia-batch: warning: --lambda has no effect with --engine " << engine.name
             << "\n";
+    } else if (o.lambda < 0.0) {
+        err << "netrevia-batch: warning: --lambda " << o.lambda
+            << " is negative: the sparsity term then rewards nonzero entries instead of pulling "
+               "them towards zero, so the network comes out denser\n";
     }
     if (!by_trees && o.decay >= 0.0) {
         err << "netrevia-batch: warning: --decay has no effect with --engine " << engine.name
             << "\n";
+    }
+    if (o.threshold_given && o.threshold < 0.0) {
+        err << "netrevia-batch: warning: --threshold " << o.threshold
+            << " is negative: every entry of R becomes an edge, those above " << o.threshold
+            << " (zeros included) as activations, the others as repressions\n";
+    }
+    if (const std::string problem = input_named_as_result(o); !problem.empty()) {
+        err << "netrevia-batch: " << problem << "\n";
+        return 1;
     }
 
     std::vector<std::filesystem::path> created_folders;
@@ -479,16 +570,38 @@ int batch_main(const std::vector<std::string>& args,
         err << "netrevia-batch: " << problem << "\n";
         return 1;
     }
-    // A failed run leaves nothing behind, the folders it made for its results included.
-    const auto remove_created_folders = [&created_folders, &o] {
-        std::error_code ignored;
-        // The lock file of a folder this run made goes with it, while still held: only a run
-        // started on the same new folder meanwhile could be waiting on it.
-        if (!created_folders.empty())
-            std::filesystem::remove(std::filesystem::path(o.output_dir) / output::kLockFileName,
-                                    ignored);
-        for (auto dir = created_folders.rbegin(); dir != created_folders.rend(); ++dir)
-            std::filesystem::remove(*dir, ignored);  // only while empty
+    std::optional<output::ResultFolderLock> lock;
+    // A failed run leaves nothing behind, the folders it made for its results included, but
+    // removes them only under their lock: another run may have found them and be waiting for
+    // it (that run then makes them again), or be writing into them (they stay).
+    const auto remove_created_folders = [&created_folders, &lock, &o] {
+        if (created_folders.empty()) return;
+        try {
+            if (!lock) lock.emplace(o.output_dir, output::LockWait::kNoWait);
+        } catch (const std::exception&) {
+            return;  // another run holds them now, or they are gone already
+        }
+        lock->release_and_remove(created_folders);
+        lock.reset();
+    };
+    // The folder's lock, waiting for another run unless --no-wait, and ending the wait at once
+    // on a signal. A folder removed meanwhile by a failed run that had made it is made again.
+    const auto lock_output_folder = [&] {
+        constexpr int kAttempts = 16;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                lock.emplace(o.output_dir,
+                             o.no_wait ? output::LockWait::kNoWait : output::LockWait::kWait,
+                             stop != nullptr ? &stop->cancel : nullptr);
+                return;
+            } catch (const output::FolderMissing&) {
+                if (attempt == kAttempts) throw;
+            }
+            if (const std::string problem = make_output_folder(o.output_dir, created_folders);
+                !problem.empty()) {
+                throw std::runtime_error(problem);
+            }
+        }
     };
 
     inference::RunOptions run_options;
@@ -500,8 +613,12 @@ int batch_main(const std::vector<std::string>& args,
     run_options.seed = o.seed;
     run_options.decay = o.decay;
     run_options.top_edges = o.top_edges;
+    run_options.top_edges_self = o.self_loops;  // with --no-self-loops, K between distinct genes
     run_options.notify = [&err](std::string_view notice) { err << notice << std::endl; };
-    if (stop != nullptr) run_options.cancel = &stop->cancel;
+    if (stop != nullptr) {
+        run_options.cancel = &stop->cancel;
+        run_options.commit_observer = stop->at_commit_step;
+    }
     const auto stop_code = [stop] { return 128 + stop->signal.load(); };
     if (progress_to_terminal && !o.quiet && engine.working.empty()) {
         run_options.observer = [&err](int iteration, double objective) {
@@ -530,7 +647,6 @@ int batch_main(const std::vector<std::string>& args,
     };
 
     inference::RunSummary summary;
-    std::optional<output::ResultFolderLock> lock;
     try {
         // The list first: a missing list stops the run before a large input is read.
         std::vector<std::string> listed;
@@ -545,7 +661,7 @@ int batch_main(const std::vector<std::string>& args,
                 take_regulators(o.regulators_file, listed, input.experiment, err, run_options);
             record.regulators->file = list_digest.records().front();
         }
-        lock.emplace(o.output_dir, o.no_wait ? output::LockWait::kNoWait : output::LockWait::kWait);
+        lock_output_folder();
         summary = inference::run_inference(input.experiment, o.lambda, o.threshold, run_options);
     } catch (const NeitherDataFileNorTable& e) {
         err << "netrevia-batch: " << e.what() << "\n";
@@ -555,6 +671,12 @@ int batch_main(const std::vector<std::string>& args,
         err << "netrevia-batch: " << e.what() << "\n";
         remove_created_folders();
         return 1;
+    } catch (const output::LockWaitCancelled&) {
+        err << "netrevia-batch: stopped by signal " << stop->signal.load()
+            << " while waiting for the output folder " << o.output_dir
+            << "; no result file was changed\n";
+        remove_created_folders();
+        return stop_code();
     } catch (const inference::RunCancelled&) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: stopped by signal " << stop->signal.load()
@@ -569,6 +691,8 @@ int batch_main(const std::vector<std::string>& args,
     } catch (const output::IoError& e) {
         if (run_options.observer) err << "\n";
         err << "netrevia-batch: " << e.what() << "\n";
+        if (is_output_unit(e.unit()) && folder_refuses_writing(e.error_number()))
+            err << "netrevia-batch: choose a folder you can write to with --output-dir DIR\n";
         remove_created_folders();
         return 1;
     } catch (const inference::DataFileRejected& e) {
@@ -590,14 +714,9 @@ int batch_main(const std::vector<std::string>& args,
         return 1;
     }
     if (run_options.observer && summary.network.iterations > 0) err << "\n";
-    if (stop != nullptr && stop->cancel.load()) {
-        // The signal came after the commit: the files are complete and stay; nothing more is
-        // done (no summary, no drawing).
-        err << "netrevia-batch: stopped by signal " << stop->signal.load() << " after "
-            << summary.matrix_file.string() << " and " << summary.graphviz_file.string()
-            << " were written\n";
-        return stop_code();
-    }
+    // A stop request seen from here on came once the commit was past its point of no return:
+    // the results are complete, and only the drawing is left to stop.
+    const bool stopped_after_commit = stop != nullptr && stop->cancel.load();
 
     const inference::InferredNetwork& net = summary.network;
     out << "genes:        " << net.n << "\n";
@@ -641,11 +760,18 @@ int batch_main(const std::vector<std::string>& args,
     // With a list only the pairs from its genes are scored.
     const long long possible =
         static_cast<long long>(net.regulator_count > 0 ? net.regulator_count : net.n) * (net.n - 1);
+    // --top with --no-self-loops counts the edges between distinct genes; GRN.dot keeps the
+    // self-terms beyond the same cut, and says so.
+    std::string top;
+    if (o.top_edges > 0) {
+        top = " (--top " + std::to_string(o.top_edges) +
+              (o.self_loops ? ")" : " between distinct genes)");
+    }
     out << "edges:        " << edges << " (" << summary.positive_edges << " positive, "
-        << summary.negative_edges << " negative) at threshold " << std::setprecision(6) << t
-        << (o.top_edges > 0 ? " (--top " + std::to_string(o.top_edges) + ")" : "")
+        << summary.negative_edges << " negative) at threshold " << std::setprecision(6) << t << top
         << "\n              " << edges - self_edges << " between distinct genes of " << possible
-        << " possible, " << self_edges << " self-edges\n";
+        << " possible, " << self_edges << " self-edges"
+        << (!o.self_loops && self_edges > 0 ? " (in GRN.dot only: --no-self-loops)" : "") << "\n";
     // A threshold below a thousandth of the largest entry removes only rounding-level entries
     // (single-precision fits leave about 1e-8 where 0 belongs), so it draws nearly the whole
     // solution. On simulated networks of 10 to 50 genes a threshold near 0.2 of the largest
@@ -670,20 +796,44 @@ int batch_main(const std::vector<std::string>& args,
         err << "netrevia-batch: warning: " << note << "; GRN.dat and GRN.dot name them as shown\n";
     }
 
-    if (!o.render.empty()) {
-        const std::string layout =
-            o.layout.empty() ? choose_layout(net.n, summary.positive_edges + summary.negative_edges)
-                             : o.layout;
-        const std::filesystem::path drawn =
-            std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
-        const std::string problem =
-            render_network(net, summary.threshold, o.self_loops, o.render, layout, drawn);
-        if (!problem.empty()) {
-            err << "netrevia-batch: " << problem << " (GRN.dat and GRN.dot were written)\n";
-            return 3;
+    if (o.render.empty()) {
+        if (stopped_after_commit) {
+            err << "netrevia-batch: signal " << stop->signal.load()
+                << " came after the point of no return of the commit: the results are "
+                   "complete\n";
         }
-        out << "drawing:      " << drawn.string() << " (" << layout << ")\n";
+        return 0;
     }
+    const std::filesystem::path drawn =
+        std::filesystem::path(summary.graphviz_file).replace_extension(o.render);
+    const RenderLimits limits{o.render_max_edges, o.render_timeout,
+                              stop != nullptr ? &stop->cancel : nullptr};
+    const RenderResult drawing =
+        render_network(net, summary.threshold, o.self_loops, o.render, o.layout, drawn, limits);
+    switch (drawing.outcome) {
+        case RenderOutcome::kStopped: {
+            err << "netrevia-batch: stopped by signal " << stop->signal.load()
+                << " before the drawing was done: the results are complete (";
+            std::string separator;
+            for (const std::filesystem::path& file : result_files(summary)) {
+                err << separator << file.string();
+                separator = ", ";
+            }
+            err << "); no " << drawn.string() << " is left\n";
+            return stop_code();
+        }
+        case RenderOutcome::kFailed:
+            err << "netrevia-batch: " << drawing.problem << " (GRN.dat and GRN.dot were written)\n";
+            return 3;
+        case RenderOutcome::kDrawn:
+            break;
+    }
+    out << "drawing:      " << drawn.string() << " (" << drawing.layout;
+    if (drawing.extent.drawn < drawing.extent.beyond_threshold) {
+        out << "; the " << drawing.extent.drawn << " strongest of "
+            << drawing.extent.beyond_threshold << " edges, --render-max-edges";
+    }
+    out << ")\n";
     return 0;
 }
 

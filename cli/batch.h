@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/render.h"
 #include "cli/stop_signal.h"
 #include "exports/exports.h"
 #include "selection/select_network.h"
@@ -24,11 +27,13 @@ struct BatchOptions {
     bool quiet = false;
     std::string render;  // "", "svg" or "png"
     std::string layout;  // Graphviz layout program; empty: chosen by network size
-    int threads = 0;     // 0: one per hardware thread
-    selection::Engine engine = selection::Engine::kExact;  // --engine exact|fast|...
-    std::uint64_t seed = 0;                                // --seed, ensemble and trees
-    double decay = -1.0;                                   // --decay; < 0: estimated
-    int top_edges = 0;                                     // --top K; 0: by threshold
+    std::size_t render_max_edges = kDefaultRenderMaxEdges;          // --render-max-edges
+    std::chrono::seconds render_timeout = kDefaultRenderTimeLimit;  // --render-timeout
+    int threads = 0;                                                // 0: one per hardware thread
+    selection::Engine engine = selection::Engine::kExact;           // --engine exact|fast|...
+    std::uint64_t seed = 0;                                         // --seed, ensemble and trees
+    double decay = -1.0;                                            // --decay; < 0: estimated
+    int top_edges = 0;                                              // --top K; 0: by threshold
     bool no_wait = false;             // --no-wait: fail at once when the folder is locked
     std::uint64_t max_memory = 0;     // --max-memory in bytes; 0: the run's default budget
     std::string data_file;            // the first input, taken exactly as given
@@ -64,8 +69,10 @@ std::optional<std::uint64_t> parse_size(const std::string& text);
 
 // The batch tool. Returns the exit code: 0 success, 1 a failed run (message on err, nothing
 // written), 2 a bad command line (usage on err), 3 results written but the drawing failed,
-// 128 + the signal number when stop was requested (the run then changed no file unless the
-// request came after the results were committed).
+// 128 + the signal number when stop was requested before the commit's point of no return (no
+// file changed) or before the drawing was done (the results complete, no picture). A request
+// that comes once the commit is past its point of no return lets it finish; without a drawing
+// the run then returns 0.
 // progress_to_terminal: print the selection's progress on err.
 int batch_main(const std::vector<std::string>& args,
                std::ostream& out,

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
+
+#include "output/atomic_file.h"
 
 namespace netrevia::cli {
 
@@ -9,6 +13,9 @@ namespace netrevia::cli {
 struct StopRequest {
     std::atomic<bool> cancel{false};
     std::atomic<int> signal{0};
+    // Called as each step of the result commit begins: a seam for tests that signal the tool
+    // there. The signal handlers never touch it.
+    std::function<void(output::CommitStep, std::size_t)> at_commit_step;
 };
 
 // Routes SIGINT and SIGTERM to the process's stop request and returns it. The handlers only

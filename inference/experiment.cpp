@@ -61,10 +61,14 @@ void check_course_values(const Course& course, std::span<const std::string> name
     }
 }
 
+// A sequence has at most three continuation bytes: a longer run of them is not UTF-8 and is cut
+// at the limit (backing over all of it could leave nothing of the name).
 std::string cut_utf8(std::string_view name, std::size_t limit) {
     if (name.size() <= limit) return std::string(name);
     std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && limit - end < 3 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    if ((static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) end = limit;
     return std::string(name.substr(0, end));
 }
 

@@ -268,14 +268,18 @@ void infer_from_courses(const Experiment& experiment,
     network.flat_genes = std::move(result.flat_genes);
 }
 
-// The threshold that draws the K largest |R(i,j)|: the (K+1)-th largest, or 0 when there are
-// no more than K entries (the edge rule is strict, so zeros are never drawn).
-double top_edges_threshold(const std::vector<double>& R, int K) {
-    if (static_cast<std::size_t>(K) >= R.size()) return 0.0;
-    std::vector<double> magnitudes(R.size());
-    // NaN counts as 0, as the edge rule never draws it.
-    std::transform(R.begin(), R.end(), magnitudes.begin(),
-                   [](double r) { return std::isnan(r) ? 0.0 : std::abs(r); });
+// The threshold that draws the K largest |R(i,j)| (i != j only, unless with_self): the
+// (K+1)-th largest, or 0 when there are no more than K entries (the edge rule is strict, so
+// zeros are never drawn).
+double top_edges_threshold(const std::vector<double>& R, int n, int K, bool with_self) {
+    const auto un = static_cast<std::size_t>(n);
+    std::vector<double> magnitudes;
+    for (std::size_t e = 0; e < R.size(); ++e) {
+        // Entry e is R(e % n + 1, e / n + 1); NaN counts as 0, as the edge rule never draws it.
+        if (with_self || e % un != e / un)
+            magnitudes.push_back(std::isnan(R[e]) ? 0.0 : std::abs(R[e]));
+    }
+    if (static_cast<std::size_t>(K) >= magnitudes.size()) return 0.0;
     const auto cut = magnitudes.begin() + K;
     std::nth_element(magnitudes.begin(), cut, magnitudes.end(), std::greater<>());
     return *cut;
@@ -459,8 +463,9 @@ RunSummary write_results(InferredNetwork network,
     const InferredNetwork& net = summary.network;
     const int n = net.n;
     const numeric::ConstMatrixRef R{net.R.data(), std::max(n, 1)};
-    summary.threshold =
-        options.top_edges > 0 ? top_edges_threshold(net.R, options.top_edges) : threshold;
+    summary.threshold = options.top_edges > 0 ? top_edges_threshold(net.R, n, options.top_edges,
+                                                                    options.top_edges_self)
+                                              : threshold;
 
     // The edges GRN.dot holds, by the writer's own rule.
     for (int j = 1; j <= n; ++j) {
@@ -478,10 +483,29 @@ RunSummary write_results(InferredNetwork network,
     for (const output::ExtraResultFile& extra : extras) {
         summary.extra_files.push_back(options.output_dir / extra.name);
     }
-    // The last safe point: past it the files are written and committed as a whole.
+    // The last safe points are inside the commit, up to its point of no return.
     stop_if_cancelled(options);
-    output::write_result_files(options.output_dir, net.gene_names, R, n, summary.threshold, extras);
+    const output::CommitControl control{options.cancel, options.commit_observer};
+    try {
+        output::write_result_files(options.output_dir, net.gene_names, R, n, summary.threshold,
+                                   extras, &control);
+    } catch (const output::CommitAbandoned&) {
+        throw RunCancelled();
+    }
     return summary;
+}
+
+// One run at a time per output folder, from the repair of what an earlier killed run left to
+// the last rename, unless the caller holds the lock; a cancel ends the wait for it. A
+// write-protected result refuses the run before any work.
+void lock_output_folder(std::optional<output::ResultFolderLock>& lock, const RunOptions& options) {
+    try {
+        if (options.lock_output_dir)
+            lock.emplace(options.output_dir, output::LockWait::kWait, options.cancel);
+    } catch (const output::LockWaitCancelled&) {
+        throw RunCancelled();
+    }
+    output::check_results_replaceable(options.output_dir);
 }
 
 }  // namespace
@@ -490,11 +514,8 @@ RunSummary run_inference_from_file(const std::filesystem::path& file,
                                    const double& lambda,
                                    const double& threshold,
                                    const RunOptions& options) {
-    // One run at a time per output folder, from the repair of what an earlier killed run left
-    // to the last rename; a write-protected result refuses the run before any work.
     std::optional<output::ResultFolderLock> lock;
-    if (options.lock_output_dir) lock.emplace(options.output_dir, output::LockWait::kWait);
-    output::check_results_replaceable(options.output_dir);
+    lock_output_folder(lock, options);
     return write_results(infer_network_from_file(file, lambda, options), threshold, options);
 }
 
@@ -503,8 +524,7 @@ RunSummary run_inference(const Experiment& experiment,
                          const double& threshold,
                          const RunOptions& options) {
     std::optional<output::ResultFolderLock> lock;
-    if (options.lock_output_dir) lock.emplace(options.output_dir, output::LockWait::kWait);
-    output::check_results_replaceable(options.output_dir);
+    lock_output_folder(lock, options);
     return write_results(infer_network(experiment, lambda, options), threshold, options);
 }
 

@@ -35,6 +35,7 @@ struct RunOptions {
     std::uint64_t seed = 0;  // kEnsemble, kTrees, kConsensus: seed of the subsets and trees
     double decay = -1.0;     // kTrees, kConsensus: every gene's decay rate; < 0: estimated
     int top_edges = 0;       // > 0: the files draw this many largest |R(i,j)|, not the threshold
+    bool top_edges_self = true;  // false: top_edges counts the entries between distinct genes
     // kEnsemble, kTrees, kConsensus: regulators[g - 1] != 0 makes gene g a candidate regulator,
     // and only edges from candidates are scored; every gene stays a target. Empty: every gene.
     // One entry per gene of the experiment; the exact and fast engines refuse a list.
@@ -43,9 +44,13 @@ struct RunOptions {
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
     // Set by another thread (or a signal handler) to stop the run at its next safe point:
-    // between datasets, between fits, between iterations, and last just before the result
-    // files are committed. A stopped run throws RunCancelled and writes nothing.
+    // while it waits for the output folder's lock, between datasets, between fits, between
+    // iterations, and between the steps of the commit up to its point of no return (the
+    // journal, output/atomic_file.h). A stopped run throws RunCancelled and writes nothing; set
+    // later, the commit completes and the run returns as usual.
     const std::atomic<bool>* cancel = nullptr;
+    // Called as each step of the commit begins (a seam for tests that signal there).
+    std::function<void(output::CommitStep, std::size_t)> commit_observer;
     // Further files (exports) to commit together with GRN.dat and GRN.dot, asked for once the
     // network and its edge counts are known.
     std::function<std::vector<output::ExtraResultFile>(const RunSummary&)> extra_files;
@@ -135,8 +140,9 @@ InferredNetwork infer_network_from_file(const std::filesystem::path& file,
 // caller holds it, and refuses the run at once when a result file there is write-protected
 // (IoError "write error"). Nothing is written when any stage fails or the run is cancelled
 // before the commit. With options.top_edges = K > 0 the threshold is replaced by the (K+1)-th
-// largest |R(i,j)| over all entries, so that the K largest are drawn (fewer when entries tie at
-// the cut, or when fewer than K are nonzero).
+// largest |R(i,j)| over all entries (over those with i != j when options.top_edges_self is
+// false), so that the K largest are drawn (fewer when entries tie at the cut, or when fewer
+// than K are nonzero); GRN.dot then also draws every self-term beyond that cut.
 RunSummary run_inference(const Experiment& experiment,
                          const double& lambda,
                          const double& threshold,

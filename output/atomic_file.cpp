@@ -71,7 +71,8 @@ std::FILE* create_temp(const fs::path& final_path, int unit, fs::path& temp_path
         const int error_number = errno;
         if (error_number != EEXIST) {
             temp_path.clear();
-            throw IoError("cannot create file: " + reason(error_number), unit, final_path);
+            throw IoError("cannot create file: " + reason(error_number), unit, final_path,
+                          error_number);
         }
     }
     temp_path.clear();
@@ -92,7 +93,8 @@ fs::path keep_old_file(const AtomicFile& file) {
         if (ec && ec != std::errc::file_exists) fs::copy_file(final_path, backup, ec);
         if (!ec) return backup;
         if (ec != std::errc::file_exists) {
-            throw IoError("cannot keep the old file: " + ec.message(), file.unit(), final_path);
+            throw IoError("cannot keep the old file: " + ec.message(), file.unit(), final_path,
+                          ec.value());
         }
     }
     throw IoError("cannot keep the old file: no free name", file.unit(), final_path);
@@ -173,13 +175,13 @@ void AtomicFile::finish() {
     int error_number = buffer_.close();
     if (error_number == 0 && stream_failed) error_number = EIO;
     if (error_number != 0)
-        throw IoError("write error: " + reason(error_number), unit_, final_path_);
+        throw IoError("write error: " + reason(error_number), unit_, final_path_, error_number);
 }
 
 void AtomicFile::commit() {
     std::error_code ec;
     fs::rename(temp_path_, final_path_, ec);
-    if (ec) throw IoError("cannot replace file: " + ec.message(), unit_, final_path_);
+    if (ec) throw IoError("cannot replace file: " + ec.message(), unit_, final_path_, ec.value());
     committed_ = true;
 }
 
@@ -191,13 +193,22 @@ void check_replaceable(const fs::path& path, int unit) {
         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     const bool no_write_bit = (status.permissions() & kWriteBits) == fs::perms::none;
     if (no_write_bit || access(path.c_str(), W_OK) != 0) {
-        throw IoError("write error: " + reason(EACCES), unit, path);
+        throw IoError("write error: " + reason(EACCES), unit, path, EACCES);
     }
+}
+
+void commit_checkpoint(const CommitControl* control, CommitStep step, std::size_t index) {
+    if (control == nullptr) return;
+    if (control->observer) control->observer(step, index);
+    const bool before_journal = step == CommitStep::kWriteFile ||
+                                step == CommitStep::kKeepOldFiles || step == CommitStep::kJournal;
+    if (before_journal && control->cancel != nullptr && control->cancel->load())
+        throw CommitAbandoned();
 }
 
 void commit_all(std::span<AtomicFile* const> files,
                 const fs::path& journal_path,
-                const std::function<void(std::size_t)>& after_rename) {
+                const CommitControl* control) {
     std::error_code ec;
     for (AtomicFile* file : files) {
         check_replaceable(file->final_path(), file->unit());
@@ -207,7 +218,7 @@ void commit_all(std::span<AtomicFile* const> files,
             fs::permissions(file->temp_path(), old.permissions(), ec);
             if (ec) {
                 throw IoError("cannot set the permissions: " + ec.message(), file->unit(),
-                              file->final_path());
+                              file->final_path(), ec.value());
             }
         }
     }
@@ -220,13 +231,18 @@ void commit_all(std::span<AtomicFile* const> files,
         }
     };
     try {
+        commit_checkpoint(control, CommitStep::kKeepOldFiles);
         for (AtomicFile* file : files) backups.push_back(keep_old_file(*file));
+        commit_checkpoint(control, CommitStep::kJournal);
         AtomicFile journal(journal_path, files.empty() ? 0 : files.front()->unit());
         for (AtomicFile* file : files) {
             journal.stream() << file->unit() << '\t' << file->temp_path().filename().string()
                              << '\t' << file->final_path().filename().string() << '\n';
         }
         journal.finish();
+        // The last moment to stop: once renamed into place the journal commits the files.
+        if (control != nullptr && control->cancel != nullptr && control->cancel->load())
+            throw CommitAbandoned();
         journal.commit();
     } catch (...) {
         remove_backups();
@@ -235,6 +251,7 @@ void commit_all(std::span<AtomicFile* const> files,
 
     for (std::size_t i = 0; i < files.size(); ++i) {
         try {
+            commit_checkpoint(control, CommitStep::kRename, i);
             files[i]->commit();
         } catch (...) {
             // Undo the renames before this one, last first: the old file comes back over the
@@ -251,8 +268,8 @@ void commit_all(std::span<AtomicFile* const> files,
             remove_backups();
             throw;
         }
-        if (after_rename) after_rename(i);
     }
+    commit_checkpoint(control, CommitStep::kCleanUp);
     fs::remove(journal_path, ec);
     remove_backups();
 }
@@ -294,7 +311,7 @@ void finish_interrupted_commit(const fs::path& journal_path) {
         fs::rename(folder / temp, folder / final_name, ec);
         if (ec) {
             throw IoError("cannot finish the interrupted commit: " + ec.message(), unit,
-                          folder / final_name);
+                          folder / final_name, ec.value());
         }
     }
     journal.close();

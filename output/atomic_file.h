@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <ostream>
 #include <span>
+#include <stdexcept>
 #include <streambuf>
 
 namespace netrevia::output {
@@ -78,6 +81,37 @@ private:
 // write-protected result is one its owner means to keep, and the superuser keeps it as well.
 void check_replaceable(const std::filesystem::path& path, int unit);
 
+// The steps of a commit (write_result_files, commit_all) in order. The journal, once renamed
+// into place, is the point of no return: a commit stopped before it changes no result file, one
+// killed after it is finished by the next run's repair.
+enum class CommitStep {
+    kWriteFile,     // file `index` is about to be written under its temporary name
+    kKeepOldFiles,  // the old files are about to get their second names
+    kJournal,       // the journal is about to be written and renamed into place
+    kRename,        // file `index` is about to be renamed over its final name
+    kCleanUp,       // every file is renamed; the journal and the second names are about to go
+};
+
+// How a caller steers a commit: cancel, when set, abandons it at the next step up to the point
+// of no return (CommitAbandoned; every temporary file removed, the old files as they were), and
+// last just before the journal is renamed into place; after that the commit completes. The
+// observer, when given, is called as each step begins (a seam for tests that signal or stop the
+// process there).
+struct CommitControl {
+    const std::atomic<bool>* cancel = nullptr;
+    std::function<void(CommitStep step, std::size_t index)> observer;
+};
+
+// The commit saw its cancel flag before the point of no return and changed nothing.
+class CommitAbandoned : public std::runtime_error {
+public:
+    CommitAbandoned() : std::runtime_error("the commit was abandoned") {}
+};
+
+// Calls control's observer for the step and then, for a step before the point of no return,
+// throws CommitAbandoned when control's cancel flag is set. control may be null.
+void commit_checkpoint(const CommitControl* control, CommitStep step, std::size_t index = 0);
+
 // Commits the finished files as one step, in order. Before the first rename each new file gets
 // the permission bits of the file it replaces, every file is checked with check_replaceable, and
 // the journal (a small file at journal_path, itself written atomically) lists the temporary
@@ -85,11 +119,10 @@ void check_replaceable(const std::filesystem::path& path, int unit);
 // finish_interrupted_commit() completes the commit from it. When a rename fails, the renames
 // before it are undone: each old file is put back (kept meanwhile under a hard link, or a copy
 // where hard links are not supported), or the new file removed where there was none. Throws the
-// IoError of the failed step. after_rename, when given, is called with the index of each file
-// once it has been renamed (a seam for tests that stop the process there).
+// IoError of the failed step, or CommitAbandoned (see CommitControl).
 void commit_all(std::span<AtomicFile* const> files,
                 const std::filesystem::path& journal_path,
-                const std::function<void(std::size_t)>& after_rename = {});
+                const CommitControl* control = nullptr);
 
 // commit_all of the two files, with the journal beside the first (".<stem>.commit").
 void commit_together(AtomicFile& first, AtomicFile& second);

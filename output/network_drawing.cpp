@@ -31,18 +31,42 @@ std::string threshold_text(double t) {
 
 }  // namespace
 
-void format_drawing(std::ostream& out,
-                    std::span<const std::string> names,
-                    numeric::ConstMatrixRef R,
-                    int n,
-                    double threshold,
-                    bool self_loops) {
+std::string drawing_label(std::string_view name) {
+    const std::string text = printable_name(name);
+    std::string label;
+    std::size_t characters = 0;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+        const char c = text[p];
+        // printable_name leaves whole UTF-8 sequences: a character starts at every byte that is
+        // not a continuation byte.
+        if ((static_cast<unsigned char>(c) & 0xc0) != 0x80 && ++characters > kMaxLabelCharacters) {
+            label += "...";
+            break;
+        }
+        if (c == '&') {
+            label += "&amp;";
+        } else {
+            label.push_back(c);
+        }
+    }
+    return quote_dot_string(label);
+}
+
+DrawingExtent format_drawing(std::ostream& out,
+                             std::span<const std::string> names,
+                             numeric::ConstMatrixRef R,
+                             int n,
+                             double threshold,
+                             bool self_loops,
+                             std::size_t max_edges) {
     // The drawn edges in rank order; only edges between distinct genes share the width scale,
     // so a strong self-decay does not make every other edge look weak.
     std::vector<RankedEdge> drawn;
     for (const RankedEdge& e : rank_edges(R, n, self_loops)) {
         if (edge_sign(e.weight, threshold) != 0) drawn.push_back(e);
     }
+    const DrawingExtent extent{std::min(drawn.size(), max_edges), drawn.size()};
+    drawn.resize(extent.drawn);
     const auto between = static_cast<std::size_t>(std::count_if(
         drawn.begin(), drawn.end(), [](const RankedEdge& e) { return e.regulator != e.target; }));
     std::vector<bool> shown(static_cast<std::size_t>(std::max(n, 0)), false);
@@ -51,15 +75,17 @@ void format_drawing(std::ostream& out,
         shown[static_cast<std::size_t>(e.target - 1)] = true;
     }
 
+    // No splines attribute: dot routes its edges as splines anyway, and routing them for sfdp
+    // took 23 s for 200 edges among 166 genes, where its straight lines take 0.2 s.
     out << "digraph \"Gene regulatory network\" {\n"
-           "  graph [fontname=\"Helvetica\", overlap=false, splines=true, sep=\"+8\", "
+           "  graph [fontname=\"Helvetica\", overlap=false, sep=\"+8\", "
            "outputorder=edgesfirst, pad=0.3];\n"
            "  node [fontname=\"Helvetica-Bold\", fontsize=14, shape=ellipse, style=filled, "
            "fillcolor=\"#f2f2f2\", color=\"#555555\"];\n"
            "  edge [arrowsize=0.9];\n";
     for (int g = 1; g <= n; ++g) {
         if (!shown[static_cast<std::size_t>(g - 1)]) continue;
-        out << "  g" << g << " [label=" << quote_dot_string(names[static_cast<std::size_t>(g - 1)])
+        out << "  g" << g << " [label=" << drawing_label(names[static_cast<std::size_t>(g - 1)])
             << "];\n";
     }
     for (std::size_t k = 0; k < drawn.size(); ++k) {
@@ -91,10 +117,14 @@ void format_drawing(std::ostream& out,
            "    legend_r -> legend_r2 [color=\"#c0392b\", arrowhead=tee, penwidth=2];\n"
            "    legend_w [label=\"wider line: larger |R|\\n"
         << (self_loops ? "dashed loop: self-term\\n" : "") << "threshold "
-        << threshold_text(threshold)
-        << "\"];\n"
+        << threshold_text(threshold);
+    if (extent.drawn < extent.beyond_threshold) {
+        out << "\\nthe " << extent.drawn << " strongest of " << extent.beyond_threshold << " edges";
+    }
+    out << "\"];\n"
            "  }\n"
            "}\n";
+    return extent;
 }
 
 }  // namespace netrevia::output

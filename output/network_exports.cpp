@@ -49,31 +49,67 @@ const std::string& name_of(std::span<const std::string> names, int gene) {
     return names[static_cast<std::size_t>(gene - 1)];
 }
 
+// A name as a field of edges.tsv: printable, and in double quotes with its quotes doubled when
+// it holds one, since R's read.delim and pandas' read_csv take a quote as the start of a quoted
+// field (R even inside a field) and would drop it.
+std::string edge_list_field(std::string_view name) {
+    const std::string text = printable_name(name);
+    if (text.find('"') == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted.push_back('"');
+        quoted.push_back(c);
+    }
+    return quoted + "\"";
+}
+
 }  // namespace
 
 std::string printable_name(std::string_view name) {
     std::string text;
     std::size_t p = 0;
     while (p < name.size()) {
-        const auto c = static_cast<unsigned char>(name[p]);
-        if (c < 0x80) {
-            text.push_back(c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c));
-            ++p;
-            continue;
+        const auto byte = [&name](std::size_t k) { return static_cast<unsigned char>(name[k]); };
+        const unsigned char c = byte(p);
+        // The well-formed sequences of the Unicode standard (table 3-7): the range of the second
+        // byte depends on the lead, which rules out overlong forms (C0, C1, E0 80-9F, F0 80-8F),
+        // the surrogates U+D800-DFFF (ED A0-BF) and code points beyond U+10FFFF (F4 90-BF, F5-FF).
+        std::size_t length = 1;
+        unsigned char low = 0x80;
+        unsigned char high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            length = 2;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 3;
+            if (c == 0xe0) low = 0xa0;
+            if (c == 0xed) high = 0x9f;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 4;
+            if (c == 0xf0) low = 0x90;
+            if (c == 0xf4) high = 0x8f;
+        } else if (c >= 0x80) {
+            length = 0;  // a continuation byte without its lead, or a lead that is never valid
         }
-        // Lead byte, then continuation bytes 10xxxxxx; overlong two-byte leads (C0, C1) and
-        // leads beyond U+10FFFF (F5 and up) are not valid.
-        const std::size_t length = c > 0xf4 ? 0 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
         bool valid = length != 0 && p + length <= name.size();
+        char32_t code = static_cast<char32_t>(length == 1 ? c : c & (0x7f >> length));
         for (std::size_t k = 1; valid && k < length; ++k) {
-            valid = (static_cast<unsigned char>(name[p + k]) & 0xc0) == 0x80;
+            const unsigned char next = byte(p + k);
+            valid = k == 1 ? next >= low && next <= high : (next & 0xc0) == 0x80;
+            code = (code << 6) | (next & 0x3f);
         }
-        if (valid) {
-            text.append(name.substr(p, length));
-            p += length;
-        } else {
+        // XML 1.0 admits neither the C0 controls (tab and line ends included here, as they would
+        // split a field) nor U+FFFE and U+FFFF; DEL and the C1 controls reach a terminal as
+        // commands. Such a character is one '?', as is each byte outside a valid sequence.
+        const bool control = code < 0x20 || (code >= 0x7f && code <= 0x9f);
+        if (!valid) {
             text.push_back('?');
             ++p;
+        } else if (control || code == 0xfffe || code == 0xffff) {
+            text.push_back('?');
+            p += length;
+        } else {
+            text.append(name.substr(p, length));
+            p += length;
         }
     }
     return text;
@@ -109,8 +145,8 @@ void format_edge_list(std::ostream& out,
                       double threshold) {
     out << "rank\tregulator\ttarget\tweight\tsign\tabs_weight\tabove_threshold\n";
     for (const RankedEdge& e : edges) {
-        out << e.rank << '\t' << printable_name(name_of(names, e.regulator)) << '\t'
-            << printable_name(name_of(names, e.target)) << '\t' << weight_text(e.weight) << '\t'
+        out << e.rank << '\t' << edge_list_field(name_of(names, e.regulator)) << '\t'
+            << edge_list_field(name_of(names, e.target)) << '\t' << weight_text(e.weight) << '\t'
             << (e.weight > 0.0 ? "1" : "-1") << '\t' << weight_text(std::abs(e.weight)) << '\t'
             << (edge_sign(e.weight, threshold) != 0 ? '1' : '0') << '\n';
     }

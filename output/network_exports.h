@@ -16,8 +16,10 @@ inline constexpr const char* kEdgeListFileName = "edges.tsv";
 inline constexpr const char* kSifFileName = "GRN.sif";
 inline constexpr const char* kGraphmlFileName = "GRN.graphml";
 
-// name with every control character and every byte that is not part of a valid UTF-8 sequence
-// replaced by '?', so that a tab-separated, XML or Graphviz reader sees one whole field.
+// name with '?' for each byte that is not part of a well-formed UTF-8 sequence (overlong forms,
+// surrogates and code points beyond U+10FFFF included) and for each character XML 1.0 or a
+// terminal cannot take as text (the C0 and C1 controls, DEL, U+FFFE, U+FFFF), so that a
+// tab-separated, XML or Graphviz reader sees one whole field of valid text.
 std::string printable_name(std::string_view name);
 
 // One entry R(i,j) != 0 of the interaction matrix as an edge from gene j (regulator) to gene i
@@ -37,7 +39,8 @@ std::vector<RankedEdge> rank_edges(numeric::ConstMatrixRef R, int n, bool with_s
 
 // edges.tsv: a header line and one line per ranked edge, tab-separated, LF line ends:
 //   rank regulator target weight sign abs_weight above_threshold
-// names are the full gene names (index k-1 for gene k); weight and abs_weight round-trip
+// names are the full gene names (index k-1 for gene k), printable_name, in double quotes with
+// each quote doubled when they hold one (as R and pandas read it); weight and abs_weight round-trip
 // (17 significant digits), sign is 1 or -1, above_threshold is 1 when GRN.dot draws the edge
 // (edge_sign) and 0 otherwise.
 void format_edge_list(std::ostream& out,

@@ -4,7 +4,7 @@
 # build or of CI: the toolchain (clang and its fuzzer runtime, Debian packages) is installed
 # here when missing.
 #   scripts/fuzz.sh TARGET [SECONDS] [extra libFuzzer flags...]
-#     TARGET   data_file or parameter_field
+#     TARGET   data_file, parameter_field or table
 #     SECONDS  fuzzing time, default 600
 #   scripts/fuzz.sh --build-only
 # New inputs go to build-fuzz/corpus/TARGET (the seed corpus in tests/fuzz/corpus/TARGET is
@@ -35,7 +35,8 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS="$sanitize -fsanitize=fuzzer-no-link -D_GLIBCXX_ASSERTIONS" \
     -DCMAKE_EXE_LINKER_FLAGS="$sanitize" \
     -DNETREVIA_FUZZ=ON -DNETREVIA_BUILD_APP=OFF -DNETREVIA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build_dir" -j "$(nproc)" --target data_file_fuzzer parameter_field_fuzzer
+cmake --build "$build_dir" -j "$(nproc)" --target data_file_fuzzer parameter_field_fuzzer \
+    table_fuzzer
 
 [[ "${1:-}" == "--build-only" ]] && exit 0
 target=${1:?"usage: scripts/fuzz.sh TARGET [SECONDS] [libFuzzer flags...]"}
@@ -44,7 +45,8 @@ shift $(($# < 2 ? $# : 2))
 case "$target" in
     data_file) max_len=4096 ;;
     parameter_field) max_len=512 ;;
-    *) echo "unknown target: $target (data_file or parameter_field)" >&2; exit 2 ;;
+    table) max_len=4096 ;;
+    *) echo "unknown target: $target (data_file, parameter_field or table)" >&2; exit 2 ;;
 esac
 
 corpus="$build_dir/corpus/$target"

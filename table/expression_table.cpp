@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdint>
 #include <limits>
-#include <map>
 #include <numbers>
+#include <system_error>
 #include <unordered_map>
+
+#include "inference/experiment.h"
+#include "inference/run.h"
+#include "table/table_text.h"
 
 namespace netrevia::table {
 
@@ -17,158 +20,23 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+// What a hash-map entry costs besides its key's characters (node, bucket, padding): the
+// budget's estimate for the name and label maps.
+constexpr std::uint64_t kMapEntryBytes = 64;
 
-[[noreturn]] void fail(const fs::path& file, Place at, const std::string& what) {
-    throw TableError("file " + file.string() + ", line " + std::to_string(at.line) + ", column " +
-                     std::to_string(at.column) + ": " + what);
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return out;
 }
 
-struct Cell {
-    std::string text;  // without quotes and surrounding blanks
-    bool quoted = false;
-};
-
-// One line of the table (a quoted field may span several; line is where it starts).
-struct Record {
-    long long line = 0;
-    std::vector<Cell> cells;
-    bool blank() const { return cells.empty(); }
-};
-
-std::string trim(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+// The heap bytes of a string beyond the object itself (short strings have none).
+std::uint64_t heap_bytes(const std::string& s) {
+    return s.capacity() > 15 ? static_cast<std::uint64_t>(s.capacity()) + 1 : 0;
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return s;
-}
-
-// Tab, then comma, then semicolon, whichever occurs first in that order of preference outside
-// quotes on the first line that holds anything; a line with none is split at runs of blanks.
-char detect_delimiter(std::string_view text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(start, end - start);
-        if (!trim(line).empty() && trim(line) != "\r") {
-            bool quoted = false;
-            bool tab = false, comma = false, semicolon = false;
-            for (char c : line) {
-                if (c == '"') quoted = !quoted;
-                if (quoted) continue;
-                tab = tab || c == '\t';
-                comma = comma || c == ',';
-                semicolon = semicolon || c == ';';
-            }
-            return tab ? '\t' : comma ? ',' : semicolon ? ';' : ' ';
-        }
-        start = end + 1;
-    }
-    return ',';
-}
-
-// Splits the text into records. Fields may be quoted with " (a doubled quote stands for one;
-// delimiters and line ends inside quotes belong to the field). A CR before LF is part of the
-// line end. With delimiter ' ', runs of blanks and tabs separate fields. Empty fields at the end
-// of a record stay; the caller decides against the header width.
-std::vector<Record> split_records(const fs::path& file, std::string_view text, char delimiter) {
-    std::vector<Record> records;
-    long long line = 1;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        Record record;
-        record.line = line;
-        bool line_has_text = false;
-        bool end_of_record = false;
-        while (!end_of_record) {
-            // One field.
-            Cell cell;
-            std::string raw;
-            if (delimiter == ' ') {
-                while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-            }
-            std::size_t look = i;
-            while (look < text.size() && (text[look] == ' ' || text[look] == '\t') &&
-                   text[look] != delimiter)
-                ++look;
-            if (look < text.size() && text[look] == '"') {
-                cell.quoted = true;
-                const Place open{line, static_cast<int>(record.cells.size()) + 1};
-                i = look + 1;
-                for (;;) {
-                    if (i >= text.size()) fail(file, open, "a quoted field is not closed");
-                    if (text[i] == '"') {
-                        if (i + 1 < text.size() && text[i + 1] == '"') {
-                            raw += '"';
-                            i += 2;
-                            continue;
-                        }
-                        ++i;
-                        break;
-                    }
-                    if (text[i] == '\n') ++line;
-                    raw += text[i++];
-                }
-                // Blanks before the delimiter; with blank-separated fields they are it.
-                while (delimiter != ' ' && i < text.size() && (text[i] == ' ' || text[i] == '\t') &&
-                       text[i] != delimiter)
-                    ++i;
-                const bool separator = i < text.size() && (text[i] == delimiter ||
-                                                           (delimiter == ' ' && text[i] == '\t'));
-                if (i < text.size() && !separator && text[i] != '\n' &&
-                    !(text[i] == '\r' && (i + 1 == text.size() || text[i + 1] == '\n'))) {
-                    fail(file, {line, static_cast<int>(record.cells.size()) + 1},
-                         "text after the closing quote of a field");
-                }
-                if (i < text.size() && text[i] == '\r') ++i;  // CR of a CR LF line end
-                cell.text = raw;
-                line_has_text = true;
-            } else {
-                while (i < text.size() && text[i] != '\n' && text[i] != delimiter &&
-                       !(delimiter == ' ' && text[i] == '\t')) {
-                    raw += text[i++];
-                }
-                if (!raw.empty() && raw.back() == '\r' && (i == text.size() || text[i] == '\n'))
-                    raw.pop_back();
-                cell.text = trim(raw);
-                line_has_text = line_has_text || !cell.text.empty();
-            }
-            if (delimiter == ' ') {
-                while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
-                    ++i;
-            }
-            if (delimiter == ' ' && !cell.quoted && cell.text.empty()) {
-                // Only trailing blanks: no field.
-            } else {
-                record.cells.push_back(std::move(cell));
-            }
-            if (i >= text.size() || text[i] == '\n') {
-                end_of_record = true;
-                if (i < text.size()) ++i;
-                ++line;
-            } else if (text[i] == delimiter) {
-                ++i;
-                line_has_text = true;  // a line of delimiters only is a row of empty fields
-            }
-        }
-        if (!line_has_text) record.cells.clear();
-        records.push_back(std::move(record));
-    }
-    return records;
-}
-
-// Drops empty unquoted fields beyond width (trailing delimiters).
-void drop_trailing_empty(std::vector<Cell>& cells, std::size_t width) {
-    while (cells.size() > width && !cells.back().quoted && cells.back().text.empty())
-        cells.pop_back();
-}
-
-bool is_missing(const Cell& cell) {
-    const std::string t = lower(cell.text);
+bool is_missing(std::string_view text) {
+    const std::string t = lower(text);
     return t.empty() || t == "na" || t == "nan" || t == "n/a";
 }
 
@@ -181,48 +49,10 @@ std::optional<double> to_number(std::string_view s) {
     return v;
 }
 
-double value_of(const fs::path& file, const Cell& cell, Place at) {
-    if (is_missing(cell)) return kMissing;
-    const std::optional<double> v = to_number(cell.text);
-    if (!v) fail(file, at, "'" + cell.text + "' is not a number");
+double time_of(const fs::path& file, std::string_view text, Place at) {
+    const std::optional<double> v = to_number(text);
+    if (!v) fail(file, at, "the time point '" + shown(text) + "' is not a number");
     return *v;
-}
-
-double time_of(const fs::path& file, const Cell& cell, Place at) {
-    const std::optional<double> v = to_number(cell.text);
-    if (!v) fail(file, at, "the time point '" + cell.text + "' is not a number");
-    return *v;
-}
-
-// A course as read, before the genes are matched and the values converted. Missing values
-// are NaN.
-struct RawCourse {
-    fs::path file;
-    Place start;
-    std::vector<std::string> names;
-    std::vector<Place> name_places;
-    std::vector<double> t;
-    std::vector<Place> t_places;
-    std::vector<double> v;  // n x T, gene-major
-    std::vector<Place> v_places;
-};
-
-// Non-blank records; the first is the header.
-std::vector<const Record*> content(const std::vector<Record>& records) {
-    std::vector<const Record*> rows;
-    for (const Record& r : records)
-        if (!r.blank()) rows.push_back(&r);
-    return rows;
-}
-
-// Names go into the data file and the name map: no control characters (tabs, line ends).
-void check_name(const fs::path& file, const std::string& name, Place at) {
-    if (trim(name).empty()) fail(file, at, "a gene without a name");
-    for (char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            fail(file, at, "the gene name holds a control character (a tab or line end)");
-        }
-    }
 }
 
 std::string number_text(double v) {
@@ -231,330 +61,677 @@ std::string number_text(double v) {
     return std::string(buffer, result.ptr);
 }
 
-// genes in rows: "gene,t1,t2,..." then one row per gene.
-RawCourse read_genes_in_rows(const fs::path& file, const std::vector<const Record*>& rows) {
-    RawCourse c;
-    c.file = file;
-    const Record& header = *rows.front();
-    c.start = {header.line, 1};
+// Time points given on the command line, for tables without a time column.
+std::size_t given_time_count(const TableOptions& o) {
+    return o.times.empty() ? static_cast<std::size_t>(std::max(o.points, 0)) : o.times.size();
+}
+double given_time(const TableOptions& o, std::size_t j) {
+    return o.times.empty() ? static_cast<double>(j) * o.interval : o.times[j];
+}
+
+// Names go into the data file and the name map: no control characters (tabs, line ends).
+void check_name(const fs::path& file, const std::string& name, Place at) {
+    if (name.find_first_not_of(" \t") == std::string::npos) fail(file, at, "a gene without a name");
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            fail(file, at,
+                 "the gene name '" + shown(name) +
+                     "' holds a control character (a tab, a line end or an escape)");
+        }
+    }
+}
+
+// How a course's values lie in v, and so where each stands in its file.
+enum class Arrangement {
+    kGeneRows,   // a row per gene: v gene-major, value (i, j) on gene i's line
+    kTimeRows,   // a row per time point: v time-major, value (i, j) on time j's line
+    kValueRows,  // a row per value (long tables): v gene-major, its own line in lines
+};
+
+// A course as read, before the genes are matched and the values converted. Missing values
+// are NaN. A course that is not picked keeps only its file and start.
+struct RawCourse {
+    fs::path file;
+    Place start;
+    bool kept = false;
+    Arrangement arrangement = Arrangement::kGeneRows;
+    std::vector<std::string> names;
+    std::vector<Place> name_places;
+    std::vector<double> t;
+    std::vector<Place> t_places;
+    std::vector<double> v;
+    std::vector<long long> lines;    // kValueRows
+    int value_column = 0;            // kValueRows
+    std::vector<std::size_t> order;  // after matching: gene i of the set is row order[i] here
+
+    std::size_t index(std::size_t row, std::size_t j) const {
+        return arrangement == Arrangement::kTimeRows ? j * names.size() + row : row * t.size() + j;
+    }
+    Place place(std::size_t row, std::size_t j) const {
+        switch (arrangement) {
+            case Arrangement::kGeneRows:
+                return {name_places[row].line, t_places[j].column};
+            case Arrangement::kTimeRows:
+                return {t_places[j].line, name_places[row].column};
+            case Arrangement::kValueRows:
+                break;
+        }
+        return {lines[index(row, j)], value_column};
+    }
+};
+
+// Every course of the tables, numbered from 1 in the order read. A course keeps its values
+// when it is picked and among the first max_courses picks; the others are read and checked
+// as they go by, and dropped.
+class CourseList {
+public:
+    CourseList(const TableOptions& options, MemoryBudget& budget)
+        : options_(options), budget_(budget) {}
+
+    // Index of the new course in all.
+    std::size_t begin(const fs::path& file, Place start, Arrangement arrangement) {
+        RawCourse course;
+        course.file = file;
+        course.start = start;
+        course.arrangement = arrangement;
+        const long long position = pick_position(static_cast<long long>(all.size()) + 1);
+        course.kept = position >= 0 && position < options_.max_courses;
+        budget_.take(heap_bytes(course.file.native()));
+        append(all, std::move(course), budget_);
+        return all.size() - 1;
+    }
+
+    // Where course number stands among the picks (from 0), or -1 when it is not picked.
+    long long pick_position(long long number) const {
+        if (options_.courses.empty()) return number - 1;
+        long long position = 0;
+        for (const auto& [first, last] : options_.courses) {
+            if (first <= number && number <= last) return position + (number - first);
+            position += static_cast<long long>(last) - first + 1;
+        }
+        return -1;
+    }
+
+    std::vector<RawCourse> all;
+
+private:
+    const TableOptions& options_;
+    MemoryBudget& budget_;
+};
+
+struct Header {
+    long long line = 0;
+    std::vector<Field> cells;
+    std::uint64_t bytes = 0;  // taken from the budget
+};
+
+// The first record that is not blank, every field kept, trailing empty fields dropped.
+Header read_header(const fs::path& file, FieldReader& fields, MemoryBudget& budget) {
+    if (!fields.next_record()) fail(file, {1, 1}, "the table is empty");
+    Header header;
+    header.line = fields.line();
+    budget.at(file, header.line);
+    const std::uint64_t before = budget.used();
+    Field field;
+    std::size_t empty_run = 0;  // empty fields not yet known to stand before a full one
+    while (fields.next_field(field, true)) {
+        if (!field.quoted && field.empty) {
+            ++empty_run;
+            continue;
+        }
+        for (; empty_run > 0; --empty_run) append(header.cells, Field{}, budget);
+        budget.take(heap_bytes(field.text));
+        append(header.cells, std::move(field), budget);
+        field = Field{};
+    }
+    header.bytes = budget.used() - before;
+    if (header.cells.empty()) fail(file, {header.line, 1}, "the header is empty");
+    for (std::size_t j = 0; j < header.cells.size(); ++j) {
+        if (header.cells[j].text.find('\0') != std::string::npos) {
+            fail(file, {header.line, static_cast<int>(j) + 1},
+                 "the header holds NUL bytes, as UTF-16 or UTF-32 text without a byte-order "
+                 "mark does; save the table as UTF-8 text");
+        }
+    }
+    return header;
+}
+
+enum class Role : unsigned char { kSkip, kName, kLabel, kTime, kValue };
+
+// One record read against the header's columns: the name and label as text, times and values
+// as numbers (a missing value is NaN), other columns passed over unread. What does not parse
+// is noted, to be reported once the record's width is known to be right.
+class RowReader {
+public:
+    RowReader(std::vector<Role> roles, MemoryBudget& budget)
+        : roles_(std::move(roles)), budget_(budget) {
+        budget_.take(static_cast<std::uint64_t>(roles_.size()) * sizeof(double));
+        numbers_.assign(roles_.size(), 0.0);
+    }
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+    ~RowReader() { budget_.give_back(static_cast<std::uint64_t>(roles_.size()) * sizeof(double)); }
+
+    void read(FieldReader& fields) {
+        bad_time_.column = 0;
+        bad_value_.column = 0;
+        const std::size_t width = roles_.size();
+        std::size_t significant = 0;  // fields up to the last one beyond width that holds text
+        std::size_t c = 0;
+        for (; fields.next_field(field_, c < width && roles_[c] != Role::kSkip); ++c) {
+            if (c >= width) {
+                if (field_.quoted || !field_.empty) significant = c + 1;
+                continue;
+            }
+            switch (roles_[c]) {
+                case Role::kName:
+                    name_ = field_.text;
+                    break;
+                case Role::kLabel:
+                    label_ = field_.text;
+                    break;
+                case Role::kTime:
+                    numbers_[c] = parse(field_.text, false, c);
+                    break;
+                case Role::kValue:
+                    numbers_[c] = is_missing(field_.text) ? kMissing : parse(field_.text, true, c);
+                    break;
+                case Role::kSkip:
+                    break;
+            }
+        }
+        count_ = c <= width ? c : std::max(width, significant);
+    }
+
+    // Empty fields beyond the header's width are trailing delimiters and do not count.
+    void check_width(const fs::path& file, long long line) const {
+        const std::size_t width = roles_.size();
+        if (count_ != width) {
+            fail(file, {line, static_cast<int>(std::min(count_, width)) + 1},
+                 "the row has " + std::to_string(count_) + " fields, the header " +
+                     std::to_string(width));
+        }
+    }
+
+    // A time that is not a number before a value that is not one.
+    void check_numbers(const fs::path& file, long long line) const {
+        if (bad_time_.column > 0) {
+            fail(file, {line, static_cast<int>(bad_time_.column)},
+                 "the time point '" + bad_time_.text + "' is not a number");
+        }
+        if (bad_value_.column > 0) {
+            fail(file, {line, static_cast<int>(bad_value_.column)},
+                 "'" + bad_value_.text + "' is not a number");
+        }
+    }
+
+    const std::string& name() const { return name_; }
+    const std::string& label() const { return label_; }
+    double number(std::size_t column) const { return numbers_[column]; }
+
+private:
+    struct Bad {
+        std::size_t column = 0;  // from 1; 0: none
+        std::string text;        // as shown
+    };
+
+    double parse(const std::string& text, bool value, std::size_t c) {
+        const std::optional<double> v = to_number(text);
+        if (v) return *v;
+        Bad& bad = value ? bad_value_ : bad_time_;
+        if (bad.column == 0) bad = {c + 1, shown(text)};
+        return 0.0;
+    }
+
+    std::vector<Role> roles_;
+    MemoryBudget& budget_;
+    std::vector<double> numbers_;
+    std::string name_;
+    std::string label_;
+    Field field_;
+    std::size_t count_ = 0;
+    Bad bad_time_;
+    Bad bad_value_;
+};
+
+[[noreturn]] void too_many_genes(const fs::path& file, Place at) {
+    fail(file, at,
+         "more than " + std::to_string(kMaxTableGenes) + " genes; at most " +
+             std::to_string(kMaxTableGenes) + " can be inferred");
+}
+
+// Genes in rows: "gene,t1,t2,..." then one row per gene. The table is one course.
+void read_genes_in_rows(const fs::path& file,
+                        FieldReader& fields,
+                        const Header& header,
+                        CourseList& courses,
+                        MemoryBudget& budget) {
+    const std::size_t k = courses.begin(file, {header.line, 1}, Arrangement::kGeneRows);
     const std::size_t width = header.cells.size();
     for (std::size_t j = 1; j < width; ++j) {
         const Place at{header.line, static_cast<int>(j) + 1};
-        c.t.push_back(time_of(file, header.cells[j], at));
-        c.t_places.push_back(at);
+        const double t = time_of(file, header.cells[j].text, at);
+        RawCourse& c = courses.all[k];
+        if (!c.kept) continue;
+        append(c.t, t, budget);
+        append(c.t_places, at, budget);
     }
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        std::vector<Cell> cells = rows[r]->cells;
-        drop_trailing_empty(cells, width);
-        if (cells.size() != width) {
-            fail(file, {rows[r]->line, static_cast<int>(std::min(cells.size(), width)) + 1},
-                 "the row has " + std::to_string(cells.size()) + " fields, the header " +
-                     std::to_string(width));
-        }
-        c.names.push_back(cells[0].text);
-        c.name_places.push_back({rows[r]->line, 1});
-        check_name(file, cells[0].text, c.name_places.back());
-        for (std::size_t j = 1; j < width; ++j) {
-            const Place at{rows[r]->line, static_cast<int>(j) + 1};
-            c.v.push_back(value_of(file, cells[j], at));
-            c.v_places.push_back(at);
-        }
-    }
-    return c;
+    std::vector<Role> roles(width, Role::kValue);
+    roles[0] = Role::kName;
+    RowReader row(std::move(roles), budget);
+    do {
+        const long long line = fields.line();
+        budget.at(file, line);
+        row.read(fields);
+        row.check_width(file, line);
+        check_name(file, row.name(), {line, 1});
+        row.check_numbers(file, line);
+        RawCourse& c = courses.all[k];
+        if (!c.kept) continue;
+        if (c.names.size() == static_cast<std::size_t>(kMaxTableGenes))
+            too_many_genes(file, {line, 1});
+        budget.take(heap_bytes(row.name()));
+        append(c.names, row.name(), budget);
+        append(c.name_places, Place{line, 1}, budget);
+        for (std::size_t j = 1; j < width; ++j) append(c.v, row.number(j), budget);
+    } while (fields.next_record());
 }
 
 // Time points in rows, gene names in the header. time_column: the first field of every row is
-// the time. Returns the rows as one course per group: with split, a blank line or a time that
-// does not increase starts a new course; points > 0 (no time column) cuts each group into
-// courses of that many rows, whose times are given.
-std::vector<RawCourse> read_times_in_rows(const fs::path& file,
-                                          const std::vector<Record>& records,
-                                          bool time_column,
-                                          bool split,
-                                          const std::vector<double>& given_times) {
-    const std::vector<const Record*> rows = content(records);
-    const Record& header = *rows.front();
+// the time. With split, blank lines separate courses (DREAM time-series files), and times must
+// increase within each; given times (no time column) cut each run of rows between blank lines
+// into courses of that many rows. Without split the table is one course.
+void read_times_in_rows(const fs::path& file,
+                        FieldReader& fields,
+                        const Header& header,
+                        bool time_column,
+                        bool split,
+                        const TableOptions& options,
+                        CourseList& courses,
+                        MemoryBudget& budget) {
     const std::size_t width = header.cells.size();
     const std::size_t first_gene = time_column ? 1 : 0;
-    std::vector<std::string> names;
-    std::vector<Place> name_places;
-    for (std::size_t j = first_gene; j < width; ++j) {
-        names.push_back(header.cells[j].text);
-        name_places.push_back({header.line, static_cast<int>(j) + 1});
-        check_name(file, names.back(), name_places.back());
-    }
-    const std::size_t n = names.size();
+    for (std::size_t j = first_gene; j < width; ++j)
+        check_name(file, header.cells[j].text, {header.line, static_cast<int>(j) + 1});
+    const std::size_t n = width - first_gene;
+    const std::size_t given = given_time_count(options);
 
-    // Group the rows: (record, time, place of the time).
-    struct Row {
-        const Record* record;
-        std::vector<Cell> cells;
+    std::vector<Role> roles(width, Role::kValue);
+    if (time_column) roles[0] = Role::kTime;
+    RowReader row(std::move(roles), budget);
+    std::size_t k = 0;
+    std::size_t rows_in_group = 0;  // rows since the last blank line
+    long long last_line = 0;
+    double previous_time = 0.0;
+    const auto end_group = [&] {
+        if (!time_column && rows_in_group % given != 0) {
+            fail(file, {last_line, 1},
+                 "a course of " + std::to_string(rows_in_group) +
+                     " rows is not a whole number of " + std::to_string(given) +
+                     " time points (--times, --points)");
+        }
+        rows_in_group = 0;
     };
-    std::vector<std::vector<Row>> groups(1);
-    bool after_header = false;
-    for (const Record& record : records) {
-        if (&record == &header) {
-            after_header = true;
-            continue;
-        }
-        if (!after_header) continue;
-        if (record.blank()) {
-            if (split && !groups.back().empty()) groups.emplace_back();
-            continue;
-        }
-        std::vector<Cell> cells = record.cells;
-        drop_trailing_empty(cells, width);
-        if (cells.size() != width) {
-            fail(file, {record.line, static_cast<int>(std::min(cells.size(), width)) + 1},
-                 "the row has " + std::to_string(cells.size()) + " fields, the header " +
-                     std::to_string(width));
-        }
-        if (split && time_column && !groups.back().empty()) {
-            const Row& previous = groups.back().back();
-            const double t_prev = time_of(file, previous.cells[0], {previous.record->line, 1});
-            const double t_now = time_of(file, cells[0], {record.line, 1});
-            if (t_now <= t_prev) groups.emplace_back();
-        }
-        groups.back().push_back({&record, std::move(cells)});
-    }
-    if (groups.back().empty()) groups.pop_back();
-    if (groups.empty()) fail(file, {header.line + 1, 1}, "the table has no rows of values");
-
-    std::vector<RawCourse> courses;
-    for (const std::vector<Row>& group : groups) {
-        const std::size_t T = time_column ? group.size() : given_times.size();
-        if (!time_column && group.size() % T != 0) {
-            fail(file, {group.back().record->line, 1},
-                 "a course of " + std::to_string(group.size()) + " rows is not a whole number of " +
-                     std::to_string(T) + " time points (--times, --points)");
-        }
-        for (std::size_t begin = 0; begin < group.size(); begin += T) {
-            RawCourse c;
-            c.file = file;
-            c.start = {group[begin].record->line, 1};
-            c.names = names;
-            c.name_places = name_places;
-            c.v.assign(n * T, kMissing);
-            c.v_places.resize(n * T);
-            for (std::size_t j = 0; j < T; ++j) {
-                const Row& row = group[begin + j];
-                if (time_column) {
-                    const Place at{row.record->line, 1};
-                    c.t.push_back(time_of(file, row.cells[0], at));
-                    c.t_places.push_back(at);
-                } else {
-                    c.t.push_back(given_times[j]);
-                    c.t_places.push_back({row.record->line, 1});
+    do {
+        const long long line = fields.line();
+        budget.at(file, line);
+        if (split && fields.blank_before() && rows_in_group > 0) end_group();
+        row.read(fields);
+        row.check_width(file, line);
+        row.check_numbers(file, line);
+        const std::size_t j = time_column ? rows_in_group : rows_in_group % given;
+        const double t = time_column ? row.number(0) : given_time(options, j);
+        if (j == 0) {
+            k = courses.begin(file, {line, 1}, Arrangement::kTimeRows);
+            RawCourse& c = courses.all[k];
+            if (c.kept) {
+                if (n > static_cast<std::size_t>(kMaxTableGenes)) {
+                    fail(file, c.start,
+                         std::to_string(n) + " genes; at most " + std::to_string(kMaxTableGenes) +
+                             " can be inferred");
                 }
                 for (std::size_t i = 0; i < n; ++i) {
-                    const Place at{row.record->line, static_cast<int>(first_gene + i) + 1};
-                    c.v[i * T + j] = value_of(file, row.cells[first_gene + i], at);
-                    c.v_places[i * T + j] = at;
+                    const Field& name = header.cells[first_gene + i];
+                    budget.take(heap_bytes(name.text));
+                    append(c.names, name.text, budget);
+                    append(c.name_places, Place{header.line, static_cast<int>(first_gene + i) + 1},
+                           budget);
                 }
             }
-            courses.push_back(std::move(c));
+        } else if (time_column && split && !(t > previous_time)) {
+            // A DREAM course ends only at a blank line: a time that does not increase is a
+            // fault of the file, not the start of another course.
+            fail(file, {line, 1},
+                 "time points must increase strictly within a course: " + number_text(t) +
+                     " follows " + number_text(previous_time) +
+                     " (a blank line separates courses)");
         }
-    }
-    return courses;
+        previous_time = t;
+        RawCourse& c = courses.all[k];
+        if (c.kept) {
+            append(c.t, t, budget);
+            append(c.t_places, Place{line, 1}, budget);
+            for (std::size_t i = 0; i < n; ++i) append(c.v, row.number(first_gene + i), budget);
+        }
+        ++rows_in_group;
+        last_line = line;
+    } while (fields.next_record());
+    end_group();
 }
 
 // Long tables: one value per row, in columns named by options.columns (gene, course, time,
-// value), in any order and beside other columns. Courses in order of first appearance, genes
-// in order of first appearance within each course, times sorted.
-std::vector<RawCourse> read_long(const fs::path& file,
-                                 const std::vector<const Record*>& rows,
-                                 const std::array<std::string, 4>& columns) {
-    const Record& header = *rows.front();
+// value), in any order and beside other columns, each named once. Courses in order of first
+// appearance, genes in order of first appearance within each course, times sorted.
+void read_long(const fs::path& file,
+               FieldReader& fields,
+               const Header& header,
+               const std::array<std::string, 4>& columns,
+               CourseList& courses,
+               MemoryBudget& budget) {
     std::array<std::size_t, 4> at_column{};
     for (std::size_t k = 0; k < 4; ++k) {
         const std::string wanted = lower(columns[k]);
         std::size_t found = header.cells.size();
-        for (std::size_t j = 0; j < header.cells.size(); ++j)
-            if (lower(header.cells[j].text) == wanted) found = j;
+        for (std::size_t j = 0; j < header.cells.size(); ++j) {
+            if (lower(header.cells[j].text) != wanted) continue;
+            if (found < header.cells.size()) {
+                fail(file, {header.line, static_cast<int>(j) + 1},
+                     "columns " + std::to_string(found + 1) + " and " + std::to_string(j + 1) +
+                         " are both named '" + shown(columns[k]) +
+                         "'; rename one, or name the columns to read with --columns");
+            }
+            found = j;
+        }
         if (found == header.cells.size()) {
             fail(file, {header.line, 1},
-                 "no column '" + columns[k] +
+                 "no column '" + shown(columns[k]) +
                      "' in the header (--columns names the gene, course, time and value "
                      "columns)");
+        }
+        for (std::size_t m = 0; m < k; ++m) {
+            if (at_column[m] == found) {
+                fail(file, {header.line, static_cast<int>(found) + 1},
+                     "--columns names column '" + shown(header.cells[found].text) +
+                         "' twice; the gene, course, time and value columns must differ");
+            }
         }
         at_column[k] = found;
     }
     const std::size_t width = header.cells.size();
+    std::vector<Role> roles(width, Role::kSkip);
+    roles[at_column[0]] = Role::kName;
+    roles[at_column[1]] = Role::kLabel;
+    roles[at_column[2]] = Role::kTime;
+    roles[at_column[3]] = Role::kValue;
+    RowReader row(std::move(roles), budget);
 
     struct Entry {
-        double value;
-        Place place;
+        std::uint32_t course;  // in labels
+        std::uint32_t gene;
+        double t;
+        double v;
+        long long line;
     };
-    struct Course {
-        std::string label;
-        Place start;
-        std::vector<std::string> genes;
-        std::vector<Place> gene_places;
-        std::unordered_map<std::string, std::size_t> gene_index;
-        std::map<double, Place> times;
-        std::map<std::pair<std::size_t, double>, Entry> values;
+    struct Label {
+        std::string text;
+        std::size_t course;  // in courses.all
+        std::unordered_map<std::string, std::uint32_t> genes;
     };
-    std::vector<Course> courses;
-    std::unordered_map<std::string, std::size_t> course_index;
-    for (std::size_t r = 1; r < rows.size(); ++r) {
-        const Record& row = *rows[r];
-        std::vector<Cell> cells = row.cells;
-        drop_trailing_empty(cells, width);
-        if (cells.size() != width) {
-            fail(file, {row.line, static_cast<int>(std::min(cells.size(), width)) + 1},
-                 "the row has " + std::to_string(cells.size()) + " fields, the header " +
-                     std::to_string(width));
+    std::vector<Label> labels;
+    std::unordered_map<std::string, std::uint32_t> label_index;
+    std::vector<Entry> entries;
+    auto place = [&at_column](long long line, std::size_t k) {
+        return Place{line, static_cast<int>(at_column[k]) + 1};
+    };
+    do {
+        const long long line = fields.line();
+        budget.at(file, line);
+        row.read(fields);
+        row.check_width(file, line);
+        check_name(file, row.name(), place(line, 0));
+        if (row.label().empty()) fail(file, place(line, 1), "a row without a course");
+        row.check_numbers(file, line);
+        auto [known, new_label] =
+            label_index.try_emplace(row.label(), static_cast<std::uint32_t>(labels.size()));
+        if (new_label) {
+            budget.take(kMapEntryBytes + 2 * heap_bytes(row.label()));
+            const std::size_t k = courses.begin(file, {line, 1}, Arrangement::kValueRows);
+            append(labels, Label{row.label(), k, {}}, budget);
         }
-        auto place = [&](std::size_t k) {
-            return Place{row.line, static_cast<int>(at_column[k]) + 1};
-        };
-        const std::string& gene = cells[at_column[0]].text;
-        const std::string& label = cells[at_column[1]].text;
-        check_name(file, gene, place(0));
-        if (label.empty()) fail(file, place(1), "a row without a course");
-        const double t = time_of(file, cells[at_column[2]], place(2));
-        const double v = value_of(file, cells[at_column[3]], place(3));
-        auto [ci, new_course] = course_index.try_emplace(label, courses.size());
-        if (new_course) courses.push_back({label, {row.line, 1}, {}, {}, {}, {}, {}});
-        Course& c = courses[ci->second];
-        auto [gi, new_gene] = c.gene_index.try_emplace(gene, c.genes.size());
+        Label& label = labels[known->second];
+        RawCourse& c = courses.all[label.course];
+        if (!c.kept) continue;
+        auto [gene, new_gene] =
+            label.genes.try_emplace(row.name(), static_cast<std::uint32_t>(c.names.size()));
         if (new_gene) {
-            c.genes.push_back(gene);
-            c.gene_places.push_back(place(0));
+            if (c.names.size() == static_cast<std::size_t>(kMaxTableGenes))
+                too_many_genes(file, place(line, 0));
+            budget.take(kMapEntryBytes + 2 * heap_bytes(row.name()));
+            append(c.names, row.name(), budget);
+            append(c.name_places, place(line, 0), budget);
         }
-        c.times.try_emplace(t, place(2));
-        if (!c.values.try_emplace({gi->second, t}, Entry{v, place(3)}).second) {
-            fail(file, place(3),
-                 "a second value for gene " + gene + " at time " + cells[at_column[2]].text +
-                     " of course " + label);
-        }
-    }
-    if (courses.empty()) fail(file, {header.line + 1, 1}, "the table has no rows of values");
+        append(entries,
+               Entry{known->second, gene->second, row.number(at_column[2]),
+                     row.number(at_column[3]), line},
+               budget);
+    } while (fields.next_record());
 
-    std::vector<RawCourse> raw;
-    for (const Course& c : courses) {
-        RawCourse rc;
-        rc.file = file;
-        rc.start = c.start;
-        rc.names = c.genes;
-        rc.name_places = c.gene_places;
-        for (const auto& [t, p] : c.times) {
-            rc.t.push_back(t);
-            rc.t_places.push_back(p);
+    // In course, gene and time order; rows of equal keys in file order.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.course != b.course) return a.course < b.course;
+        if (a.gene != b.gene) return a.gene < b.gene;
+        if (a.t != b.t) return a.t < b.t;
+        return a.line < b.line;
+    });
+    // The second value for a gene and time that comes first in the file.
+    const Entry* second = nullptr;
+    for (std::size_t e = 1; e < entries.size(); ++e) {
+        const Entry& a = entries[e - 1];
+        const Entry& b = entries[e];
+        if (a.course == b.course && a.gene == b.gene && a.t == b.t &&
+            (second == nullptr || b.line < second->line))
+            second = &b;
+    }
+    if (second != nullptr) {
+        const Label& label = labels[second->course];
+        fail(file, place(second->line, 3),
+             "a second value for gene " + shown(courses.all[label.course].names[second->gene]) +
+                 " at time " + number_text(second->t) + " of course " + shown(label.text));
+    }
+
+    // Every gene of a course needs a value at every time point of the course.
+    std::size_t e = 0;
+    std::vector<double> times;
+    for (std::uint32_t l = 0; l < labels.size(); ++l) {
+        RawCourse& c = courses.all[labels[l].course];
+        if (!c.kept) continue;
+        const std::size_t begin = e;
+        while (e < entries.size() && entries[e].course == l) ++e;
+        times.clear();
+        for (std::size_t m = begin; m < e; ++m) append(times, entries[m].t, budget);
+        // -0 before 0, so that the one kept of the two is the same whatever the row order.
+        std::sort(times.begin(), times.end(), [](double a, double b) {
+            return a < b || (a == b && std::signbit(a) && !std::signbit(b));
+        });
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        const std::size_t T = times.size();
+        const std::size_t n = c.names.size();
+        c.value_column = static_cast<int>(at_column[3]) + 1;
+        for (double t : times) {
+            append(c.t, t, budget);
+            append(c.t_places, place(std::numeric_limits<long long>::max(), 2), budget);
         }
-        for (std::size_t i = 0; i < c.genes.size(); ++i) {
-            for (const auto& [t, p] : c.times) {
-                const auto it = c.values.find({i, t});
-                if (it == c.values.end()) {
-                    fail(file, c.gene_places[i],
-                         "gene " + c.genes[i] + " has no row for time " + number_text(t) +
-                             " of course " + c.label);
+        budget.take(static_cast<std::uint64_t>(n) * T * (sizeof(double) + sizeof(long long)));
+        c.v.reserve(n * T);
+        c.lines.reserve(n * T);
+        std::size_t m = begin;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < T; ++j) {
+                if (m == e || entries[m].gene != i || entries[m].t != times[j]) {
+                    fail(file, c.name_places[i],
+                         "gene " + shown(c.names[i]) + " has no row for time " +
+                             number_text(times[j]) + " of course " + shown(labels[l].text));
                 }
-                rc.v.push_back(it->second.value);
-                rc.v_places.push_back(it->second.place);
+                c.v.push_back(entries[m].v);
+                c.lines.push_back(entries[m].line);
+                c.t_places[j].line = std::min(c.t_places[j].line, entries[m].line);
+                ++m;
             }
         }
-        raw.push_back(std::move(rc));
     }
-    return raw;
+    budget.give_back(bytes_of(entries) + bytes_of(times));
 }
 
-bool header_names_time(const Cell& cell) { return lower(cell.text) == "time"; }
+bool header_names_time(const Field& cell) { return lower(cell.text) == "time"; }
 
-// Long when the header names every column of options.columns; DREAM when times are given for a
-// table without a time column, or when a tab-separated header starts with "Time"; else wide.
-Layout detect_layout(const Record& header, char delimiter, const TableOptions& options) {
-    std::size_t named = 0;
-    for (const std::string& column : options.columns) {
-        for (const Cell& cell : header.cells)
-            if (lower(cell.text) == lower(column)) {
-                ++named;
-                break;
-            }
-    }
-    if (named == options.columns.size()) return Layout::kLong;
-    if (!options.times.empty() || (header.cells.front().text == "Time" && delimiter == '\t')) {
-        return Layout::kDream;
-    }
-    return Layout::kWide;
-}
-
-// A wide table holds genes in rows when every header field after the first is a number (a time
-// point), and time points in rows otherwise (the header then names the genes).
-Orientation detect_orientation(const Record& header) {
-    bool all_numbers = header.cells.size() > 1;
+// The layout and, for a wide table, the orientation, as the options give them or as detected
+// from the header and the first field of the first row (null for a table without rows).
+TableFormat format_of(const Header& header,
+                      const Field* first_field,
+                      char delimiter,
+                      const TableOptions& options) {
+    // A header of numbers after its first field is one of time points ("gene,0,1,2"), unless
+    // the first column is named time and the rows start with numbers: then the numbers are
+    // gene IDs ("time,7157,7158" over rows "0,...") and the rows hold the time points.
+    bool header_of_numbers = header.cells.size() > 1;
     for (std::size_t j = 1; j < header.cells.size(); ++j)
-        all_numbers = all_numbers && to_number(header.cells[j].text).has_value();
-    return all_numbers ? Orientation::kGenesInRows : Orientation::kTimesInRows;
+        header_of_numbers = header_of_numbers && to_number(header.cells[j].text).has_value();
+    const bool rows_start_with_numbers =
+        first_field != nullptr && to_number(first_field->text).has_value();
+    const bool genes_in_rows =
+        header_of_numbers && !(header_names_time(header.cells.front()) && rows_start_with_numbers);
+
+    TableFormat format;
+    format.delimiter = delimiter;
+    format.layout = options.layout;
+    if (format.layout == Layout::kDetect) {
+        std::size_t named = 0;
+        for (const std::string& column : options.columns) {
+            for (const Field& cell : header.cells)
+                if (lower(cell.text) == lower(column)) {
+                    ++named;
+                    break;
+                }
+        }
+        // DREAM files spell their first column "Time", whatever separates the fields.
+        if (named == options.columns.size()) {
+            format.layout = Layout::kLong;
+        } else if (given_time_count(options) > 0 ||
+                   (header.cells.front().text == "Time" && !genes_in_rows)) {
+            format.layout = Layout::kDream;
+        } else {
+            format.layout = Layout::kWide;
+        }
+    }
+    if (format.layout == Layout::kWide) {
+        format.orientation = options.orientation;
+        if (format.orientation == Orientation::kDetect)
+            format.orientation =
+                genes_in_rows ? Orientation::kGenesInRows : Orientation::kTimesInRows;
+    }
+    return format;
 }
 
-std::string_view without_byte_order_mark(std::string_view text) {
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    return text;
-}
-
-std::vector<RawCourse> read_one(const fs::path& file,
-                                std::string_view text,
-                                const TableOptions& options,
-                                Scale& scale) {
-    text = without_byte_order_mark(text);
+// One table into courses (appended to courses); scale receives the table's scale.
+void read_one(const fs::path& file,
+              TableText& text,
+              const TableOptions& options,
+              Scale& scale,
+              CourseList& courses,
+              MemoryBudget& budget) {
+    budget.at(file, 1);
     const char delimiter = options.delimiter ? options.delimiter : detect_delimiter(text);
-    std::vector<Record> records = split_records(file, text, delimiter);
-    const auto first_row =
-        std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.blank(); });
-    if (first_row == records.end()) fail(file, {1, 1}, "the table is empty");
-    drop_trailing_empty(first_row->cells, 0);  // trailing delimiters of the header
-    const std::vector<const Record*> rows = content(records);
-    const Record& header = *rows.front();
-    if (header.cells.empty()) fail(file, {header.line, 1}, "the header is empty");
-
-    const Layout layout = options.layout == Layout::kDetect
-                              ? detect_layout(header, delimiter, options)
-                              : options.layout;
+    FieldReader fields(text, file, delimiter);
+    const Header header = read_header(file, fields, budget);
+    const std::size_t given = given_time_count(options);
+    const bool has_rows = fields.next_record();
+    const TableFormat format =
+        format_of(header, has_rows ? &fields.first_field() : nullptr, delimiter, options);
+    const Layout layout = format.layout;
     if (layout == Layout::kDream && scale == Scale::kUnset) scale = Scale::kLinear;
     if (scale == Scale::kUnset) {
         fail(file, {header.line, 1},
              "say what the values are with --scale linear|log2|ln|log10 (only DREAM "
              "time-series files are linear without it)");
     }
-    if (rows.size() < 2) fail(file, {header.line + 1, 1}, "the table has no rows of values");
+    if (!has_rows) fail(file, {header.line + 1, 1}, "the table has no rows of values");
 
     switch (layout) {
         case Layout::kLong:
-            return read_long(file, rows, options.columns);
+            read_long(file, fields, header, options.columns, courses, budget);
+            break;
         case Layout::kDream: {
             const bool time_column = header_names_time(header.cells.front());
-            if (time_column && !options.times.empty()) {
+            if (time_column && given > 0) {
                 fail(file, {header.line, 1},
                      "the table has a time column; leave out --times and --interval");
             }
-            if (!time_column && options.times.empty()) {
+            if (!time_column && given == 0) {
                 fail(file, {header.line, 1},
                      "the table has no time column: give --times or --interval with --points");
             }
-            return read_times_in_rows(file, records, time_column, true, options.times);
+            read_times_in_rows(file, fields, header, time_column, true, options, courses, budget);
+            break;
         }
         case Layout::kWide:
-        case Layout::kDetect:
+        case Layout::kDetect: {
+            if (format.orientation == Orientation::kGenesInRows) {
+                read_genes_in_rows(file, fields, header, courses, budget);
+            } else {
+                read_times_in_rows(file, fields, header, true, false, options, courses, budget);
+            }
             break;
+        }
     }
-    const Orientation orientation = options.orientation == Orientation::kDetect
-                                        ? detect_orientation(header)
-                                        : options.orientation;
-    if (orientation == Orientation::kGenesInRows) return {read_genes_in_rows(file, rows)};
-    return read_times_in_rows(file, records, true, false, {});
+    budget.give_back(header.bytes);
 }
 
-// The picked courses in the order given, 1-based over all courses of all tables.
-std::vector<RawCourse> pick(std::vector<RawCourse> all, const TableOptions& options) {
-    if (options.courses.empty()) return all;
-    std::vector<RawCourse> picked;
-    for (const auto& [first, last] : options.courses) {
-        if (last > static_cast<int>(all.size())) {
-            throw TableError("--courses " + std::to_string(first) + "-" + std::to_string(last) +
-                             ": the tables hold " + std::to_string(all.size()) + " courses");
+// Each course at most once: a course picked twice would count twice in the network.
+void check_picks(const TableOptions& options) {
+    std::vector<std::pair<int, int>> ranges = options.courses;
+    std::sort(ranges.begin(), ranges.end());
+    for (std::size_t r = 1; r < ranges.size(); ++r) {
+        if (ranges[r].first <= ranges[r - 1].second) {
+            throw TableError("--courses names course " + std::to_string(ranges[r].first) +
+                             " twice; name each course once");
         }
-        for (int k = first; k <= last; ++k) picked.push_back(all[static_cast<std::size_t>(k - 1)]);
+    }
+}
+
+// The picked courses in the order given (indices into all), 1-based over all courses of all
+// tables; at most max_courses of them.
+std::vector<std::size_t> pick(const std::vector<RawCourse>& all, const TableOptions& options) {
+    std::vector<std::size_t> picked;
+    long long count = 0;
+    if (options.courses.empty()) {
+        count = static_cast<long long>(all.size());
+    } else {
+        for (const auto& [first, last] : options.courses) {
+            if (last > static_cast<long long>(all.size())) {
+                throw TableError("--courses " + std::to_string(first) + "-" + std::to_string(last) +
+                                 ": the tables hold " + std::to_string(all.size()) + " courses");
+            }
+            count += static_cast<long long>(last) - first + 1;
+        }
+    }
+    if (count == 0) throw TableError("no table given");
+    const long long wanted = std::min<long long>(count, options.max_courses + 1LL);
+    if (options.courses.empty()) {
+        for (long long k = 0; k < wanted; ++k) picked.push_back(static_cast<std::size_t>(k));
+    } else {
+        for (const auto& [first, last] : options.courses) {
+            for (long long k = first; k <= last && static_cast<long long>(picked.size()) < wanted;
+                 ++k)
+                picked.push_back(static_cast<std::size_t>(k - 1));
+        }
+    }
+    if (count > options.max_courses) {
+        const RawCourse& extra = all[picked.back()];
+        fail(extra.file, extra.start,
+             "course " + std::to_string(options.max_courses + 1) + " of " + std::to_string(count) +
+                 ": a data file holds at most " + std::to_string(options.max_courses) +
+                 " courses; pick some with --courses (say --courses 1-" +
+                 std::to_string(options.max_courses) + ")");
     }
     return picked;
 }
@@ -572,39 +749,32 @@ void check_times(const RawCourse& c) {
     }
 }
 
-// Puts course c's genes into the order of names; every gene must be there exactly once.
-void match_genes(RawCourse& c, const std::vector<std::string>& names) {
+// Finds for each gene of the set its row in course c (c.order); every gene must be there
+// exactly once.
+void match_genes(RawCourse& c,
+                 const std::vector<std::string>& names,
+                 const std::unordered_map<std::string, std::size_t>& index,
+                 MemoryBudget& budget) {
     const std::size_t n = names.size();
-    const std::size_t T = c.t.size();
-    std::unordered_map<std::string, std::size_t> index;
-    for (std::size_t i = 0; i < names.size(); ++i) index.emplace(names[i], i);
-    std::vector<std::size_t> from(n, SIZE_MAX);
+    budget.take(static_cast<std::uint64_t>(n) * sizeof(std::size_t));
+    c.order.assign(n, SIZE_MAX);
     for (std::size_t i = 0; i < c.names.size(); ++i) {
         const auto it = index.find(c.names[i]);
         if (it == index.end()) {
             fail(c.file, c.name_places[i],
-                 "gene " + c.names[i] + " is not among the genes of the first course");
+                 "gene " + shown(c.names[i]) + " is not among the genes of the first course");
         }
-        if (from[it->second] != SIZE_MAX) {
-            fail(c.file, c.name_places[i], "gene " + c.names[i] + " appears twice");
+        if (c.order[it->second] != SIZE_MAX) {
+            fail(c.file, c.name_places[i], "gene " + shown(c.names[i]) + " appears twice");
         }
-        from[it->second] = i;
+        c.order[it->second] = i;
     }
     for (std::size_t i = 0; i < n; ++i) {
-        if (from[i] == SIZE_MAX) {
-            fail(c.file, c.start, "the course lacks gene " + names[i] + " of the first course");
+        if (c.order[i] == SIZE_MAX) {
+            fail(c.file, c.start,
+                 "the course lacks gene " + shown(names[i]) + " of the first course");
         }
     }
-    RawCourse sorted = c;
-    for (std::size_t i = 0; i < n; ++i) {
-        sorted.names[i] = c.names[from[i]];
-        sorted.name_places[i] = c.name_places[from[i]];
-        for (std::size_t j = 0; j < T; ++j) {
-            sorted.v[i * T + j] = c.v[from[i] * T + j];
-            sorted.v_places[i * T + j] = c.v_places[from[i] * T + j];
-        }
-    }
-    c = std::move(sorted);
 }
 
 // log2 of a value as the table holds it.
@@ -621,6 +791,127 @@ double to_log2(double v, Scale scale) {
             break;
     }
     return v;
+}
+
+// The picked courses of all tables, checked, in the first course's gene order and on the
+// base-2 log scale.
+ExpressionSet finish(std::vector<RawCourse>& all,
+                     const TableOptions& options,
+                     Scale scale,
+                     MemoryBudget& budget) {
+    const std::vector<std::size_t> picked = pick(all, options);
+    ExpressionSet set;
+    set.scale = scale;
+    RawCourse& front = all[picked.front()];
+    budget.at(front.file, front.start.line);
+    set.names = front.names;
+    for (const std::string& name : set.names) budget.take(sizeof(std::string) + heap_bytes(name));
+    if (set.names.size() > static_cast<std::size_t>(kMaxTableGenes)) {
+        fail(front.file, front.start,
+             std::to_string(set.names.size()) + " genes; at most " +
+                 std::to_string(kMaxTableGenes) + " can be inferred");
+    }
+    std::unordered_map<std::string, std::size_t> index;
+    budget.take(set.names.size() * kMapEntryBytes);
+    for (std::size_t i = 0; i < set.names.size(); ++i) index.emplace(set.names[i], i);
+    for (std::size_t k : picked) {
+        RawCourse& c = all[k];
+        budget.at(c.file, c.start.line);
+        check_times(c);
+        match_genes(c, set.names, index, budget);
+    }
+    const std::size_t n = set.names.size();
+
+    // Values that are not positive on the linear scale have no logarithm: all refused at once
+    // (count and first place), or all replaced by the floor.
+    if (scale == Scale::kLinear) {
+        long long count = 0;
+        const RawCourse* first_course = nullptr;
+        Place first;
+        for (std::size_t k : picked) {
+            RawCourse& c = all[k];
+            for (std::size_t i = 0; i < n; ++i) {
+                for (std::size_t j = 0; j < c.t.size(); ++j) {
+                    double& v = c.v[c.index(c.order[i], j)];
+                    if (!(v <= 0.0)) continue;
+                    if (count++ == 0) {
+                        first_course = &c;
+                        first = c.place(c.order[i], j);
+                    }
+                    if (options.floor) v = *options.floor;
+                }
+            }
+        }
+        if (count > 0 && !options.floor) {
+            fail(first_course->file, first,
+                 std::to_string(count) + (count == 1 ? " value is" : " values are") +
+                     " 0 or below, which has no logarithm (this is the first); --floor V "
+                     "replaces them by V");
+        }
+        set.floored = count;
+    }
+
+    for (std::size_t k : picked) {
+        RawCourse& c = all[k];
+        budget.at(c.file, c.start.line);
+        const std::size_t T = c.t.size();
+        TimeCourse out;
+        budget.take(static_cast<std::uint64_t>(n) * T * sizeof(double));
+        out.x.resize(n * T);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < T; ++j) {
+                const double v = c.v[c.index(c.order[i], j)];
+                double& x = out.x[i * T + j];
+                x = std::isnan(v) ? kMissing : to_log2(v, scale);
+                if (!std::isnan(x) && !std::isfinite(std::exp2(x))) {
+                    fail(c.file, c.place(c.order[i], j),
+                         "the value is too large for the linear scale of the inference");
+                }
+            }
+        }
+        budget.give_back(bytes_of(c.v));
+        std::vector<double>().swap(c.v);
+        // Missing values: refused, or filled linearly in time on the base-2 log scale between
+        // the nearest given values of the same gene in the same course. A course's first and
+        // last values have no neighbour on one side and are never filled.
+        for (std::size_t i = 0; i < n; ++i) {
+            double* x = out.x.data() + i * T;
+            for (std::size_t j = 0; j < T; ++j) {
+                if (!std::isnan(x[j])) continue;
+                const Place at = c.place(c.order[i], j);
+                if (!options.fill_interpolate) {
+                    long long missing = 0;
+                    for (double value : out.x) missing += std::isnan(value) ? 1 : 0;
+                    fail(c.file, at,
+                         "missing value for gene " + shown(set.names[i]) + " (" +
+                             std::to_string(missing) +
+                             " in this course); --fill interpolate fills them within a course");
+                }
+                std::size_t next = j + 1;
+                while (next < T && std::isnan(x[next])) ++next;
+                if (j == 0 || next == T) {
+                    fail(c.file, at,
+                         "missing value for gene " + shown(set.names[i]) +
+                             " at the start or end of a course, where it cannot be "
+                             "interpolated");
+                }
+                const std::size_t prev = j - 1;
+                for (std::size_t m = j; m < next; ++m) {
+                    const double share = (c.t[m] - c.t[prev]) / (c.t[next] - c.t[prev]);
+                    x[m] = x[prev] + (x[next] - x[prev]) * share;
+                    ++set.filled;
+                }
+                j = next;
+            }
+        }
+        out.t = std::move(c.t);
+        append(set.courses, std::move(out), budget);
+    }
+    return set;
+}
+
+std::uint64_t budget_of(const TableOptions& options) {
+    return options.memory_budget > 0 ? options.memory_budget : inference::default_memory_budget();
 }
 
 }  // namespace
@@ -641,175 +932,89 @@ std::string_view scale_name(Scale scale) {
     return "unset";
 }
 
-ExpressionSet read_table_texts(const std::vector<fs::path>& files,
-                               const std::vector<std::string>& texts,
-                               const TableOptions& options) {
-    // Without --scale only DREAM files are read (all linear), so the scale is one for all.
-    std::vector<RawCourse> all;
-    Scale scale = options.scale;
-    for (std::size_t f = 0; f < files.size(); ++f) {
-        scale = options.scale;
-        std::vector<RawCourse> courses = read_one(files[f], texts[f], options, scale);
-        for (RawCourse& c : courses) all.push_back(std::move(c));
-    }
-    std::vector<RawCourse> courses = pick(std::move(all), options);
-    if (courses.empty()) throw TableError("no table given");
-    if (static_cast<long long>(courses.size()) > options.max_courses) {
-        const RawCourse& extra = courses[static_cast<std::size_t>(options.max_courses)];
-        fail(extra.file, extra.start,
-             "course " + std::to_string(options.max_courses + 1) + " of " +
-                 std::to_string(courses.size()) + ": a data file holds at most " +
-                 std::to_string(options.max_courses) +
-                 " courses; pick some with --courses (say --courses 1-" +
-                 std::to_string(options.max_courses) + ")");
-    }
-
-    ExpressionSet set;
-    set.scale = scale;
-    set.names = courses.front().names;
-    if (set.names.size() > static_cast<std::size_t>(kMaxTableGenes)) {
-        fail(courses.front().file, courses.front().start,
-             std::to_string(set.names.size()) + " genes; at most " +
-                 std::to_string(kMaxTableGenes) + " can be inferred");
-    }
-    for (RawCourse& c : courses) {
-        check_times(c);
-        match_genes(c, set.names);
-    }
-
-    // Values that are not positive on the linear scale have no logarithm: all refused at once
-    // (count and first place), or all replaced by the floor.
-    if (scale == Scale::kLinear) {
-        long long count = 0;
-        const RawCourse* first_course = nullptr;
-        Place first;
-        for (RawCourse& c : courses) {
-            for (std::size_t k = 0; k < c.v.size(); ++k) {
-                if (c.v[k] <= 0.0) {
-                    if (count++ == 0) {
-                        first_course = &c;
-                        first = c.v_places[k];
-                    }
-                    if (options.floor) c.v[k] = *options.floor;
-                }
-            }
-        }
-        if (count > 0 && !options.floor) {
-            fail(first_course->file, first,
-                 std::to_string(count) + (count == 1 ? " value is" : " values are") +
-                     " 0 or below, which has no logarithm (this is the first); --floor V "
-                     "replaces them by V");
-        }
-        set.floored = count;
-    }
-
-    for (RawCourse& c : courses) {
-        const std::size_t T = c.t.size();
-        const std::size_t n = set.names.size();
-        TimeCourse out;
-        out.t = c.t;
-        out.x.resize(n * T);
-        for (std::size_t k = 0; k < n * T; ++k) {
-            out.x[k] = std::isnan(c.v[k]) ? kMissing : to_log2(c.v[k], scale);
-            if (!std::isnan(out.x[k]) && !std::isfinite(std::exp2(out.x[k]))) {
-                fail(c.file, c.v_places[k],
-                     "the value is too large for the linear scale of the inference");
-            }
-        }
-        // Missing values: refused, or filled linearly in time on the base-2 log scale between
-        // the nearest given values of the same gene in the same course. A course's first and
-        // last values have no neighbour on one side and are never filled.
-        for (std::size_t i = 0; i < n; ++i) {
-            double* x = out.x.data() + i * T;
-            for (std::size_t j = 0; j < T; ++j) {
-                if (!std::isnan(x[j])) continue;
-                const Place at = c.v_places[i * T + j];
-                if (!options.fill_interpolate) {
-                    long long missing = 0;
-                    for (double value : out.x) missing += std::isnan(value) ? 1 : 0;
-                    fail(c.file, at,
-                         "missing value for gene " + set.names[i] + " (" + std::to_string(missing) +
-                             " in this course); --fill interpolate fills them within a course");
-                }
-                std::size_t next = j + 1;
-                while (next < T && std::isnan(x[next])) ++next;
-                if (j == 0 || next == T) {
-                    fail(c.file, at,
-                         "missing value for gene " + set.names[i] +
-                             " at the start or end of a course, where it cannot be "
-                             "interpolated");
-                }
-                const std::size_t prev = j - 1;
-                for (std::size_t m = j; m < next; ++m) {
-                    const double share = (c.t[m] - c.t[prev]) / (c.t[next] - c.t[prev]);
-                    x[m] = x[prev] + (x[next] - x[prev]) * share;
-                    ++set.filled;
-                }
-                j = next;
-            }
-        }
-        set.courses.push_back(std::move(out));
-    }
-    return set;
-}
-
 TableFormat detect_format(const fs::path& file,
                           std::string_view text,
                           const TableOptions& options) {
-    text = without_byte_order_mark(text);
-    TableFormat format;
-    format.delimiter = options.delimiter ? options.delimiter : detect_delimiter(text);
-    const std::vector<Record> records = split_records(file, text, format.delimiter);
-    const auto header =
-        std::find_if(records.begin(), records.end(), [](const Record& r) { return !r.blank(); });
-    if (header == records.end()) fail(file, {1, 1}, "the table is empty");
-    format.layout = options.layout == Layout::kDetect
-                        ? detect_layout(*header, format.delimiter, options)
-                        : options.layout;
-    if (format.layout == Layout::kWide) {
-        format.orientation = options.orientation == Orientation::kDetect
-                                 ? detect_orientation(*header)
-                                 : options.orientation;
-    }
-    return format;
+    MemoryBudget budget(budget_of(options));
+    budget.at(file, 1);
+    TableText table(text, file);
+    const char delimiter = options.delimiter ? options.delimiter : detect_delimiter(table);
+    FieldReader fields(table, file, delimiter);
+    const Header header = read_header(file, fields, budget);
+    const bool has_rows = fields.next_record();
+    return format_of(header, has_rows ? &fields.first_field() : nullptr, delimiter, options);
 }
 
 std::vector<PreviewRecord> preview_records(const fs::path& file,
                                            std::string_view text,
                                            char delimiter,
                                            std::size_t max_records) {
-    text = without_byte_order_mark(text);
-    // Only the lines shown are split, unless a quoted field runs past them.
-    std::size_t cut = 0;
-    for (std::size_t lines = 0; lines < max_records && cut < text.size(); ++lines) {
-        const std::size_t end = text.find('\n', cut);
-        cut = end == std::string_view::npos ? text.size() : end + 1;
-    }
-    std::vector<Record> records;
-    try {
-        records = split_records(file, text.substr(0, cut), delimiter);
-    } catch (const TableError&) {
-        records = split_records(file, text, delimiter);
-    }
+    // Records are read one by one, blank ones included, so that only those shown are split
+    // (a quoted field may still run past them).
+    MemoryBudget budget(inference::default_memory_budget());
+    TableText table(text, file);
+    FieldReader fields(table, file, delimiter, true);
     std::vector<PreviewRecord> preview;
-    for (const Record& record : records) {
-        if (preview.size() == max_records) break;
-        PreviewRecord row{record.line, {}};
-        for (const Cell& cell : record.cells) row.cells.push_back(cell.text);
-        preview.push_back(std::move(row));
+    Field field;
+    while (preview.size() < max_records && fields.next_record()) {
+        budget.at(file, fields.line());
+        PreviewRecord record{fields.line(), {}};
+        while (fields.next_field(field, true)) {
+            budget.take(sizeof(std::string) + heap_bytes(field.text));
+            record.cells.push_back(field.text);
+        }
+        append(preview, std::move(record), budget);
     }
     return preview;
 }
 
-ExpressionSet read_tables(const std::vector<fs::path>& files, const TableOptions& options) {
-    std::vector<std::string> texts;
-    for (const fs::path& file : files) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) throw TableError("file " + file.string() + ": cannot be opened");
-        texts.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) throw TableError("file " + file.string() + ": read error");
+ExpressionSet read_table_texts(const std::vector<fs::path>& files,
+                               const std::vector<std::string>& texts,
+                               const TableOptions& options) {
+    check_picks(options);
+    MemoryBudget budget(budget_of(options));
+    CourseList courses(options, budget);
+    // Without --scale only DREAM files are read (all linear), so the scale is one for all.
+    Scale scale = options.scale;
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        scale = options.scale;
+        TableText text(texts[f], files[f]);
+        read_one(files[f], text, options, scale, courses, budget);
     }
-    return read_table_texts(files, texts, options);
+    return finish(courses.all, options, scale, budget);
+}
+
+ExpressionSet read_tables(const std::vector<fs::path>& files,
+                          const TableOptions& options,
+                          inference::InputObserver* observer) {
+    check_picks(options);
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        for (std::size_t g = 0; g < f; ++g) {
+            std::error_code ignored;
+            if (fs::equivalent(files[g], files[f], ignored)) {
+                throw TableError("file " + files[f].string() + ": the same file as " +
+                                 files[g].string() + ", given before; give each table once");
+            }
+        }
+    }
+    MemoryBudget budget(budget_of(options));
+    CourseList courses(options, budget);
+    Scale scale = options.scale;
+    for (const fs::path& file : files) {
+        scale = options.scale;
+        std::ifstream in = open_table(file);
+        if (observer == nullptr) {
+            TableText text(in, file);
+            read_one(file, text, options, scale, courses, budget);
+            continue;
+        }
+        inference::ObservedStreamBuf observed(*in.rdbuf(), file, *observer);
+        std::istream observed_in(&observed);
+        TableText text(observed_in, file);
+        read_one(file, text, options, scale, courses, budget);
+        observed.finish();
+    }
+    return finish(courses.all, options, scale, budget);
 }
 
 }  // namespace netrevia::table

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -9,6 +10,10 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+namespace netrevia::inference {
+class InputObserver;
+}
 
 namespace netrevia::table {
 
@@ -41,12 +46,17 @@ struct TableOptions {
     Scale scale = Scale::kUnset;  // required except for DREAM files, which are linear
     std::optional<double> floor;  // replaces linear values <= 0
     bool fill_interpolate = false;
-    std::vector<double> times;  // time points of files without a time column
-    double interval = 0.0;      // --interval and --points, turned into times
+    // Time points of files without a time column: times, or else 0, interval, ...,
+    // (points - 1) interval (made as each row is read, so that no array is sized by points).
+    std::vector<double> times;
+    double interval = 0.0;
     int points = 0;
     std::array<std::string, 4> columns{"gene", "course", "time", "value"};  // long tables
-    std::vector<std::pair<int, int>> courses;  // picked ranges (1-based, inclusive); empty: all
+    // Picked ranges (1-based, inclusive), each course at most once; empty: all.
+    std::vector<std::pair<int, int>> courses;
     int max_courses = kDefaultMaxCourses;
+    // Bytes the reader may hold of the tables; 0: inference::default_memory_budget().
+    std::uint64_t memory_budget = 0;
 };
 
 // One time course: t(1..T) and the base-2 log values of gene i at t(j) in x[(i-1)*T + (j-1)].
@@ -66,9 +76,15 @@ struct ExpressionSet {
 
 // Reads the tables in order (each wide table is one course; DREAM and long tables may hold
 // several), picks the courses, checks that every course holds the same genes, and converts the
-// values to base-2 logarithms. Throws TableError naming file, line and column.
+// values to base-2 logarithms. Throws TableError naming file, line and column. Each table is
+// read once, in pieces; only the numbers of the picked courses are kept (with their gene
+// names and where they stand), and everything kept grows only once the memory budget allows
+// it. Only regular files are read; a file given twice is refused. With an observer, each
+// table's bytes are shown to it as the reader takes them, each once and in file order
+// (inference::ObservedStreamBuf), so that a caller can hash what was read.
 ExpressionSet read_tables(const std::vector<std::filesystem::path>& files,
-                          const TableOptions& options);
+                          const TableOptions& options,
+                          inference::InputObserver* observer = nullptr);
 
 // The same for tables already in memory: texts[k] is the content of files[k].
 ExpressionSet read_table_texts(const std::vector<std::filesystem::path>& files,

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -94,22 +93,7 @@ ImportedTables import_tables(const std::vector<std::filesystem::path>& files,
                              const TableOptions& options,
                              inference::InputObserver* observer) {
     ImportedTables tables;
-    if (observer == nullptr) {
-        tables.set = read_tables(files, options);
-    } else {
-        std::vector<std::string> texts;
-        for (const std::filesystem::path& file : files) {
-            std::ifstream in(file, std::ios::binary);
-            if (!in) throw TableError("file " + file.string() + ": cannot be opened");
-            texts.emplace_back(std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>());
-            if (in.bad()) throw TableError("file " + file.string() + ": read error");
-            observer->begin(file);
-            observer->bytes(texts.back());
-            observer->end();
-        }
-        tables.set = read_table_texts(files, texts, options);
-    }
+    tables.set = read_tables(files, options, observer);
     tables.short_names = make_short_names(tables.set.names, tables.renamed);
     return tables;
 }
@@ -298,10 +282,10 @@ std::string set_table_option(std::string_view name, const std::string& value, Ta
 
 std::string finish_table_options(TableOptions& o) {
     if ((o.interval > 0.0) != (o.points > 0)) return "--interval and --points go together";
-    if (o.interval > 0.0) {
-        if (!o.times.empty()) return "give either --times or --interval with --points";
-        for (int j = 0; j < o.points; ++j) o.times.push_back(j * o.interval);
-    }
+    // The reader makes the times from interval and points row by row: no array is sized by
+    // --points before a table shows that many rows.
+    if (o.interval > 0.0 && !o.times.empty())
+        return "give either --times or --interval with --points";
     return {};
 }
 

@@ -64,7 +64,7 @@ bool has_table_extension(const std::filesystem::path& file);
 bool is_table_option(std::string_view name);
 // Sets the option; returns an error text, empty on success.
 std::string set_table_option(std::string_view name, const std::string& value, TableOptions& o);
-// After all options: turns --interval and --points into times, checks they came together.
+// After all options: checks that --interval and --points came together, without --times.
 std::string finish_table_options(TableOptions& o);
 
 // Help text of the table options, for the usage of both tools.

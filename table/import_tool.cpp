@@ -1,7 +1,9 @@
 #include "table/import_tool.h"
 
+#include <filesystem>
 #include <new>
 #include <ostream>
+#include <system_error>
 
 #include "inference/data_file.h"
 #include "output/atomic_file.h"
@@ -80,11 +82,25 @@ int import_main(const std::vector<std::string>& args, std::ostream& out, std::os
     if (const std::string problem = finish_table_options(options); !problem.empty())
         return usage_error(problem);
 
+    // The data file and the name map replace whatever they name: never a table to be read.
+    // Files are compared by identity, so that a link or another spelling of a table counts.
+    std::filesystem::path names_file = data_file;
+    names_file += ".names.tsv";
+    for (const std::filesystem::path& table : tables) {
+        for (const std::filesystem::path& output : {data_file, names_file}) {
+            std::error_code ignored;
+            if (std::filesystem::equivalent(table, output, ignored)) {
+                err << "netrevia-import: " << output.string() << " is the table " << table.string()
+                    << "; writing it would replace the table: name another "
+                    << "data file with -o\n";
+                return 1;
+            }
+        }
+    }
+
     try {
         const ImportedTables imported = import_tables(tables, options);
         // Both files or neither: written under temporary names, renamed together at the end.
-        std::filesystem::path names_file = data_file;
-        names_file += ".names.tsv";
         output::AtomicFile data(data_file, inference::kDataFileUnit);
         write_data_file(data.stream(), imported);
         data.finish();

@@ -57,6 +57,18 @@ double field_value(std::string_view text) {
     return (res.ec == std::errc{} && res.ptr == t.data() + t.size()) ? v : kNaN;
 }
 
+// A name field of edges.tsv: written in double quotes, with its quotes doubled, when the name
+// holds a quote (as R and pandas read it); as it stands otherwise.
+std::string edge_list_name(const std::string& field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') return field;
+    std::string name;
+    for (std::size_t p = 1; p + 1 < field.size(); ++p) {
+        name.push_back(field[p]);
+        if (field[p] == '"' && field[p + 1] == '"') ++p;
+    }
+    return name;
+}
+
 std::map<std::string, int> index_of(const std::vector<std::string>& genes) {
     std::map<std::string, int> idx;
     for (std::size_t g = 0; g < genes.size(); ++g) idx.emplace(key(genes[g]), static_cast<int>(g));
@@ -407,7 +419,7 @@ std::vector<double> read_edge_list(const std::string& text, std::vector<std::str
         if (f.size() < 4 || std::isnan(w))
             throw std::runtime_error("edges.tsv line is not 'rank regulator target weight ...': " +
                                      line);
-        entries.push_back({index(f[1]), index(f[2]), w});
+        entries.push_back({index(edge_list_name(f[1])), index(edge_list_name(f[2])), w});
     }
     const int n = static_cast<int>(genes.size());
     std::vector<double> R(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);

@@ -79,9 +79,13 @@ std::span<const output::RankedEdge> Results::ranked(bool self_loops) const noexc
     return self_loops ? all : all.first(between_count_);
 }
 
-double Results::top_threshold(int K) const {
+double Results::top_threshold(int K, bool with_self) const {
     const auto n = static_cast<std::size_t>(network().n);
     const auto k = static_cast<std::size_t>(std::max(K, 0));
+    if (!with_self) {
+        // The entries between distinct genes lead the ranking, strongest first.
+        return k < between_count_ ? std::abs(ranked_[k].weight) : 0.0;
+    }
     if (k >= n * n || k >= ranked_.size()) return 0.0;  // the (K+1)-th largest is a zero
     const std::span<const output::RankedEdge> all(ranked_);
     return kth_of_merged(all.first(between_count_), all.subspan(between_count_), k);
@@ -90,7 +94,7 @@ double Results::top_threshold(int K) const {
 CutNetwork Results::apply(const Cut& cut, std::size_t cap) const {
     CutNetwork result;
     result.cut = cut;
-    result.threshold = cut.top > 0 ? top_threshold(cut.top) : cut.threshold;
+    result.threshold = cut.top > 0 ? top_threshold(cut.top, cut.self_loops) : cut.threshold;
     const double t = result.threshold;
 
     // The counts by GRN.dot's rule (output::edge_sign: r > t first, then r < -t), as the run

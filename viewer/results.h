@@ -74,9 +74,10 @@ public:
     double suggested_threshold() const noexcept { return suggested_; }
 
     // The threshold that draws the K largest |R(i,j)| over all n x n entries (NaN counting as
-    // 0): the (K+1)-th largest, or 0 when K reaches past the nonzero entries; the run's rule
-    // for --top K.
-    double top_threshold(int K) const;
+    // 0), or over the n(n-1) between distinct genes when with_self is false: the (K+1)-th
+    // largest, or 0 when K reaches past the nonzero entries; the run's rule for --top K (with
+    // --no-self-loops when with_self is false).
+    double top_threshold(int K, bool with_self = true) const;
 
     CutNetwork apply(const Cut& cut, std::size_t cap = kDrawnEdgeCap) const;
 

@@ -55,6 +55,7 @@
 #include <limits>
 #include <new>
 
+#include "inference/engines.h"
 #include "output/atomic_file.h"
 #include "output/io_error.h"
 #include "output/result_folder.h"
@@ -581,16 +582,25 @@ void ResultsWindow::show_run_summary() {
     run_labels_[2]->setText(
         net.K > 0 ? tr("%1 (time points: %2)").arg(net.K).arg(points.join(QStringLiteral(", ")))
                   : QStringLiteral("0"));
-    const bool ensemble = run.record.engine == "ensemble";
-    run_labels_[3]->setText(ensemble ? tr("ensemble, seed %1").arg(run.record.seed)
-                                     : QString::fromStdString(run.record.engine));
-    if (ensemble) {
-        run_labels_[4]->setText(tr("%1 subsets of %2 genes").arg(net.runs).arg(net.subset_size));
-        run_labels_[5]->setText(tr("none (ensemble)"));
-    } else {
+    // The engines without iterations (ensemble, trees, consensus) draw at random from a seed and
+    // say what they fitted instead, as the batch tool's summary does.
+    const inference::EngineDescription* engine = inference::find_engine(run.record.engine);
+    const bool selection = engine == nullptr || engine->working.empty();
+    run_labels_[3]->setText(
+        engine != nullptr && engine->uses_seed
+            ? tr("%1, seed %2").arg(QString::fromStdString(run.record.engine)).arg(run.record.seed)
+            : QString::fromStdString(run.record.engine));
+    if (selection) {
         run_labels_[4]->setText(QString::number(net.iterations));
         run_labels_[5]->setText(number_text(net.objective));
         run_labels_[5]->setToolTip(QLocale::c().toString(net.objective, 'g', 12));
+    } else {
+        QStringList fitted;
+        if (net.runs > 0) fitted << tr("%1 subsets of %2 genes").arg(net.runs).arg(net.subset_size);
+        if (net.trees > 0) fitted << tr("%1 trees per target").arg(net.trees);
+        run_labels_[4]->setText(fitted.join(QStringLiteral("; ")));
+        run_labels_[5]->setText(tr("none (%1)").arg(QString::fromStdString(run.record.engine)));
+        run_labels_[5]->setToolTip(QString());
     }
     run_labels_[6]->setText(number_text(run.record.lambda));
     std::vector<std::filesystem::path> files{run.summary.matrix_file, run.summary.graphviz_file};

@@ -29,6 +29,13 @@ protected:
             summary.positive_edges = 2;
             summary.threshold = 0.25;
             summary.matrix_file = request.output_dir / "GRN.dat";  // as the run names it
+            // What the reader shows the observer as it reads the file.
+            EXPECT_NE(hooks.input_observer, nullptr);
+            if (hooks.input_observer) {
+                hooks.input_observer->begin(data_file);
+                hooks.input_observer->bytes("END\n");
+                hooks.input_observer->end();
+            }
             EXPECT_TRUE(hooks.extra_files);
             if (hooks.extra_files) {
                 EXPECT_TRUE(hooks.extra_files(summary).empty());  // the window writes no export
@@ -63,9 +70,18 @@ TEST_F(ShellResultsTest, ASuccessfulRunHandsOverItsSummaryOnce) {
     EXPECT_EQ(shown[0].results_folder, folder.path());  // the working directory of the run
     EXPECT_EQ(shown[0].lambda, 0.5);
     EXPECT_EQ(shown[0].threshold, 0.25);
+    EXPECT_EQ(shown[0].engine, selection::Engine::kExact);
+    // run.json records the input as the run read it, not as the file is afterwards.
+    ASSERT_EQ(shown[0].inputs.size(), 1u);
+    EXPECT_EQ(shown[0].inputs[0].path, data_file);
+    EXPECT_EQ(shown[0].inputs[0].bytes, 4u);
+    EXPECT_EQ(shown[0].inputs[0].sha256,
+              "8d109c0c834724e126dfb29b8c45f209940a320f55491ffcdff2b9566b1686af");
+    EXPECT_FALSE(shown[0].tables);
     EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
     dialog.click(kInferButton);
-    EXPECT_EQ(shown.size(), 2u);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].inputs.size(), 1u);  // each run hashes its own reading
 }
 
 TEST_F(ShellResultsTest, ARunThatFailsAtTheCommitShowsNothing) {

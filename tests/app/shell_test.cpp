@@ -577,7 +577,8 @@ TEST_F(AttachedShellTest, ReadAndWriteErrorsLeaveTheWindowIdleForTheNextRun) {
         EXPECT_TRUE(dialog.enabled(kOpenButton));
     }
     EXPECT_EQ(messages[0], "Error: end-of-file during read, unit 7, file " + data_file);
-    EXPECT_EQ(messages[1], "Error: cannot open for writing, unit 3, file GRN.dat");
+    EXPECT_EQ(messages[1], "Error: cannot open for writing, unit 3, file " +
+                               (fs::current_path() / "GRN.dat").string());
     EXPECT_NE(messages[2].find("rename"), std::string::npos) << messages[2];
     EXPECT_EQ(dialog.visible(kMiddleStatusLine), "0.250000000000000");
     EXPECT_TRUE(quit_codes.empty());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <sstream>
@@ -25,7 +26,8 @@ TEST(BatchTableArgs, TableOptionsAndSeveralTables) {
     EXPECT_EQ(o.data_file, "a.csv");
     EXPECT_EQ(o.table_options.scale, netrevia::table::Scale::kLn);
     EXPECT_EQ(o.table_options.courses, (std::vector<std::pair<int, int>>{{2, 3}}));
-    EXPECT_EQ(o.table_options.times, (std::vector<double>{0, 5, 10}));
+    EXPECT_EQ(o.table_options.interval, 5);  // times made by the reader, row by row
+    EXPECT_EQ(o.table_options.points, 3);
     EXPECT_EQ(parse_args({"--input", "table", "a.dat", "b.dat"}).outcome, ParseOutcome::kRun);
     const auto more =
         parse_args({"--courses", "1,3-4", "--times=0,1,3", "--delimiter", "tab", "a.csv"});
@@ -90,6 +92,73 @@ TEST_F(BatchOnTables, EqualsImportThenRunByteForByte) {
         EXPECT_EQ(direct, read(dir_ / "imported" / name)) << name;
     }
     EXPECT_NE(read(dir_ / "direct" / "GRN.dot").find("regulat~1"), std::string::npos);
+}
+
+// The example DREAM file as spreadsheets save it (comma or semicolon separated, UTF-16 with
+// CR LF, CR line ends) gives the same network byte for byte.
+TEST_F(BatchOnTables, SpreadsheetVariantsOfADreamFileGiveTheSameNetwork) {
+    const std::string tsv = read(std::filesystem::path(EXAMPLES_DIR) / "five_genes_dream.tsv");
+    auto replaced = [&tsv](const std::string& tab, const std::string& line_end) {
+        std::string text;
+        for (const char c : tsv) text += c == '\t' ? tab : c == '\n' ? line_end : std::string(1, c);
+        return text;
+    };
+    std::string utf16 = "\xff\xfe";
+    for (const char c : replaced("\t", "\r\n")) utf16 += {c, '\0'};
+    const std::vector<std::string> variants{replaced(",", "\n"), replaced(";", "\r\n"), utf16,
+                                            replaced("\t", "\r")};
+    const fs::path original = dir_ / "original";
+    fs::create_directories(original);
+    ASSERT_EQ(run({"--quiet", "--output-dir", original.string(), put("d.tsv", tsv)}), 0)
+        << err_.str();
+    for (std::size_t v = 0; v < variants.size(); ++v) {
+        const std::string number = std::to_string(v);
+        const fs::path out = dir_ / "variant" / number;
+        fs::create_directories(out);
+        const std::string file = put("d" + number + ".csv", variants[v]);
+        ASSERT_EQ(run({"--quiet", "--output-dir", out.string(), file}), 0) << err_.str();
+        for (const char* name : {"GRN.dat", "GRN.dot"})
+            EXPECT_EQ(read(out / name), read(original / name)) << name << " of variant " << v;
+    }
+}
+
+// --max-memory bounds what the table reader holds too; a FIFO named like a table is refused
+// without waiting for a writer; a course picked twice is refused. Nothing is written.
+TEST_F(BatchOnTables, TableReaderKeepsToMaxMemoryAndRefusesWhatItCannotRead) {
+    std::ostringstream table;
+    table << "gene";
+    for (int j = 0; j < 100; ++j) table << "," << j;
+    for (int i = 0; i < 200; ++i) {
+        table << "\nG" << i;
+        for (int j = 0; j < 100; ++j) table << ",1." << i + j;
+    }
+    const std::string big = put("big.csv", table.str() + "\n");
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--max-memory", "64K", "--output-dir",
+                   dir_.string(), big}),
+              1);
+    EXPECT_EQ(err_.str().rfind("netrevia-batch: file " + big + ", line ", 0), 0u) << err_.str();
+    EXPECT_NE(err_.str().find("more than the memory budget of 65536 bytes\n"), std::string::npos)
+        << err_.str();
+    const fs::path fifo = dir_ / "fifo.csv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(
+        run({"--scale", "log2", "--input", "table", "--output-dir", dir_.string(), fifo.string()}),
+        1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: file " + fifo.string() +
+                              ": cannot open the table: it is a named pipe (FIFO), not a regular "
+                              "file\n");
+    EXPECT_EQ(run({"--scale", "log2", "--output-dir", dir_.string(), fifo.string()}), 1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: input error: cannot open the file: it is a named pipe "
+              "(FIFO), not a regular file, unit 7, file " +
+                  fifo.string() + "\n");
+    EXPECT_EQ(run({"--scale", "log2", "--input", "table", "--courses", "1,1", "--output-dir",
+                   dir_.string(), big}),
+              1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: --courses names course 1 twice; name each course once\n");
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+    EXPECT_FALSE(fs::exists(dir_ / "GRN.dot"));
 }
 
 // A bad table named as a table has the table reader's message alone; found by its extension, it

@@ -185,7 +185,9 @@ TEST_F(BatchRun, WriteProtectedResultsAreKeptAndModesCarryOver) {
     const std::string twenty = std::string(EXAMPLES_DIR) + "/twenty_genes.dat";
     EXPECT_EQ(run({"--quiet", "--output-dir", dir_.string(), twenty}), 1);
     EXPECT_EQ(err_.str(), "netrevia-batch: write error: Permission denied, unit 3, file " +
-                              (dir_ / "GRN.dat").string() + "\n");
+                              (dir_ / "GRN.dat").string() +
+                              "\nnetrevia-batch: choose a folder you can write to with "
+                              "--output-dir DIR\n");
     EXPECT_EQ(read(dir_ / "GRN.dat"), dat);
     EXPECT_EQ(read(dir_ / "GRN.dot"), dot);
     EXPECT_EQ(fs::status(dir_ / "GRN.dot").permissions(), read_only);
@@ -571,6 +573,104 @@ TEST(BatchSignals, InterruptAndTerminateStopTheRunWithoutWritingFiles) {
         EXPECT_TRUE(fs::is_empty(dir / "out"));
     }
     fs::remove_all(dir);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BatchArgs, OptionsWithoutAValueRefuseOne) {
+    for (const char* flag : {"--quiet", "--no-wait", "--no-self-loops", "--help", "--version"}) {
+        const auto parsed = parse_args({std::string(flag) + "=1", "d.dat"});
+        EXPECT_EQ(parsed.outcome, ParseOutcome::kError) << flag;
+        EXPECT_EQ(parsed.error, std::string("option '") + flag + "' takes no value: write '" +
+                                    flag + "', not '" + flag + "=1'");
+    }
+}
+
+class BatchRefusals : public BatchRun {};
+
+// An input that is a file the run would replace is refused before any work (nothing made, not
+// even the lock file), under any name: the result's own path, another spelling, a link, a hard
+// link. Files this run does not write may be inputs.
+TEST_F(BatchRefusals, InputThatIsAResultFileIsRefused) {
+    const fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    fs::copy_file(example_, out / "GRN.dat");
+    const std::string message =
+        " that this run would replace with its results; copy it "
+        "elsewhere, or choose another folder with --output-dir\n";
+    EXPECT_EQ(run({"--quiet", "--output-dir", out.string(), (out / "GRN.dat").string()}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: the input " + (out / "GRN.dat").string() +
+                              " is the file " + (out / "GRN.dat").string() + message);
+    fs::create_symlink(out / "GRN.dat", dir_ / "link.dat");
+    fs::create_hard_link(out / "GRN.dat", dir_ / "hard.dat");
+    const std::string spelled = (dir_ / "out" / "." / ".." / "out" / "GRN.dat").string();
+    for (const std::string& input :
+         {(dir_ / "link.dat").string(), (dir_ / "hard.dat").string(), spelled}) {
+        EXPECT_EQ(run({"--quiet", "--output-dir", out.string(), input}), 1) << input;
+    }
+    fs::rename(out / "GRN.dat", out / "run.json");
+    EXPECT_EQ(run({"--quiet", "--output-dir", (dir_ / "." / "out").string(),
+                   (out / "run.json").string()}),
+              1);
+    EXPECT_EQ(err_.str(), "netrevia-batch: the input " + (out / "run.json").string() +
+                              " is the file " + (out / "run.json").string() + message);
+    EXPECT_EQ(read(out / "run.json"), read(example_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+
+    // GRN.svg is only the drawing's: an input without --render, refused with it.
+    fs::rename(out / "run.json", out / "GRN.svg");
+    EXPECT_EQ(run({"--quiet", "--render", "svg", "--output-dir", out.string(),
+                   (out / "GRN.svg").string()}),
+              1);
+    EXPECT_EQ(run({"--quiet", "--export", "none", "--output-dir", out.string(),
+                   (out / "GRN.svg").string()}),
+              0)
+        << err_.str();
+    EXPECT_EQ(read(out / "GRN.svg"), read(example_));
+}
+
+// Negative values run as the method takes them, with a warning each: every entry becomes an
+// edge (zeros as activations), nine for three genes.
+TEST_F(BatchRefusals, NegativeLambdaAndThresholdRunWithAWarning) {
+    ASSERT_EQ(run({"--quiet", "--lambda", "-1", "--threshold", "-0.5", "--output-dir",
+                   dir_.string(), example_}),
+              0);
+    EXPECT_EQ(err_.str(),
+              "netrevia-batch: warning: --lambda -1 is negative: the sparsity term then rewards "
+              "nonzero entries instead of pulling them towards zero, so the network comes out "
+              "denser\n"
+              "netrevia-batch: warning: --threshold -0.5 is negative: every entry of R becomes an "
+              "edge, those above -0.5 (zeros included) as activations, the others as "
+              "repressions\n");
+    EXPECT_NE(out_.str().find("edges:        9 "), std::string::npos) << out_.str();
+    ASSERT_EQ(run({"--quiet", "--lambda", "0", "--threshold", "0", "--output-dir", dir_.string(),
+                   example_}),
+              0);
+    EXPECT_EQ(err_.str(), "");
+}
+
+// --top K with --no-self-loops: K edges between distinct genes (the worked example's largest
+// entries are the self-terms 1 and -1, so --top 2 used to draw none); GRN.dot keeps the
+// self-terms beyond the same cut, and the summary says so.
+TEST_F(BatchRefusals, TopCountsDistinctGenesWithoutSelfLoops) {
+    ASSERT_EQ(
+        run({"--quiet", "--top", "2", "--no-self-loops", "--output-dir", dir_.string(), example_}),
+        0);
+    EXPECT_NE(out_.str().find("edges:        4 (2 positive, 2 negative) at threshold 0.5 (--top 2 "
+                              "between distinct genes)\n"
+                              "              2 between distinct genes of 6 possible, 2 "
+                              "self-edges (in GRN.dot only: --no-self-loops)\n"),
+              std::string::npos)
+        << out_.str();
+    ASSERT_EQ(run({"--quiet", "--top", "2", "--output-dir", dir_.string(), example_}), 0);
+    EXPECT_NE(out_.str().find("edges:        2 (1 positive, 1 negative) at threshold 0.666667 "
+                              "(--top 2)\n"
+                              "              0 between distinct genes of 6 possible, 2 "
+                              "self-edges\n"),
+              std::string::npos)
+        << out_.str();
 }
 
 }  // namespace

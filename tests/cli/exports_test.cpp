@@ -183,8 +183,29 @@ TEST_F(ExportRun, RealGeneNamesSurviveEveryFile) {
     const auto edges = tsv_rows(read(dir_ / "edges.tsv"));
     std::set<std::string> seen;
     for (std::size_t r = 1; r < edges.size(); ++r) seen.insert(edges[r][1]);
+    // The name with a quote is quoted, its quote doubled (read back below, and by the scorer).
     EXPECT_EQ(seen, (std::set<std::string>{"HLA-A", "NF-kB", "14-3-3", "2310002L13Rik", "node",
-                                           "a\"b", "back\\slash", "2310002L13Rik2"}));
+                                           "\"a\"\"b\"", "back\\slash", "2310002L13Rik2"}));
+
+    // Read back by the quoting rules of pandas' read_csv(sep="\t") and R's read.delim, which
+    // Python's csv module shares: every name comes back exactly.
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        std::ofstream(dir_ / "read.py")
+            << "import csv, sys\n"
+               "for row in csv.reader(open(sys.argv[1], newline=''), delimiter='\\t'):\n"
+               "    print(row[1])\n";
+        const std::string command = "python3 '" + (dir_ / "read.py").string() + "' '" +
+                                    (dir_ / "edges.tsv").string() + "' > '" +
+                                    (dir_ / "names").string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::set<std::string> read_back;
+        std::istringstream lines(read(dir_ / "names"));
+        for (std::string line; std::getline(lines, line);) read_back.insert(line);
+        read_back.erase("regulator");
+        EXPECT_EQ(read_back,
+                  (std::set<std::string>{"HLA-A", "NF-kB", "14-3-3", "2310002L13Rik", "node",
+                                         "a\"b", "back\\slash", "2310002L13Rik2"}));
+    }
 
     if (std::system("command -v dot >/dev/null 2>&1 && command -v gc >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "no dot or gc on PATH";

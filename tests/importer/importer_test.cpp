@@ -64,8 +64,10 @@ TEST(ReadTable, DreamFileWithoutTimeColumnNeedsItsTimes) {
     const TableChoice choice = make_choice(args, timed);
     EXPECT_EQ(choice.genes, 100);
     EXPECT_EQ(choice.time_points, std::vector<int>(10, 21));
-    EXPECT_EQ(choice.options.times.size(), 21u);
-    EXPECT_EQ(choice.options.times.back(), 1000.0);
+    // The reader makes the 21 times 0, 50, ..., 1000 row by row from these two.
+    EXPECT_EQ(choice.options.interval, 50.0);
+    EXPECT_EQ(choice.options.points, 21);
+    EXPECT_TRUE(choice.options.times.empty());
     EXPECT_EQ(describe_contents(choice.genes, choice.time_points),
               "100 genes, 10 courses of 21 time points");
 }

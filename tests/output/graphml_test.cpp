@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <array>
 #include <map>
 #include <sstream>
@@ -95,6 +96,38 @@ TEST(Graphml, ReadersFindNodesKeysAndDrawnEdges) {
     EXPECT_EQ(g.edges[2].source, "\xc3\xbc?");
     EXPECT_EQ(g.edges[2].target, "\xc3\xbc?");
     EXPECT_EQ(g.edges[2].data.at("rank"), "4");
+}
+
+// Names of every kind of invalid UTF-8 and of characters XML forbids, as ids and as data: the
+// file must parse, and each name must read back as its printable form.
+TEST(Graphml, EveryNameGivesAFileAnXmlReaderAccepts) {
+    const std::vector<std::string> names{"\xed\xa0\x80",
+                                         "\xe0\x80\xaf",
+                                         "\xf0\x80\x80\xaf",
+                                         "\xf4\x90\x80\x80",
+                                         "\xef\xbf\xbe",
+                                         "\xef\xbf\xbf",
+                                         "G\x01\x08\x0b\x0c\x1b",
+                                         "\xc2\x85\x7f",
+                                         "\xff\xfe<x>&#0;",
+                                         "\xc3",
+                                         "]]>",
+                                         "\xf0\x9f\xa7\xac ok"};
+    const int n = static_cast<int>(names.size());
+    std::vector<double> R(static_cast<std::size_t>(n * n), 0.0);
+    for (int g = 1; g < n; ++g) R[static_cast<std::size_t>(g)] = 1.0 / g;  // gene 1 -> gene g+1
+    std::ostringstream out;
+    format_graphml(out, names, rank_edges({R.data(), n}, n, true), 0.0);
+    const Graph g = parse(out.str());
+    ASSERT_EQ(g.error, "") << out.str();
+    std::vector<std::string> read_back;
+    for (const auto& [id, name] : g.nodes) read_back.push_back(name);
+    std::vector<std::string> shown;
+    for (const std::string& name : names) shown.push_back(printable_name(name));
+    std::sort(read_back.begin(), read_back.end());
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(read_back, shown);
+    EXPECT_EQ(g.edges.size(), names.size() - 1);
 }
 
 TEST(Graphml, RepeatedNamesGetNumberedIds) {

@@ -26,7 +26,9 @@ const std::vector<std::string> kNames{"A", "B-1", "C", "D"};
 
 std::string drawing(bool self_loops) {
     std::ostringstream out;
-    format_drawing(out, kNames, {kR.data(), 4}, 4, 0.1, self_loops);
+    const DrawingExtent extent = format_drawing(out, kNames, {kR.data(), 4}, 4, 0.1, self_loops, 5);
+    EXPECT_EQ(extent.drawn, self_loops ? 5u : 3u);
+    EXPECT_EQ(extent.beyond_threshold, extent.drawn);
     return out.str();
 }
 
@@ -49,6 +51,43 @@ TEST(NetworkDrawing, DrawnGenesWidthsByRankAndFaintSelfLoops) {
         expected.erase(at, line.size());
     }
     EXPECT_EQ(drawing(false), expected);
+}
+
+// Only the strongest max_edges are drawn (the self-loops rank last), the widths spread over
+// those, the genes of no drawn edge are left out, and the legend says how many were left out.
+TEST(NetworkDrawing, CapKeepsTheStrongestEdgesAndSaysSo) {
+    std::ostringstream out;
+    const DrawingExtent extent = format_drawing(out, kNames, {kR.data(), 4}, 4, 0.1, true, 2);
+    EXPECT_EQ(extent.drawn, 2u);
+    EXPECT_EQ(extent.beyond_threshold, 5u);
+    const std::string text = out.str();
+    const auto count = [&text](const std::string& part) {
+        std::size_t found = 0;
+        for (std::size_t p = 0; (p = text.find(part, p)) != std::string::npos; ++p) ++found;
+        return found;
+    };
+    EXPECT_EQ(count(" -> g"), 2u);
+    EXPECT_EQ(count("  g1 -> g2 [arrowhead=normal, color=\"#2b6cb0\", penwidth=5.00];\n"), 1u);
+    EXPECT_EQ(count("  g3 -> g1 [arrowhead=tee, color=\"#c0392b\", penwidth=1.00];\n"), 1u);
+    EXPECT_EQ(count("[label="), 3u + 5u);  // A, B-1, C and the legend's five
+    EXPECT_EQ(count("threshold 0.1\\nthe 2 strongest of 5 edges\"];"), 1u);
+}
+
+// A label is printable, cut to 48 characters (UTF-8 characters, not bytes), and shows '&' as
+// itself: Graphviz reads "&#xD800;" in a label as a reference to a character XML forbids.
+TEST(NetworkDrawing, LabelsAreCutAndNeverCharacterReferences) {
+    const auto quoted = [](const std::string& text) {
+        std::string label(1, '"');
+        label.append(text).push_back('"');
+        return label;
+    };
+    EXPECT_EQ(drawing_label("&#xD800;&lt;"), "\"&amp;#xD800;&amp;lt;\"");
+    EXPECT_EQ(drawing_label("a\"b\\N\x01"), "\"a\\\"b\\\\N?\"");
+    EXPECT_EQ(drawing_label(std::string(10000, 'A')), quoted(std::string(48, 'A').append("...")));
+    std::string umlauts;
+    for (int k = 0; k < 49; ++k) umlauts += "\xc3\xbc";
+    EXPECT_EQ(drawing_label(umlauts), quoted(umlauts.substr(0, 96).append("...")));
+    EXPECT_EQ(drawing_label(umlauts.substr(0, 96)), quoted(umlauts.substr(0, 96)));
 }
 
 }  // namespace

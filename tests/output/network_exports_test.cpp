@@ -69,6 +69,30 @@ TEST(EdgeList, NamesCannotBreakTheFields) {
         "\xc2\xa0\xdf\xbf\xe0\xa4\x85\xef\xbf\xbd\xf0\x90\x80\x80\xf4\x8f\xbf\xbf";
     EXPECT_EQ(printable_name(leads), leads);
     EXPECT_EQ(printable_name("\xc1\xbf"), "??");
+    // What XML forbids, one '?' per character or per stray byte: surrogates (ED A0-BF), overlong
+    // three- and four-byte forms, beyond U+10FFFF, U+FFFE and U+FFFF, C1 controls and DEL. The
+    // neighbours of each range stay: U+D7FF, U+E000, U+FFFD, U+10FFFF.
+    EXPECT_EQ(
+        printable_name("\xed\xa0\x80|\xed\xbf\xbf|\xe0\x80\xaf|\xf0\x80\x80\x80|\xf4\x90\x80\x80"),
+        "???|???|???|????|????");
+    EXPECT_EQ(printable_name("\xef\xbf\xbe|\xef\xbf\xbf|\xc2\x85|\xc2\x9f|\x7f"), "?|?|?|?|?");
+    const std::string neighbours = "\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbd\xf4\x8f\xbf\xbf\xc2\xa0";
+    EXPECT_EQ(printable_name(neighbours), neighbours);
+}
+
+// A name with a double quote is quoted, its quotes doubled, as R's read.delim and pandas'
+// read_csv read it back; other names stay as they are, blanks and apostrophes included.
+TEST(EdgeList, QuotedNamesComeBackWhole) {
+    std::ostringstream out;
+    const std::array<double, 4> R{0.0, 1.0, 0.0, 0.0};  // gene 1 -> gene 2
+    format_edge_list(out, std::vector<std::string>{"\"G4\"", "a\"b 'c'"},
+                     rank_edges({R.data(), 2}, 2, true), 0.0);
+    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1),
+              "1\t\"\"\"G4\"\"\"\t\"a\"\"b 'c'\"\t1\t1\t1\t1\n");
+    std::ostringstream plain;
+    format_edge_list(plain, std::vector<std::string>{" x y ", "'z'"},
+                     rank_edges({R.data(), 2}, 2, true), 0.0);
+    EXPECT_EQ(plain.str().substr(plain.str().find('\n') + 1), "1\t x y \t'z'\t1\t1\t1\t1\n");
 }
 
 TEST(Sif, EdgesBeyondTheThresholdInRankOrder) {

@@ -14,11 +14,13 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "output/atomic_file.h"
@@ -262,16 +264,133 @@ TEST_F(InTempDir, RepairFinishesAnInterruptedCommitAndRemovesLeftovers) {
               (Names{".GRN.lock", ".other.tmp-1", "GRN.dat", "GRN.dot", "edges.tsv", "other"}));
 }
 
-// A lock file that can be neither created nor opened (a missing folder, a directory in its
-// place) fails the run with GRN.dat's unit and name, as creating GRN.dat would.
+// A lock file that can be neither created nor opened fails the run naming the lock file by its
+// absolute path and the reason of the creation: a missing folder (FolderMissing), a directory
+// in its place, and a folder the user may not write (as root: in a child that has become
+// nobody), which used to be reported as the ENOENT of the read-only attempt after it.
 TEST_F(InTempDir, LockFileThatCannotBeOpenedIsFatal) {
     const fs::path absent = dir() / "absent";
+    EXPECT_THROW(ResultFolderLock(absent, LockWait::kNoWait), FolderMissing);
     EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(absent, LockWait::kNoWait); }),
               "cannot create file: No such file or directory, unit 3, file " +
-                  (absent / "GRN.dat").string());
+                  (absent / ".GRN.lock").string());
     fs::create_directory(dir() / ".GRN.lock");
     EXPECT_EQ(io_error_of([&] { ResultFolderLock lock(dir(), LockWait::kNoWait); }),
-              "cannot create file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
+              "cannot create file: Is a directory, unit 3, file " + (dir() / ".GRN.lock").string());
+
+    // As root, in a child that has become nobody, so that permissions apply.
+    const auto as_other_user = [](const std::function<int()>& check) {
+        std::fflush(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+            _exit(check());
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    const fs::path locked = dir() / "read-only";
+    fs::create_directory(locked);
+    const auto read_only = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                           fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(locked, read_only);
+    fs::permissions(dir(), fs::perms::others_exec, fs::perm_options::add);
+    const auto refused = [](const std::function<void()>& run, const std::string& expected) {
+        try {
+            run();
+        } catch (const IoError& e) {
+            return e.what() == expected && e.error_number() == EACCES ? 0 : 3;
+        }
+        return 4;
+    };
+    EXPECT_EQ(as_other_user([&] {
+                  return refused([&] { ResultFolderLock lock(locked, LockWait::kNoWait); },
+                                 "cannot create file: Permission denied, unit 3, file " +
+                                     (locked / ".GRN.lock").string());
+              }),
+              0);
+    // With a lock file there (opened read-only) the run is refused before any work.
+    fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
+    write_bytes(locked / ".GRN.lock", "");
+    fs::permissions(locked, read_only);
+    EXPECT_EQ(as_other_user([&] {
+                  ResultFolderLock lock(locked, LockWait::kNoWait);
+                  return refused([&] { check_results_replaceable(locked); },
+                                 "cannot create file: Permission denied, unit 3, file " +
+                                     (locked / "GRN.dat").string());
+              }),
+              0);
+}
+
+// Relative paths in write errors are made absolute and normal.
+TEST_F(InTempDir, WriteErrorsNameTheAbsolutePath) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir());
+    fs::create_directory("GRN.dat");
+    const std::string message = io_error_of([&] { write_matrix_file("./", worked_example(), 3); });
+    fs::current_path(previous);
+    EXPECT_EQ(message,
+              "cannot replace file: Is a directory, unit 3, file " + (dir() / "GRN.dat").string());
+}
+
+// A wait for a busy folder ends when the caller's cancel flag is set, while the holder keeps it.
+TEST_F(InTempDir, LockWaitEndsWhenCancelled) {
+    ResultFolderLock held(dir(), LockWait::kNoWait);
+    std::atomic<bool> cancel{false};
+    bool cancelled = false;
+    std::thread waiter([&] {
+        try {
+            ResultFolderLock second(dir(), LockWait::kWait, &cancel);
+        } catch (const LockWaitCancelled&) {
+            cancelled = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    cancel = true;
+    waiter.join();
+    EXPECT_TRUE(cancelled);
+}
+
+// A run that made its folder and failed removes the lock file and the folder while holding the
+// lock. A run waiting meanwhile finds its lock stale: it gets FolderMissing when the folder
+// went, or, where the folder stays (another run's file in it), the lock of the new lock file,
+// and then it alone holds the folder (the stale lock used to let a third run in beside it).
+TEST_F(InTempDir, RemovedFolderIsLockedAnewByTheRunsWaitingForIt) {
+    const fs::path made = dir() / "made";
+    fs::create_directory(made);
+    auto failed = std::make_unique<ResultFolderLock>(made, LockWait::kNoWait);
+    bool missing = false;
+    std::thread waiter([&] {
+        try {
+            ResultFolderLock second(made, LockWait::kWait);
+        } catch (const FolderMissing&) {
+            missing = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    failed->release_and_remove(std::vector<fs::path>{made});
+    waiter.join();
+    EXPECT_TRUE(missing);
+    EXPECT_FALSE(fs::exists(made));
+
+    fs::create_directory(made);
+    failed = std::make_unique<ResultFolderLock>(made, LockWait::kNoWait);
+    write_bytes(made / "GRN.dat", "another run's");
+    std::atomic<bool> locked = false;
+    std::atomic<bool> release = false;
+    std::thread second([&] {
+        ResultFolderLock lock(made, LockWait::kWait);
+        locked = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    failed->release_and_remove(std::vector<fs::path>{made});
+    while (!locked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_THROW(ResultFolderLock(made, LockWait::kNoWait), FolderBusy);
+    release = true;
+    second.join();
+    EXPECT_EQ(entries(made), (Names{".GRN.lock", "GRN.dat"}));
 }
 
 // A second lock on the folder waits, or with kNoWait fails at once naming the folder.
@@ -319,9 +438,9 @@ TEST_F(InTempDir, LockClosesItsDescriptor) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// Runs killed at random moments while committing pairs A and B in turn, and killed right
-// after the first and after the second rename: after the repair the folder always holds one
-// run's pair, never GRN.dat of one beside GRN.dot of the other, and no leftover.
+// Runs killed at random moments while committing pairs A and B in turn: after the repair the
+// folder always holds one run's pair, never GRN.dat of one beside GRN.dot of the other, and no
+// leftover.
 TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
     const std::array<double, 1> a{1.0};
     const std::array<double, 1> b{-1.0};  // a negative edge: GRN.dot differs too
@@ -354,31 +473,82 @@ TEST_F(InTempDir, KilledCommitsLeaveOneRunsPairAfterRepair) {
         EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << round;
     }
     EXPECT_EQ(mixed, 0);
+}
 
-    for (std::size_t step = 0; step < 2; ++step) {
-        write_result_files(dir(), names, {a.data(), 1}, 1, 0.5);
+// Every step of a commit of three files, in order; the journal's rename, between kJournal and
+// the first kRename, is the point of no return.
+using Step = std::pair<CommitStep, std::size_t>;
+const std::vector<Step> kCommitSteps{
+    {CommitStep::kWriteFile, 0},    {CommitStep::kWriteFile, 1}, {CommitStep::kWriteFile, 2},
+    {CommitStep::kKeepOldFiles, 0}, {CommitStep::kJournal, 0},   {CommitStep::kRename, 0},
+    {CommitStep::kRename, 1},       {CommitStep::kRename, 2},    {CommitStep::kCleanUp, 0}};
+constexpr std::size_t kFirstStepPastNoReturn = 5;
+
+// The results of one run into dir: GRN.dat, GRN.dot and edges.tsv of a one-gene R = (r).
+void commit_run(const fs::path& dir, double r, const CommitControl* control) {
+    const std::array<double, 1> R{r};
+    const std::vector<ExtraResultFile> extra{
+        {"edges.tsv", 8, [r](std::ostream& out) { out << "edges of " << r << "\n"; }}};
+    write_result_files(dir, Names{"G1       "}, {R.data(), 1}, 1, 0.5, extra, control);
+}
+
+// A stop request (the cancel flag) at each step: up to the journal the commit is abandoned
+// and leaves the earlier files exactly, with nothing beside them; from its rename on the
+// commit completes. A kill (SIGKILL) at each step: after the next run's repair the folder holds
+// the earlier run's three files up to the point of no return and the new run's after it.
+TEST_F(InTempDir, StopOrKillAtEachStepOfTheCommit) {
+    commit_run(dir(), 1.0, nullptr);
+    const std::array<std::string, 3> old_files{read_bytes(dir() / "GRN.dat"),
+                                               read_bytes(dir() / "GRN.dot"),
+                                               read_bytes(dir() / "edges.tsv")};
+    commit_run(dir(), -1.0, nullptr);
+    const std::array<std::string, 3> new_files{read_bytes(dir() / "GRN.dat"),
+                                               read_bytes(dir() / "GRN.dot"),
+                                               read_bytes(dir() / "edges.tsv")};
+    const auto holds = [this](const std::array<std::string, 3>& files) {
+        return read_bytes(dir() / "GRN.dat") == files[0] &&
+               read_bytes(dir() / "GRN.dot") == files[1] &&
+               read_bytes(dir() / "edges.tsv") == files[2];
+    };
+    for (std::size_t k = 0; k < kCommitSteps.size(); ++k) {
+        SCOPED_TRACE(k);
+        const bool past_no_return = k >= kFirstStepPastNoReturn;
+        commit_run(dir(), 1.0, nullptr);
+        std::atomic<bool> cancel{false};
+        std::vector<Step> seen;
+        const CommitControl stop_at{&cancel, [&](CommitStep step, std::size_t index) {
+                                        seen.emplace_back(step, index);
+                                        if (seen.back() == kCommitSteps[k]) cancel = true;
+                                    }};
+        if (past_no_return) {
+            commit_run(dir(), -1.0, &stop_at);
+        } else {
+            EXPECT_THROW(commit_run(dir(), -1.0, &stop_at), CommitAbandoned);
+        }
+        EXPECT_TRUE(holds(past_no_return ? new_files : old_files));
+        EXPECT_EQ(entries(dir()), (Names{"GRN.dat", "GRN.dot", "edges.tsv"}));
+        EXPECT_EQ(seen, past_no_return ? kCommitSteps
+                                       : std::vector<Step>(kCommitSteps.begin(),
+                                                           kCommitSteps.begin() + k + 1));
+
+        commit_run(dir(), 1.0, nullptr);
         std::fflush(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
-            AtomicFile dat(dir() / "GRN.dat", 3);
-            format_matrix(dat.stream(), {b.data(), 1}, 1);
-            dat.finish();
-            AtomicFile dot(dir() / "GRN.dot", 5);
-            format_graphviz(dot.stream(), names, {b.data(), 1}, 1, 0.5);
-            dot.finish();
-            const std::array<AtomicFile*, 2> files{&dat, &dot};
-            commit_all(files, dir() / ".GRN.commit", [step](std::size_t renamed) {
-                if (renamed == step) raise(SIGKILL);
-            });
+            const CommitControl kill_at{nullptr, [k](CommitStep step, std::size_t index) {
+                                            if (Step{step, index} == kCommitSteps[k])
+                                                raise(SIGKILL);
+                                        }};
+            commit_run(dir(), -1.0, &kill_at);
             _exit(0);
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << step;
+        ASSERT_TRUE(WIFSIGNALED(status));
         { ResultFolderLock lock(dir(), LockWait::kNoWait); }
-        EXPECT_EQ(read_bytes(dir() / "GRN.dat"), dat_b) << step;
-        EXPECT_NE(read_bytes(dir() / "GRN.dot"), dot_a) << step;
-        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot"})) << step;
+        EXPECT_TRUE(holds(past_no_return ? new_files : old_files));
+        EXPECT_EQ(entries(dir()), (Names{".GRN.lock", "GRN.dat", "GRN.dot", "edges.tsv"}));
+        fs::remove(dir() / ".GRN.lock");
     }
 }
 

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "table/table_text.h"
 
 namespace {
 
@@ -56,10 +60,10 @@ TEST(ExpressionTable, CsvQuirksReadAsThePlainTable) {
     EXPECT_EQ(quirky.courses[0].t, (std::vector<double>{0, 1, 2}));
     EXPECT_EQ(quirky.courses[0].x, (std::vector<double>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(read({"gene,0,1\n\"say \"\"hi\"\"\",1,2\n"}, log2_options()).names[0], "say \"hi\"");
-    // Blanks and tabs between fields when the header holds no other delimiter; a quoted last
-    // field before CR LF.
+    // Blanks, tabs (and a stray CR) between fields when the header holds no other delimiter;
+    // a quoted last field before CR LF.
     const ExpressionSet blanks =
-        read({"gene  0  1 2 \r\nA 1\t2  3\n \"B;x\"\t4 5 \"6\"\r\n"}, log2_options());
+        read({"gene  0  1 2 \r\nA 1\t2 \r 3\n \"B;x\"\t4 5 \"6\"\r\n"}, log2_options());
     EXPECT_EQ(blanks.names, plain.names);
     EXPECT_EQ(blanks.courses[0].x, plain.courses[0].x);
 }
@@ -74,31 +78,112 @@ TEST(ExpressionTable, BothOrientationsAndGeneOrderAgree) {
     EXPECT_EQ(s.courses[0].x, (std::vector<double>{1, 2, 3, 4}));
     EXPECT_EQ(s.courses[1].t, (std::vector<double>{0, 10}));
     EXPECT_EQ(s.courses[1].x, (std::vector<double>{5, 6, 7, 8}));
+    // Numeric gene IDs: a first column named time holds the times, in any case; under another
+    // first column a header of numbers holds time points.
+    const ExpressionSet ids =
+        read({"TIME,7157,7158\n0,1,2\n1,3,4\n", "id,0,1\n7158,4,4\n7157,1,3\n"}, log2_options());
+    EXPECT_EQ(ids.names, (std::vector<std::string>{"7157", "7158"}));
+    ASSERT_EQ(ids.courses.size(), 2u);
+    EXPECT_EQ(ids.courses[0].t, (std::vector<double>{0, 1}));
+    EXPECT_EQ(ids.courses[0].x, (std::vector<double>{1, 3, 2, 4}));
+    EXPECT_EQ(ids.courses[1].x, (std::vector<double>{1, 3, 4, 4}));
+    // A header of numbers under "time" or "Time" over rows of gene names: time points.
+    for (const char* table : {"time,0,1\nTP53,1,2\n", "Time\t0\t1\nTP53\t1\t2\n"}) {
+        const ExpressionSet labelled = read({table}, log2_options());
+        EXPECT_EQ(labelled.names, std::vector<std::string>{"TP53"});
+        EXPECT_EQ(labelled.courses[0].t, (std::vector<double>{0, 1}));
+    }
 }
 
-// DREAM layout: "Time" header, courses separated by blank lines, linear values; and the same
-// courses without the time column and without blank lines, cut by --interval and --points.
+// DREAM layout: "Time" header (tab, comma, semicolon or blank separated), courses separated
+// by blank lines, linear values; and the same courses without the time column and without
+// blank lines, cut by --times or by --interval and --points.
 TEST(ExpressionTable, DreamCoursesWithAndWithoutTimeColumn) {
     const std::string with_times =
         "\"Time\"\tG1\tG2\n\n0\t1\t2\n50\t4\t8\n100\t0.5\t1\n\n0\t2\t2\n50\t2\t4\n100\t8\t1\n";
-    const ExpressionSet a = read({with_times}, TableOptions{});
+    std::vector<ExpressionSet> sets{read({with_times}, TableOptions{})};
+    for (const char delimiter : {',', ';', ' '}) {
+        std::string text = with_times;
+        std::replace(text.begin(), text.end(), '\t', delimiter);
+        sets.push_back(read({text}, TableOptions{}));
+    }
     const std::string bare = "G1\tG2\n1\t2\n4\t8\n0.5\t1\n2\t2\n2\t4\n8\t1\n";
     TableOptions o;
     o.times = {0, 50, 100};
-    const ExpressionSet b = read({bare}, o);
-    for (const ExpressionSet* s : {&a, &b}) {
-        EXPECT_EQ(s->scale, Scale::kLinear);
-        ASSERT_EQ(s->courses.size(), 2u);
-        EXPECT_EQ(s->courses[1].t, (std::vector<double>{0, 50, 100}));
-        EXPECT_EQ(s->courses[0].x, (std::vector<double>{0, 2, -1, 1, 3, 0}));
-        EXPECT_EQ(s->courses[1].x, (std::vector<double>{1, 1, 3, 1, 2, 0}));
+    sets.push_back(read({bare}, o));
+    TableOptions by_interval;
+    by_interval.interval = 50;
+    by_interval.points = 3;
+    sets.push_back(read({bare}, by_interval));
+    for (const ExpressionSet& s : sets) {
+        EXPECT_EQ(s.scale, Scale::kLinear);
+        ASSERT_EQ(s.courses.size(), 2u);
+        EXPECT_EQ(s.courses[1].t, (std::vector<double>{0, 50, 100}));
+        EXPECT_EQ(s.courses[0].x, (std::vector<double>{0, 2, -1, 1, 3, 0}));
+        EXPECT_EQ(s.courses[1].x, (std::vector<double>{1, 1, 3, 1, 2, 0}));
     }
-    // A time that goes back starts the next course even without a blank line.
-    EXPECT_EQ(read({"Time\tG1\n0\t1\n5\t2\n0\t4\n5\t8\n"}, TableOptions{}).courses.size(), 2u);
+    // Only a blank line ends a course: a time that goes back or repeats is a fault of the file.
+    EXPECT_EQ(error_of({"Time\tG1\n0\t1\n5\t2\n0\t4\n5\t8\n"}, TableOptions{}),
+              "file t1, line 4, column 1: time points must increase strictly within a course: 0 "
+              "follows 5 (a blank line separates courses)");
+    EXPECT_EQ(error_of({"Time\tG1\n0\t1\n5\t2\n5\t4\n\n0\t1\n5\t1\n"}, TableOptions{}),
+              "file t1, line 4, column 1: time points must increase strictly within a course: 5 "
+              "follows 5 (a blank line separates courses)");
     o.times = {0, 50, 100, 150};
     EXPECT_EQ(error_of({bare}, o),
               "file t1, line 7, column 1: a course of 6 rows is not a whole number of 4 time "
               "points (--times, --points)");
+    // No array is sized by --points before the rows are there.
+    by_interval.points = 2000000000;
+    by_interval.memory_budget = 1 << 20;
+    EXPECT_EQ(error_of({bare}, by_interval),
+              "file t1, line 7, column 1: a course of 6 rows is not a whole number of 2000000000 "
+              "time points (--times, --points)");
+}
+
+// Text as spreadsheets save it: UTF-16 with its byte-order mark (either byte order, surrogate
+// pairs included) and lone CR line ends read as the UTF-8 table with LF line ends. Where the
+// first line end is not a lone CR, a lone CR is a character of its field.
+TEST(ExpressionTable, Utf16AndCrLineEndsReadAsUtf8) {
+    const std::string utf8 = "gene,0,1\nG\xC3\xA9ne,1,2\n\xF0\x9F\x98\x80x,3,4\n";
+    const std::u16string utf16 = u"\uFEFFgene,0,1\r\nG\u00e9ne,1,2\r\n\U0001F600x,3,4\r\n";
+    std::string little, big;
+    for (const char16_t unit : utf16) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        little += {low, high};
+        big += {high, low};
+    }
+    const ExpressionSet plain = read({utf8}, log2_options());
+    for (const std::string& text :
+         {little, big, std::string("gene,0,1\rG\xC3\xA9ne,1,2\r\xF0\x9F\x98\x80x,3,4"),
+          std::string("gene,0,1\rG\xC3\xA9ne,1,2\r\n\r\xF0\x9F\x98\x80x,3,4\n")}) {
+        const ExpressionSet s = read({text}, log2_options());
+        EXPECT_EQ(s.names, plain.names);
+        ASSERT_EQ(s.courses.size(), 1u);
+        EXPECT_EQ(s.courses[0].x, plain.courses[0].x);
+    }
+    EXPECT_EQ(plain.names[1], "\xF0\x9F\x98\x80x");
+    EXPECT_EQ(error_of({"gene,0,1\nA,1,1\r2\n"}, log2_options()),
+              "file t1, line 2, column 3: '1\\x0d2' is not a number");
+    std::vector<std::pair<std::string, std::string>> refused{
+        {std::string("\xff\xfe\0\0g\0\0\0", 8),
+         "file t1, line 1, column 1: the table is UTF-32 (little-endian) text; save it as UTF-8 "
+         "text (or as UTF-16, \"Unicode text\")"},
+        {std::string("g\0e\0n\0e\0,\0000\0,\0001\0\n\0", 18),
+         "file t1, line 1, column 1: the header holds NUL bytes, as UTF-16 or UTF-32 text "
+         "without a byte-order mark does; save the table as UTF-8 text"},
+        {little.substr(0, 22) + std::string("\x00\xdc", 2) + little.substr(22),
+         "file t1, line 2, column 1: the table is not valid UTF-16 text (a surrogate outside "
+         "its pair); save it again as UTF-8 or UTF-16 text"},
+        {little + "x", "file t1, line 4, column 1: the UTF-16 text ends inside a character"},
+    };
+    // The odd byte alone in the last piece of 64 KiB.
+    std::string full_piece = little;
+    while (full_piece.size() < 65536) full_piece += std::string("\n\0", 2);
+    refused.emplace_back(full_piece + "x",
+                         "file t1, line 32742, column 1: the UTF-16 text ends inside a character");
+    for (const auto& [text, message] : refused)
+        EXPECT_EQ(error_of({text}, log2_options()), message);
 }
 
 // Long tables: columns found by name among others, rows in any order, courses by label in order
@@ -126,6 +211,23 @@ TEST(ExpressionTable, LongTableColumnsByName) {
               "file t1, line 4, column 1: gene B has no row for time 1 of course c");
     EXPECT_EQ(error_of({"gene,course,time,value\nA,c,0,1\nA,c,0,2\n"}, log2_options()),
               "file t1, line 3, column 4: a second value for gene A at time 0 of course c");
+    // Values checked after reading name their own row and the value column.
+    EXPECT_EQ(error_of({"time,gene,value,course\n0,A,1,c\n1,A,NA,c\n"}, log2_options()),
+              "file t1, line 3, column 3: missing value for gene A (1 in this course); --fill "
+              "interpolate fills them within a course");
+    // Of several second values, the first in the file.
+    EXPECT_EQ(error_of({"gene,course,time,value\nB,c,1,1\nA,c,0,1\nA,c,1,3\nA,c,0,2\nB,c,1,4\n"},
+                       log2_options()),
+              "file t1, line 5, column 4: a second value for gene A at time 0 of course c");
+    // Each of the four columns must be one column of the header.
+    EXPECT_EQ(error_of({"gene,course,time,value,Value\nA,c,0,1,2\nA,c,1,1,2\n"}, log2_options()),
+              "file t1, line 1, column 5: columns 4 and 5 are both named 'value'; rename one, or "
+              "name the columns to read with --columns");
+    o.columns = {"probe", "probe", "hours", "log2ratio"};
+    o.layout = Layout::kLong;
+    EXPECT_EQ(error_of({"hours,probe,log2ratio\n0,A,1\n"}, o),
+              "file t1, line 1, column 2: --columns names column 'probe' twice; the gene, course, "
+              "time and value columns must differ");
 }
 
 TEST(ExpressionTable, ScalesConvertToBaseTwo) {
@@ -184,6 +286,7 @@ TEST(ExpressionTable, MissingValuesFilledOnlyInsideACourse) {
 
 TEST(ExpressionTable, CoursesArePickedAndLimited) {
     const std::string course = "gene,0,1\nA,1,2\n";
+    EXPECT_EQ(read(std::vector<std::string>(4, course), log2_options()).courses.size(), 4u);
     const std::vector<std::string> five(5, course);
     EXPECT_EQ(error_of(five, log2_options()),
               "file t5, line 1, column 1: course 5 of 5: a data file holds at most 4 courses; "
@@ -200,11 +303,74 @@ TEST(ExpressionTable, CoursesArePickedAndLimited) {
     o.courses = {};
     o.max_courses = netrevia::table::kNoCourseLimit;
     EXPECT_EQ(read(five, o).courses.size(), 5u);
+    // A course picked twice would weigh twice.
+    o.courses = {{1, 1}, {1, 1}};
+    EXPECT_EQ(error_of(five, o), "--courses names course 1 twice; name each course once");
+    o.courses = {{4, 5}, {1, 3}, {2, 2}};
+    EXPECT_EQ(error_of(five, o), "--courses names course 2 twice; name each course once");
+}
+
+// Everything the reader keeps comes out of the memory budget before it is allocated; courses
+// that are not picked are read and checked but not kept, so they cost nothing.
+TEST(ExpressionTable, MemoryBudgetCountsOnlyWhatIsKept) {
+    std::ostringstream text;
+    text << "Time";
+    for (int i = 1; i <= 50; ++i) text << "\tG" << i;
+    for (int k = 0; k < 3; ++k) {
+        text << "\n";
+        for (int j = 0; j < 200; ++j) {
+            text << "\n" << j;
+            for (int i = 1; i <= 50; ++i) text << "\t" << i + j + k;
+        }
+    }
+    text << "\n";
+    const std::string dream = text.str();
+    TableOptions o;
+    o.memory_budget = 256 << 10;  // one course is 200 x 50 values (78 KiB), doubled as it grows
+    const std::string message = error_of({dream}, o);
+    EXPECT_EQ(message.rfind("file t1, line ", 0), 0u) << message;
+    EXPECT_NE(message.find(", more than the memory budget of 262144 bytes"), std::string::npos)
+        << message;
+    o.courses = {{2, 2}};
+    const ExpressionSet one = read({dream}, o);
+    ASSERT_EQ(one.courses.size(), 1u);
+    EXPECT_EQ(x(one, 0, 49, 199), std::log2(50 + 199 + 1));
+    o.memory_budget = 0;  // the default: half the physical memory
+    o.courses = {};
+    EXPECT_EQ(read({dream}, o).courses.size(), 3u);
+    // The log2 values of a course (8 KiB here) are taken before they exist, at its start.
+    std::ostringstream course;
+    course << "Time\tA\tB\n";
+    for (int j = 0; j < 512; ++j) course << "\n" << j << "\t1\t2";
+    o.memory_budget = 30000;
+    EXPECT_EQ(error_of({course.str()}, o),
+              "file t1, line 3, column 1: holding the tables up to here takes 31184 bytes, more "
+              "than the memory budget of 30000 bytes");
+    o.memory_budget = 32000;
+    EXPECT_EQ(read({course.str()}, o).courses[0].x.size(), 1024u);
+    // A long table: its rows while it is read (32 KiB here), then its values with their lines
+    // (16 KiB), are taken from the budget before they exist; the second fails at the last row.
+    std::ostringstream rows;
+    rows << "gene,course,time,value";
+    for (int j = 0; j < 512; ++j) rows << "\nA,c," << j << ",1\nB,c," << j << ",2";
+    o = log2_options();
+    o.memory_budget = 64 << 10;
+    EXPECT_EQ(error_of({rows.str()}, o),
+              "file t1, line 1025, column 1: holding the tables up to here takes 73248 bytes, "
+              "more than the memory budget of 65536 bytes");
+    o.memory_budget = 128 << 10;
+    EXPECT_EQ(read({rows.str()}, o).courses[0].t.size(), 512u);
 }
 
 // Each bad table gives one message naming file, line and column.
 TEST(ExpressionTable, BadTablesNameTheirPlace) {
     const TableOptions o = log2_options();
+    // 2000 genes can be inferred, not one more.
+    std::string genes = "gene,0,1";
+    for (int i = 1; i <= 2000; ++i) genes += "\nG" + std::to_string(i) + ",1,2";
+    EXPECT_EQ(read({genes}, o).names.size(), 2000u);
+    EXPECT_EQ(error_of({genes + "\nG2001,1,2"}, o),
+              "file t1, line 2002, column 1: more than 2000 genes; at most 2000 can be inferred");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{""}, "file t1, line 1, column 1: the table is empty"},
         {{"\r\n \n"}, "file t1, line 1, column 1: the table is empty"},
@@ -212,6 +378,8 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
         {{"gene,0,1\nA,1,2\nB,1\n"},
          "file t1, line 3, column 3: the row has 2 fields, the header 3"},
         {{"gene,0,1\nA,1,2,3\n"}, "file t1, line 2, column 4: the row has 4 fields, the header 3"},
+        {{"gene,0,1\nA,1,2,,\"\"\n"},
+         "file t1, line 2, column 4: the row has 5 fields, the header 3"},
         {{"gene,0,1\nA,1,2x\n"}, "file t1, line 2, column 3: '2x' is not a number"},
         {{"gene,0,1\nA,1,inf\n"}, "file t1, line 2, column 3: 'inf' is not a number"},
         {{"time,A\n0,1\n0,2\n"}, "file t1, line 3, column 1: time points must increase strictly"},
@@ -228,6 +396,17 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
          "file t2, line 1, column 1: the course lacks gene B of the first course"},
         {{"gene,0,1\n\"A,1,2\n"}, "file t1, line 2, column 1: a quoted field is not closed"},
         {{"gene,0,1\n,1,2\n"}, "file t1, line 2, column 1: a gene without a name"},
+        // Text from the table is shown with control bytes escaped, long texts cut.
+        {{"gene,0,1\nA,1,2\x1b[2J\n"}, "file t1, line 2, column 3: '2\\x1b[2J' is not a number"},
+        {{"gene,0,1\nA\x1b,1,2\n"},
+         "file t1, line 2, column 1: the gene name 'A\\x1b' holds a control character (a tab, a "
+         "line end or an escape)"},
+        {{"time,A\n0\x01,1\n1,2\n"},
+         "file t1, line 2, column 1: the time point '0\\x01' is not a number"},
+        {{"gene,0,1\nA,1," + std::string(60, '9') + "x\n"},
+         "file t1, line 2, column 3: '" + std::string(40, '9') + "...' is not a number"},
+        {{"gene,0,1\nA,1,\"" + std::string(netrevia::table::kMaxFieldLength + 1, '9') + "\"\n"},
+         "file t1, line 2, column 3: a field longer than 1048576 characters"},
     };
     for (const auto& [tables, message] : cases) EXPECT_EQ(error_of(tables, o), message);
 }
@@ -249,7 +428,9 @@ TEST(ExpressionTable, DetectedFormatIsTheOneRead) {
     EXPECT_EQ(format("time;A;B\n0;1;2\n", o), ";12");
     EXPECT_EQ(format("gene 0 1\nA 1 2\n", o), " 11");
     EXPECT_EQ(format("\"Time\"\tG1\n0\t1\n", o), "\t20");
-    EXPECT_EQ(format("Time,G1\n0,1\n", o), ",12");  // DREAM files are tab-separated
+    EXPECT_EQ(format("Time,G1\n0,1\n", o), ",20");           // DREAM files, whatever the delimiter
+    EXPECT_EQ(format("Time,0,1\nTP53,1,2\n", o), ",11");     // a header of time points
+    EXPECT_EQ(format("time,7157,7158\n0,1,2\n", o), ",12");  // numeric gene IDs
     EXPECT_EQ(format("value,time,course,gene\n1,0,c,A\n", o), ",30");
     TableOptions given = o;
     given.times = {0, 1};

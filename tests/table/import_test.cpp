@@ -8,8 +8,10 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "inference/experiment.h"
 #include "inference/run.h"
 #include "table/import_tool.h"
 #include "tests/table/export_tables.h"
@@ -127,6 +129,15 @@ TEST(ShortNames, CutAtNineAndMadeDistinctWithinNine) {
                            "genes transcript_alpha (transcr~2) transcript_beta (transcr~3) share "
                            "their first 9 characters",
                            "genes G1 (G1~1) G1  (G1~2) share their first 9 characters"}));
+    // Stray continuation bytes are no UTF-8 sequence: cut at nine, never down to nothing.
+    renamed.clear();
+    EXPECT_EQ(make_short_names({"x" + std::string(11, '\x89'),
+                                "ab\xF0\x9F\x98\x80"
+                                "cdefgh"},
+                               renamed),
+              (std::vector<std::string>{"x" + std::string(8, '\x89'),
+                                        "ab\xF0\x9F\x98\x80"
+                                        "cde"}));
 }
 
 // A bad table: exit 1, one message with file, line and column, and neither file written.
@@ -141,6 +152,93 @@ TEST_F(ImportInTempDir, BadTableWritesNothing) {
     EXPECT_FALSE(fs::exists(dir_ / "out.dat.names.tsv"));
     EXPECT_EQ(import({table.string()}), 2);  // no -o
     EXPECT_EQ(import({"--scale", "linear", "--interval", "5", table.string(), "-o", "x"}), 2);
+}
+
+// -o naming an input table (by its name, another spelling or a link), or making the name map
+// on one, is refused before anything is read or written: the table stays as it was.
+TEST_F(ImportInTempDir, OutputOverAnInputTableIsRefused) {
+    const std::string bytes = "gene,0,1\nA,1,2\n";
+    const fs::path table = put("t.csv", bytes);
+    const fs::path map_table = put("x.names.tsv", bytes);
+    const fs::path link = dir_ / "link.dat";
+    fs::create_symlink(table, link);
+    const fs::path other_spelling = dir_ / "." / "t.csv";
+    for (const fs::path& output : {table, other_spelling, link}) {
+        EXPECT_EQ(import({"--scale", "log2", put("u.csv", bytes).string(), table.string(), "-o",
+                          output.string()}),
+                  1);
+        EXPECT_EQ(err_.str(), "netrevia-import: " + output.string() + " is the table " +
+                                  table.string() +
+                                  "; writing it would replace the table: name another data "
+                                  "file with -o\n");
+    }
+    EXPECT_EQ(import({"--scale", "log2", map_table.string(), "-o", (dir_ / "x").string()}), 1);
+    EXPECT_EQ(err_.str().substr(0, 17 + map_table.string().size()),
+              "netrevia-import: " + map_table.string());
+    EXPECT_EQ(read_bytes(table), bytes);
+    EXPECT_EQ(read_bytes(map_table), bytes);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(dir_ / "t.csv.names.tsv"));
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+    EXPECT_EQ(import({"--scale", "log2", table.string(), "-o", (dir_ / "t.dat").string()}), 0);
+}
+
+// An observer sees each table's bytes once and in file order, though the reader reads the
+// first line twice (to find the delimiter) and a large table in several pieces.
+TEST_F(ImportInTempDir, ObserverSeesEachByteOnceInOrder) {
+    struct Recorder : netrevia::inference::InputObserver {
+        std::vector<std::string> files, seen;
+        int ends = 0;
+        void begin(const fs::path& file) override {
+            files.push_back(file.string());
+            seen.emplace_back();
+        }
+        void bytes(std::string_view chunk) override { seen.back() += chunk; }
+        void end() override { ++ends; }
+    } recorder;
+    const std::string small = "\xEF\xBB\xBFgene;0;1\r\nA;1;2\r\nB;3;4\r\n";
+    std::ostringstream rows;
+    rows << "gene,0,1,2,3,4,5,6,7,8,9";
+    for (int i = 0; i < 1000; ++i) {
+        rows << "\nG" << i;
+        for (int j = 0; j < 10; ++j) rows << ",1.00000000" << j;
+    }
+    rows << "\n";
+    const std::string large = rows.str();  // 130 kB: three pieces
+    std::string second = "gene,0,1\nA,1,2\nB,3,4\n";
+    for (int i = 0; i < 20000; ++i) second += "\n";  // blank lines after the last row
+    const fs::path a = put("a.csv", small), b = put("b.csv", second);
+    netrevia::table::TableOptions o;
+    o.scale = netrevia::table::Scale::kLog2;
+    EXPECT_EQ(netrevia::table::import_tables({a, b}, o, &recorder).set.courses.size(), 2u);
+    EXPECT_EQ(recorder.files, (std::vector<std::string>{a.string(), b.string()}));
+    EXPECT_EQ(recorder.seen, (std::vector<std::string>{small, second}));
+    EXPECT_EQ(recorder.ends, 2);
+    recorder = {};
+    EXPECT_EQ(netrevia::table::import_tables({put("c.csv", large)}, o, &recorder).set.names.size(),
+              1000u);
+    EXPECT_EQ(recorder.seen, std::vector<std::string>{large});
+}
+
+// A folder, a device or an absurd --points ends in one message and exit 1, not in an abort or
+// in a read that never ends.
+TEST_F(ImportInTempDir, HostileInputsEndInAMessage) {
+    const fs::path out = dir_ / "out.dat";
+    EXPECT_EQ(import({"--scale", "log2", dir_.string(), "-o", out.string()}), 1);
+    EXPECT_EQ(err_.str(), "netrevia-import: file " + dir_.string() +
+                              ": cannot open the table: it is a directory\n");
+    EXPECT_EQ(import({"--scale", "log2", "/dev/zero", "-o", out.string()}), 1);
+    EXPECT_EQ(err_.str(),
+              "netrevia-import: file /dev/zero: cannot open the table: it is a character device, "
+              "not a regular file\n");
+    const fs::path bare = put("bare.tsv", "G1\tG2\n1\t2\n2\t3\n");
+    EXPECT_EQ(
+        import({"--interval", "1", "--points", "2000000000", bare.string(), "-o", out.string()}),
+        1);
+    EXPECT_EQ(err_.str(), "netrevia-import: file " + bare.string() +
+                              ", line 3, column 1: a course of 2 rows is not a whole number of "
+                              "2000000000 time points (--times, --points)\n");
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(ImportInTempDir, WritesDataFileNameMapAndSummary) {

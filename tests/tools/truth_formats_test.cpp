@@ -271,6 +271,14 @@ TEST(EdgeList, ScoresAsTheMatrixDoes) {
     EXPECT_EQ(grown, (std::vector<double>{0.0, 0.0, 0.5, 0.0}));
     EXPECT_THROW(read_edge_list("rank\tregulator\ttarget\tweight\n1\tX\tY\tbad\n", few),
                  std::runtime_error);
+
+    // Names with quotes, which edges.tsv writes quoted, come back whole.
+    std::vector<std::string> quoted{"\"G4\"", "a\"b"};
+    const std::vector<double> Q{0.0, 0.5, -0.25, 0.0};
+    std::ostringstream quoted_edges;
+    output::format_edge_list(quoted_edges, quoted, output::rank_edges({Q.data(), 2}, 2, true), 0);
+    EXPECT_EQ(read_edge_list(quoted_edges.str(), quoted), Q);
+    EXPECT_EQ(quoted, (std::vector<std::string>{"\"G4\"", "a\"b"}));
 }
 
 }  // namespace

@@ -114,9 +114,10 @@ TEST_F(NetworkSceneTest, HoldsExactlyTheShownEdgesInTheirPensAndHeads) {
 
 TEST_F(NetworkSceneTest, ANewCutIsANewScene) {
     build({0.39, 0, true});
-    // The strongest 12 entries hold 8 self-terms (the batch tool's --top 12): without them 4.
+    // The batch tool's --top 12 --no-self-loops: the strongest 12 between distinct genes (the
+    // strongest 12 entries of all hold 8 self-terms).
     build({0.0, 12, false});
-    EXPECT_EQ(edge_items(scene).size(), 4u);
+    EXPECT_EQ(edge_items(scene).size(), 12u);
     for (const EdgeItem* item : edge_items(scene)) EXPECT_FALSE(item->self_loop());
     build({100.0, 0, true});
     EXPECT_TRUE(edge_items(scene).empty());
@@ -138,7 +139,7 @@ TEST_F(NetworkSceneTest, CapShowsTheStrongestAndTheLegendSaysSo) {
                            "showing the strongest 30 of 99 edges"}));
     build({0.0, 12, false});
     EXPECT_EQ(legend_notes(drawing), (QStringList{"wider line: larger |R|", "self-terms not drawn",
-                                                  "strongest 12 entries (threshold 1.36139)"}));
+                                                  "strongest 12 entries (threshold 0.87535)"}));
 }
 
 TEST_F(NetworkSceneTest, SelectedGeneKeepsItsEdgesAndNeighboursInFront) {

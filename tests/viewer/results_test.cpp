@@ -119,6 +119,9 @@ TEST(Results, RanksAsEdgesTsvAndCutsTopKAtTies) {
     // The (K+1)-th largest of the nine |R(i,j)|, NaN as 0: 0.5 0.5 0.5 0.3 0.2 0.2 0.1 0 0.
     const double expected[] = {0.5, 0.5, 0.5, 0.3, 0.2, 0.2, 0.1, 0.0, 0.0, 0.0, 0.0};
     for (int K = 0; K <= 10; ++K) EXPECT_EQ(results.top_threshold(K), expected[K]) << K;
+    // Without self-terms, of the six between distinct genes: 0.5 0.5 0.2 0.2 0.1 0.
+    const double between[] = {0.5, 0.5, 0.2, 0.2, 0.1, 0.0, 0.0, 0.0};
+    for (int K = 0; K <= 7; ++K) EXPECT_EQ(results.top_threshold(K, false), between[K]) << K;
 
     // Top 1 ties three ways at the cut: nothing is drawn, as the batch tool's --top says.
     EXPECT_EQ(results.apply({0.0, 1, true}).drawn, 0u);
@@ -185,14 +188,16 @@ TEST(Results, SuggestedThresholdIsTheHintAsPrintedAndExportsTakeTheCut) {
     const Results results(viewer_testing::results_of(3, small_R(), 1.0e-6));
     EXPECT_EQ(results.largest_between(), 0.5);
     EXPECT_EQ(results.suggested_threshold(), 0.1);
+    // --top 3 --no-self-loops: the fourth largest between distinct genes, 0.2 (a tie at the cut
+    // leaves two); GRN.dot's counts keep the self-terms 0.5 and -0.3 beyond it.
     const CutNetwork cut = results.apply({0.0, 3, false});
     const inference::RunSummary summary = results.summary_for(cut);
-    EXPECT_EQ(summary.threshold, 0.3);
+    EXPECT_EQ(summary.threshold, 0.2);
     EXPECT_EQ(summary.positive_edges, 2);
-    EXPECT_EQ(summary.negative_edges, 1);
-    EXPECT_EQ(summary.self_edges, 1);
+    EXPECT_EQ(summary.negative_edges, 2);
+    EXPECT_EQ(summary.self_edges, 2);
     const exports::RunRecord record = results.record_for(cut);
-    EXPECT_EQ(record.threshold, 0.3);
+    EXPECT_EQ(record.threshold, 0.2);
     EXPECT_FALSE(record.self_edges);
     EXPECT_EQ(results.run().summary.threshold, 1.0e-6);  // the run's own stays as written
 }
