@@ -33,6 +33,8 @@ struct Place {
 enum class Layout { kDetect, kWide, kDream, kLong };
 enum class Orientation { kDetect, kGenesInRows, kTimesInRows };
 enum class Scale { kUnset, kLinear, kLog2, kLn, kLog10 };
+// What becomes of replicates: refused (unset), averaged at each time point, or each a course.
+enum class Replicates { kUnset, kMean, kCourses };
 
 inline constexpr int kDefaultMaxCourses = 4;  // room of the data file
 inline constexpr int kNoCourseLimit = INT_MAX;
@@ -51,8 +53,15 @@ struct TableOptions {
     std::vector<double> times;
     double interval = 0.0;
     int points = 0;
-    std::array<std::string, 4> columns{"gene", "course", "time", "value"};  // long tables
-    // Picked ranges (1-based, inclusive), each course at most once; empty: all.
+    // Gene, course, time and value columns of long tables. The course and time names also
+    // find those columns of tables with time points in rows; left at "course" and "time" they
+    // also take "experiment" and "condition", and names that begin with "time".
+    std::array<std::string, 4> columns{"gene", "course", "time", "value"};
+    // The replicate column of both; left at "replicate" it also takes "rep".
+    std::string replicate_column = "replicate";
+    Replicates replicates = Replicates::kUnset;
+    // Picked ranges (1-based, inclusive), each course at most once; empty: all. Courses are
+    // counted once the replicates are averaged or made courses.
     std::vector<std::pair<int, int>> courses;
     int max_courses = kDefaultMaxCourses;
     // Bytes the reader may hold of the tables; 0: inference::default_memory_budget().
@@ -72,7 +81,16 @@ struct ExpressionSet {
     Scale scale = Scale::kLog2;  // what the tables held
     long long floored = 0;       // linear values <= 0 replaced by the floor
     long long filled = 0;        // missing values interpolated
+    // Replicates as handled: kUnset when the tables hold none. replicate_count replicates of
+    // replicated_courses courses (of all courses read, picked or not).
+    Replicates replicates = Replicates::kUnset;
+    long long replicate_count = 0;
+    long long replicated_courses = 0;
 };
+
+// "6 replicates of 2 courses averaged at each time point" and the like; empty without
+// replicates.
+std::string replicates_text(const ExpressionSet& set);
 
 // Reads the tables in order (each wide table is one course; DREAM and long tables may hold
 // several), picks the courses, checks that every course holds the same genes, and converts the
