@@ -128,6 +128,7 @@ struct RunInput {
     inference::Experiment experiment;
     std::vector<exports::InputRecord> files;
     bool tables = false;
+    std::optional<exports::ReplicateRecord> replicates;
 };
 
 // Both readings of a file failed: it is neither a data file nor a table.
@@ -148,6 +149,12 @@ void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     input.experiment.renamed.clear();  // said in the summary above
     input.files = digests.records();
     input.tables = true;
+    const table::ExpressionSet& set = imported.set;
+    if (set.replicates != table::Replicates::kUnset) {
+        input.replicates = exports::ReplicateRecord{
+            set.replicates == table::Replicates::kMean ? "mean" : "courses", set.replicate_count,
+            set.replicated_courses, table::replicates_text(set)};
+    }
 }
 
 // A data file is read as a data file, tables as tables. One input with the extension of a
@@ -656,6 +663,7 @@ int batch_main(const std::vector<std::string>& args,
         prepare_input(o, run_options, input, out);
         record.inputs = input.files;
         record.tables = input.tables;
+        record.replicates = input.replicates;
         if (!o.regulators_file.empty()) {
             record.regulators =
                 take_regulators(o.regulators_file, listed, input.experiment, err, run_options);

@@ -79,6 +79,13 @@ std::string run_record_text(const inference::RunSummary& summary,
         json["runs"] = net.runs;
         json["subset_size"] = net.subset_size;
     }
+    if (record.replicates) {
+        const ReplicateRecord& r = *record.replicates;
+        json["replicates"] = {{"handling", r.handling},
+                              {"replicates", r.replicates},
+                              {"courses_with_replicates", r.courses},
+                              {"summary", r.summary}};
+    }
     if (record.regulators) {
         const RegulatorRecord& list = *record.regulators;
         json["regulators"] = {{"path", list.file.path.string()},

@@ -78,6 +78,15 @@ struct RegulatorRecord {
     int unknown = 0;
 };
 
+// The replicates of the tables a run read and what became of them: "mean" (averaged at each
+// time point) or "courses" (each its own course).
+struct ReplicateRecord {
+    std::string handling;
+    long long replicates = 0;  // of all courses that have more than one
+    long long courses = 0;     // courses that have more than one
+    std::string summary;       // as the run's summary says it
+};
+
 // What run.json records about the run besides the network itself.
 struct RunRecord {
     std::string tool = "netrevia-batch";    // the program that ran: the batch tool or the window
@@ -94,6 +103,7 @@ struct RunRecord {
     std::uint64_t seed = 0;  // recorded for the ensemble, tree and consensus engines only
     double decay = -1.0;     // the tree engine's --decay; < 0: estimated per gene
     std::optional<RegulatorRecord> regulators;  // --regulators; none: every gene may regulate
+    std::optional<ReplicateRecord> replicates;  // tables with replicates: what was done
 };
 
 // The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,
