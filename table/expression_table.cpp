@@ -1024,13 +1024,21 @@ std::vector<Part> split_replicates(const std::vector<RawCourse>& all,
                          (2 * sizeof(std::size_t) + sizeof(std::uint32_t)));
         return {Part{k, true, {}}};
     }
-    std::vector<Part> parts(static_cast<std::size_t>(most) + 1);
+    const std::size_t count = static_cast<std::size_t>(most) + 1;
+    budget.take(static_cast<std::uint64_t>(count) * (sizeof(Part) + sizeof(std::size_t)));
+    std::vector<Part> parts(count);
     for (Part& part : parts) {
         part.raw = k;
         part.whole = false;
     }
+    std::vector<std::size_t> sizes(parts.size(), 0);
+    for (std::uint32_t r : occurrence) ++sizes[r];
+    for (std::size_t r = 0; r < parts.size(); ++r) parts[r].js.reserve(sizes[r]);
     for (std::size_t j = 0; j < T; ++j) parts[occurrence[j]].js.push_back(j);
-    budget.give_back(static_cast<std::uint64_t>(T) * (sizeof(std::size_t) + sizeof(std::uint32_t)));
+    // What stays taken: the points of the parts (T indices) and the parts themselves, which the
+    // caller gives back once it has moved them.
+    budget.give_back(static_cast<std::uint64_t>(T) * (sizeof(std::size_t) + sizeof(std::uint32_t)) +
+                     count * sizeof(std::size_t));
     return parts;
 }
 
@@ -1052,8 +1060,9 @@ std::vector<OutCourse> handle_replicates(const std::vector<RawCourse>& all,
         OutCourse& group = by_group[all[k].group];
         if (group.first == nullptr) group.first = &all[k];
         if (!all[k].kept) continue;
-        for (Part& part : split_replicates(all, k, budget))
-            append(group.parts, std::move(part), budget);
+        std::vector<Part> parts = split_replicates(all, k, budget);
+        for (Part& part : parts) append(group.parts, std::move(part), budget);
+        if (parts.size() > 1) budget.give_back(bytes_of(parts));
     }
     const OutCourse* first_replicated = nullptr;
     for (const OutCourse& group : by_group) {
@@ -1271,13 +1280,14 @@ ExpressionSet finish(std::vector<RawCourse>& all,
         const std::vector<Part>& parts = course.parts;
         budget.at(course.first->file, course.first->start.line);
         // The time points: the part's, or those of any replicate, each with the first part that
-        // holds it and where (for messages), and where each part holds it (at[p * T + s]).
+        // holds it and where (for messages); slots[p][m]: the time point of point m of part p.
         const bool single = parts.size() == 1;
         RawCourse& only = all[parts.front().raw];
         std::vector<double> joined;
-        std::vector<std::size_t> at;
+        std::vector<std::vector<std::size_t>> slots;
         std::vector<std::size_t> source_part;
         std::vector<std::size_t> source_j;
+        std::uint64_t slot_bytes = 0;
         if (!single) {
             for (const Part& part : parts)
                 for (std::size_t m = 0; m < part.size_of(all[part.raw]); ++m)
@@ -1291,17 +1301,22 @@ ExpressionSet finish(std::vector<RawCourse>& all,
                  "a course needs at least 2 time points, this one has " + std::to_string(T));
         }
         if (!single) {
-            budget.take(static_cast<std::uint64_t>(parts.size() + 2) * T * sizeof(std::size_t));
-            at.assign(parts.size() * T, SIZE_MAX);
+            slot_bytes = static_cast<std::uint64_t>(T) * 2 * sizeof(std::size_t) +
+                         parts.size() * sizeof(std::vector<std::size_t>);
+            for (const Part& part : parts)
+                slot_bytes += part.size_of(all[part.raw]) * sizeof(std::size_t);
+            budget.take(slot_bytes);
             source_part.assign(T, SIZE_MAX);
             source_j.assign(T, 0);
+            slots.resize(parts.size());
             for (std::size_t p = 0; p < parts.size(); ++p) {
                 const RawCourse& c = all[parts[p].raw];
+                slots[p].resize(parts[p].size_of(c));
                 std::size_t s = 0;
                 for (std::size_t m = 0; m < parts[p].size_of(c); ++m) {
                     const std::size_t j = parts[p].j(m);
                     while (joined[s] != c.t[j]) ++s;
-                    at[p * T + s] = j;
+                    slots[p][m] = s;
                     if (source_part[s] == SIZE_MAX) {
                         source_part[s] = p;
                         source_j[s] = j;
@@ -1326,44 +1341,56 @@ ExpressionSet finish(std::vector<RawCourse>& all,
                      "time points of the replicates lie too close together to tell apart");
             }
         }
+        // x of gene i at point j of c, checked to have a linear level.
+        const auto log2_value = [scale](const RawCourse& c, std::size_t i, std::size_t j) {
+            const double v = c.v[c.index(c.order[i], j)];
+            if (std::isnan(v)) return kMissing;
+            const double x = to_log2(v, scale);
+            if (!std::isfinite(std::exp2(x))) {
+                fail(c.file, c.place(c.order[i], j),
+                     "the value is too large for the linear scale of the inference");
+            }
+            return x;
+        };
         TimeCourse made;
         budget.take(static_cast<std::uint64_t>(n) * T * sizeof(double));
         made.x.resize(n * T);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t s = 0; s < T; ++s) {
-                double sum = 0.0;
-                int count = 0;
-                double x = kMissing;
+        if (single) {
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::size_t s = 0; s < T; ++s)
+                    made.x[i * T + s] = log2_value(only, i, parts.front().j(s));
+        } else {
+            // The mean of 2^x as m + log2(mean of 2^(x - m)), m the largest x: no level
+            // overflows or underflows to 0 on the way. Parts in order, so that the sums are
+            // the same on every run.
+            const std::uint64_t sum_bytes =
+                static_cast<std::uint64_t>(n) * T * (sizeof(double) + sizeof(std::uint32_t));
+            budget.take(sum_bytes);
+            std::vector<double> sum(n * T, 0.0);
+            std::vector<std::uint32_t> count(n * T, 0);
+            std::fill(made.x.begin(), made.x.end(), -std::numeric_limits<double>::infinity());
+            for (int pass = 0; pass < 2; ++pass) {
                 for (std::size_t p = 0; p < parts.size(); ++p) {
-                    const std::size_t j = single ? parts.front().j(s) : at[p * T + s];
-                    if (j == SIZE_MAX) continue;
                     const RawCourse& c = all[parts[p].raw];
-                    const double v = c.v[c.index(c.order[i], j)];
-                    if (std::isnan(v)) continue;
-                    x = to_log2(v, scale);
-                    if (!std::isfinite(std::exp2(x))) {
-                        fail(c.file, c.place(c.order[i], j),
-                             "the value is too large for the linear scale of the inference");
-                    }
-                    sum += std::exp2(x);
-                    ++count;
-                }
-                // One replicate: its value exactly as it stands.
-                if (!single && count > 0) {
-                    x = std::log2(sum / count);
-                    if (!std::isfinite(std::exp2(x))) {
-                        const auto [c, where] = place(i, s);
-                        fail(c->file, where,
-                             "the mean of the replicates is too large for the linear scale of "
-                             "the inference");
+                    for (std::size_t m = 0; m < slots[p].size(); ++m) {
+                        const std::size_t j = parts[p].j(m);
+                        for (std::size_t i = 0; i < n; ++i) {
+                            const double x = log2_value(c, i, j);
+                            if (std::isnan(x)) continue;
+                            const std::size_t at = i * T + slots[p][m];
+                            if (pass == 0) {
+                                made.x[at] = std::max(made.x[at], x);
+                            } else {
+                                sum[at] += std::exp2(x - made.x[at]);
+                                ++count[at];
+                            }
+                        }
                     }
                 }
-                made.x[i * T + s] = x;
             }
-        }
-        if (!single) {
-            budget.give_back(static_cast<std::uint64_t>(parts.size()) * T * sizeof(std::size_t));
-            std::vector<std::size_t>().swap(at);
+            for (std::size_t at = 0; at < made.x.size(); ++at)
+                made.x[at] = count[at] > 0 ? made.x[at] + std::log2(sum[at] / count[at]) : kMissing;
+            budget.give_back(sum_bytes);
         }
         bool last_use = false;  // of only, whose times then become the course's
         for (const Part& part : parts) {
@@ -1413,7 +1440,7 @@ ExpressionSet finish(std::vector<RawCourse>& all,
             made.t.resize(T);
             for (std::size_t s = 0; s < T; ++s) made.t[s] = time(s);
         } else {
-            budget.give_back(static_cast<std::uint64_t>(T) * 2 * sizeof(std::size_t));
+            budget.give_back(slot_bytes);
             made.t = std::move(joined);
         }
         append(set.courses, std::move(made), budget);

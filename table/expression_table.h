@@ -55,7 +55,8 @@ struct TableOptions {
     int points = 0;
     // Gene, course, time and value columns of long tables. The course and time names also
     // find those columns of tables with time points in rows; left at "course" and "time" they
-    // also take "experiment" and "condition", and names that begin with "time".
+    // also take "experiment" and "condition", and names that begin with "time" and go on with
+    // no letter ("time_min").
     std::array<std::string, 4> columns{"gene", "course", "time", "value"};
     // The replicate column of both; left at "replicate" it also takes "rep".
     std::string replicate_column = "replicate";
@@ -82,7 +83,8 @@ struct ExpressionSet {
     long long floored = 0;       // linear values <= 0 replaced by the floor
     long long filled = 0;        // missing values interpolated
     // Replicates as handled: kUnset when the tables hold none. replicate_count replicates of
-    // replicated_courses courses (of all courses read, picked or not).
+    // replicated_courses courses, counted over the courses kept: the picked ones when they are
+    // averaged, all when each is a course.
     Replicates replicates = Replicates::kUnset;
     long long replicate_count = 0;
     long long replicated_courses = 0;
@@ -92,9 +94,11 @@ struct ExpressionSet {
 // replicates.
 std::string replicates_text(const ExpressionSet& set);
 
-// Reads the tables in order (each wide table is one course; DREAM and long tables may hold
-// several), picks the courses, checks that every course holds the same genes, and converts the
-// values to base-2 logarithms. Throws TableError naming file, line and column. Each table is
+// Reads the tables in order (each wide table is one course, unless a course column or a time
+// point that comes again says otherwise; DREAM and long tables may hold several), averages the
+// replicates or makes each a course (options.replicates; refused when unset), picks the
+// courses, checks that every course holds the same genes, and converts the values to base-2
+// logarithms. Throws TableError naming file, line and column. Each table is
 // read once, in pieces; only the numbers of the picked courses are kept (with their gene
 // names and where they stand), and everything kept grows only once the memory budget allows
 // it. Only regular files are read; a file given twice is refused. With an observer, each

@@ -376,6 +376,10 @@ TEST(ExpressionTable, ReplicatesAveragedOrTakenAsCourses) {
     EXPECT_EQ(m.courses[0].x, (std::vector<double>{std::log2(5.0), 2, 4, 0, std::log2(20.0), 1}));
     EXPECT_EQ(netrevia::table::replicates_text(m),
               "2 replicates of 1 course averaged at each time point");
+    // Levels beyond the range of a double on the way (2^-1100 is 0, twice 2^1023.5 overflows)
+    // still average to their own value.
+    EXPECT_EQ(read({"gene,0,0,1,1\nA,-1100,-1100,1023.5,1023.5\n"}, mean).courses[0].x,
+              (std::vector<double>{-1100, 1023.5}));
     TableOptions each = log2_options();
     each.replicates = Replicates::kCourses;
     each.fill_interpolate = true;
