@@ -270,7 +270,7 @@ TEST(ExpressionTable, NonPositiveLinearValuesRefusedOrFloored) {
 // Missing values are filled linearly in time between the nearest given values of the course;
 // never at a course's ends.
 TEST(ExpressionTable, MissingValuesFilledOnlyInsideACourse) {
-    const std::string gap = "gene,0,1,3,4\nA,1,NA,,5\nB,0,1,2,3\n";
+    const std::string gap = "gene,2,3,5,6\nA,1,NA,,5\nB,0,1,2,3\n";
     EXPECT_EQ(error_of({gap}, log2_options()),
               "file t1, line 2, column 3: missing value for gene A (2 in this course); --fill "
               "interpolate fills them within a course");
@@ -468,6 +468,17 @@ TEST(ExpressionTable, MemoryBudgetCountsOnlyWhatIsKept) {
               "more than the memory budget of 65536 bytes");
     o.memory_budget = 128 << 10;
     EXPECT_EQ(read({rows.str()}, o).courses[0].t.size(), 512u);
+    // Averaged replicates: the sums and counts (12 bytes a value, 24 KiB here) are taken
+    // before they exist, at the course's start.
+    std::string twice = "gene,0,0,1,1";
+    for (int i = 0; i < 1000; ++i) twice += "\nG" + std::to_string(i) + ",1,1,1,1";
+    o.replicates = netrevia::table::Replicates::kMean;
+    o.memory_budget = 229000;
+    EXPECT_EQ(error_of({twice}, o),
+              "file t1, line 1, column 1: holding the tables up to here takes 229240 bytes, more "
+              "than the memory budget of 229000 bytes");
+    o.memory_budget = 230000;
+    EXPECT_EQ(read({twice}, o).courses[0].x, std::vector<double>(2000, 1.0));
 }
 
 // Each bad table gives one message naming file, line and column.
