@@ -255,6 +255,8 @@ TEST(BatchTableArgs, ColumnsByPositionOrRoleAndReplicates) {
     for (const char* bad : {"g,c,t", "g,c,t,v,r,x", "course=", "rep=x", "g,c=x,t,v"}) {
         EXPECT_EQ(parse_args({"--columns", bad, "a.csv"}).outcome, ParseOutcome::kError) << bad;
     }
+    EXPECT_EQ(parse_args({"--orientation", "times", "a.csv"}).options.table_options.orientation,
+              netrevia::table::Orientation::kTimesInRows);
     EXPECT_EQ(parse_args({"--replicates", "median", "a.csv"}).error,
               "--replicates does not take 'median' (mean or courses)");
 }

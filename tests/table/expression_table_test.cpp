@@ -408,6 +408,11 @@ TEST(ExpressionTable, ReplicatesAveragedOrTakenAsCourses) {
     ASSERT_EQ(picked.courses.size(), 2u);
     EXPECT_EQ(picked.courses[0].x, (std::vector<double>{std::log2(48.0), std::log2(192.0)}));
     EXPECT_EQ(picked.courses[1].x, (std::vector<double>{9, 9}));
+    // Replicates' times must tell apart once joined, as a course's must.
+    mean.courses = {};
+    EXPECT_EQ(error_of({"rep,time,A\n1,0,1\n1,1,2\n2,1e-310,3\n2,1,4\n"}, mean),
+              "file t1, line 4, column 2: time points of the replicates lie too close together "
+              "to tell apart");
     // Each replicate a course: the course limit counts them and says so.
     each.courses = {};
     each.max_courses = netrevia::table::kDefaultMaxCourses;
