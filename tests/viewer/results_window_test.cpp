@@ -190,6 +190,10 @@ TEST_F(ResultsWindowTest, ExportsAreTheBatchToolsBytes) {
     ASSERT_TRUE(
         window.export_file(ExportKind::kRunRecord, QString::fromStdString(record.string())));
     EXPECT_EQ(comparable(read(record)), comparable(read(json.path() / "run.json")));
+    // Both records give the run's own wall time, not the time until the user exported (three
+    // batch runs lie between the two exports).
+    EXPECT_EQ(nlohmann::json::parse(read(record))["wall_seconds"],
+              nlohmann::json::parse(read(mine.path() / "run.json"))["wall_seconds"]);
 }
 
 TEST_F(ResultsWindowTest, ClickOnAGeneFiltersTheTableAndCopyTakesEdgesTsvFields) {
