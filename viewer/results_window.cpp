@@ -602,7 +602,9 @@ void ResultsWindow::show_run_summary() {
         run_labels_[5]->setText(tr("none (%1)").arg(QString::fromStdString(run.record.engine)));
         run_labels_[5]->setToolTip(QString());
     }
-    run_labels_[6]->setText(number_text(run.record.lambda));
+    run_labels_[6]->setText(engine != nullptr && !engine->uses_lambda
+                                ? tr("not used (%1)").arg(QString::fromStdString(run.record.engine))
+                                : number_text(run.record.lambda));
     std::vector<std::filesystem::path> files{run.summary.matrix_file, run.summary.graphviz_file};
     files.insert(files.end(), run.summary.extra_files.begin(), run.summary.extra_files.end());
     files_label_->setText(
