@@ -31,9 +31,10 @@ viewer::RunResults run_results(FinishedRun run) {
     // What the run read, hashed as it was read (a file replaced since is recorded as it was).
     record.inputs = std::move(run.inputs);
     record.tables = run.tables;
-    // run.json's wall time runs from start to the moment it is made: set so that it gives the
-    // run's own, as the batch tool's does.
+    // run.json is written when the user exports, perhaps long after the run: it records the
+    // run's own wall time, as the batch tool's does.
     record.start = std::chrono::steady_clock::now() - run.wall_time;
+    record.wall_time = run.wall_time;
     record.self_edges = true;
     return results;
 }

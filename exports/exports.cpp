@@ -48,7 +48,8 @@ std::string run_record_text(const inference::RunSummary& summary,
     }
     const double largest = largest_between_genes(net);
     const int edges = summary.positive_edges + summary.negative_edges;
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - record.start;
+    const std::chrono::duration<double> wall =
+        record.wall_time ? *record.wall_time : std::chrono::steady_clock::now() - record.start;
     nlohmann::ordered_json json = {
         {"tool", record.tool},
         {"version", NETREVIA_VERSION},

@@ -98,7 +98,10 @@ struct RunRecord {
     // What the run read: one data file, or the tables in the order given (tables = true).
     std::vector<InputRecord> inputs;
     bool tables = false;
+    // The run's wall time: from start to the moment run.json is made, unless wall_time is set
+    // (a run whose record is written later, from a window, records the run's own time).
     std::chrono::steady_clock::time_point start;
+    std::optional<std::chrono::steady_clock::duration> wall_time;
     bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
     std::uint64_t seed = 0;  // recorded for the ensemble, tree and consensus engines only
     double decay = -1.0;     // the tree engine's --decay; < 0: estimated per gene

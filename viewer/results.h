@@ -67,11 +67,13 @@ public:
     // genes, which come first and keep their ranks.
     std::span<const output::RankedEdge> ranked(bool self_loops) const noexcept;
 
-    // Largest |R(i,j)| between distinct genes, and the threshold the batch tool's hint prints
-    // for it (exports::kSuggestedShare of it, to two significant digits as printed), 0 when
-    // there is none.
+    // Largest |R(i,j)| between distinct genes, and the threshold suggested for it, 0 when there
+    // is none: for the exact and fast engines the batch tool's hint (exports::kSuggestedShare
+    // of it, to two significant digits as printed), for the engines that score pairs (the
+    // ensemble, tree and consensus engines) their default threshold.
     double largest_between() const noexcept { return largest_between_; }
     double suggested_threshold() const noexcept { return suggested_; }
+    bool suggests_engine_default() const noexcept { return score_engine_; }
 
     // The threshold that draws the K largest |R(i,j)| over all n x n entries (NaN counting as
     // 0), or over the n(n-1) between distinct genes when with_self is false: the (K+1)-th
@@ -93,6 +95,7 @@ private:
     std::size_t between_count_ = 0;           // the leading entries of ranked_ with i != j
     double largest_between_ = 0.0;
     double suggested_ = 0.0;
+    bool score_engine_ = false;
 };
 
 // The suggested threshold as the batch tool's hint line prints it: two significant digits.

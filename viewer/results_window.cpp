@@ -602,7 +602,9 @@ void ResultsWindow::show_run_summary() {
         run_labels_[5]->setText(tr("none (%1)").arg(QString::fromStdString(run.record.engine)));
         run_labels_[5]->setToolTip(QString());
     }
-    run_labels_[6]->setText(number_text(run.record.lambda));
+    run_labels_[6]->setText(engine != nullptr && !engine->uses_lambda
+                                ? tr("not used (%1)").arg(QString::fromStdString(run.record.engine))
+                                : number_text(run.record.lambda));
     std::vector<std::filesystem::path> files{run.summary.matrix_file, run.summary.graphviz_file};
     files.insert(files.end(), run.summary.extra_files.begin(), run.summary.extra_files.end());
     files_label_->setText(
@@ -614,13 +616,20 @@ void ResultsWindow::show_run_summary() {
     suggested_label_->setText(suggested > 0.0
                                   ? tr("Suggested threshold: %1").arg(number_text(suggested))
                                   : tr("No suggested threshold"));
-    suggested_label_->setToolTip(
-        suggested > 0.0
-            ? tr("%1 x the largest |R(i,j)| between distinct genes (%2), as the batch tool's "
+    QString tip;
+    if (suggested <= 0.0) {
+        tip = tr("No entry between distinct genes is nonzero");
+    } else if (results_->suggests_engine_default()) {
+        tip = tr("The %1 engine's default threshold on its scores: where the mean F1 on "
+                 "simulated networks was highest")
+                  .arg(QString::fromStdString(run.record.engine));
+    } else {
+        tip = tr("%1 x the largest |R(i,j)| between distinct genes (%2), as the batch tool's "
                  "hint; on simulated networks it drew far fewer false edges than the default")
                   .arg(number_text(exports::kSuggestedShare),
-                       number_text(results_->largest_between()))
-            : tr("No entry between distinct genes is nonzero"));
+                       number_text(results_->largest_between()));
+    }
+    suggested_label_->setToolTip(tip);
 }
 
 void ResultsWindow::cut_changed_by_controls() {

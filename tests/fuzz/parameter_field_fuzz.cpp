@@ -14,7 +14,10 @@
 //    its 16 digits need not survive a trip through a double (1.000000000000000E+034 reads as
 //    the double nearest 1e34, which displays as 9.999999999999999E+033);
 //  - a parsed value equals the C library's correctly rounded reading of the same item (the
-//    value without its repeat prefix, D read as E) in the C locale.
+//    value without its repeat prefix, D read as E) in the C locale;
+//  - the window's field check (parse_field) accepts a text only with the value the grammar
+//    reads, refuses without changing the value, and has a message for every refusal; a seed
+//    (parse_seed) is accepted only as digits between blanks, with their value.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +27,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/parameter_field.h"
 #include "inference/free_format.h"
 
 namespace {
@@ -76,6 +80,49 @@ std::string item_of(std::string_view text) {
     return item;
 }
 
+// The window's checks of the same text: a field runs only with what parse_free_format reads
+// from it, never with a decimal comma's integer part, and every refusal has its message.
+void check_field(std::string_view text, bool parsed, double parsed_value) {
+    using netrevia::app::FieldProblem;
+    double value = 0.25;
+    const FieldProblem problem = netrevia::app::parse_field(text, value);
+    // "0,39", "-1,5", ",5": digits (perhaps none) after blanks and a sign, then a comma and a
+    // digit. The grammar would read 0 or -1 and stop at the comma; the field refuses it.
+    std::size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    const bool decimal_comma =
+        at + 1 < text.size() && text[at] == ',' && text[at + 1] >= '0' && text[at + 1] <= '9';
+    check(decimal_comma == (problem == FieldProblem::decimal_comma));
+    if (problem == FieldProblem::none) {
+        check(parsed);
+        check(std::memcmp(&value, &parsed_value, sizeof value) == 0);
+    } else {
+        // A refused text leaves the value as the grammar's failed parse leaves it, or, for a
+        // decimal comma the grammar would take, untouched.
+        check(value == 0.25);
+        const std::string message = netrevia::app::refusal_text("Lambda", problem, text);
+        check(message.ends_with("nothing was run."));
+    }
+    std::uint64_t seed = 7;
+    const FieldProblem seed_problem = netrevia::app::parse_seed(text, seed);
+    if (seed_problem != FieldProblem::none) {
+        check(seed == 7);
+        check(
+            netrevia::app::refusal_text("Seed", seed_problem, text).ends_with("nothing was run."));
+        return;
+    }
+    // Digits alone between blanks, equal to strtoull of them.
+    std::size_t begin = 0;
+    while (begin < text.size() && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+    std::size_t end = text.size();
+    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+    const std::string digits(text.substr(begin, end - begin));
+    check(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos);
+    check(std::strtoull(digits.c_str(), nullptr, 10) == seed);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -87,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     double value = 0.25;
     const bool parsed = parse_free_format(text, value);
+    check_field(text, parsed, value);
     if (!parsed) {
         check(value == 0.25);
         return 0;

@@ -188,6 +188,17 @@ TEST(Results, SuggestedThresholdIsTheHintAsPrintedAndExportsTakeTheCut) {
     const Results results(viewer_testing::results_of(3, small_R(), 1.0e-6));
     EXPECT_EQ(results.largest_between(), 0.5);
     EXPECT_EQ(results.suggested_threshold(), 0.1);
+    EXPECT_FALSE(results.suggests_engine_default());
+    // The engines that score pairs suggest their own default, never a share of the largest
+    // score (0.2 of about 1 would draw more than the default does).
+    for (const auto& [engine, expected] : {std::pair{"ensemble", 0.75}, std::pair{"trees", 0.07},
+                                           std::pair{"consensus", 0.8}, std::pair{"fast", 0.1}}) {
+        viewer::RunResults run = viewer_testing::results_of(3, small_R(), 1.0e-6);
+        run.record.engine = engine;
+        const Results scored(std::move(run));
+        EXPECT_EQ(scored.suggested_threshold(), expected) << engine;
+        EXPECT_EQ(scored.suggests_engine_default(), std::string(engine) != "fast") << engine;
+    }
     // --top 3 --no-self-loops: the fourth largest between distinct genes, 0.2 (a tie at the cut
     // leaves two); GRN.dot's counts keep the self-terms 0.5 and -0.3 beyond it.
     const CutNetwork cut = results.apply({0.0, 3, false});

@@ -190,6 +190,10 @@ TEST_F(ResultsWindowTest, ExportsAreTheBatchToolsBytes) {
     ASSERT_TRUE(
         window.export_file(ExportKind::kRunRecord, QString::fromStdString(record.string())));
     EXPECT_EQ(comparable(read(record)), comparable(read(json.path() / "run.json")));
+    // Both records give the run's own wall time, not the time until the user exported (three
+    // batch runs lie between the two exports).
+    EXPECT_EQ(nlohmann::json::parse(read(record))["wall_seconds"],
+              nlohmann::json::parse(read(mine.path() / "run.json"))["wall_seconds"]);
 }
 
 TEST_F(ResultsWindowTest, ClickOnAGeneFiltersTheTableAndCopyTakesEdgesTsvFields) {
@@ -275,6 +279,29 @@ TEST(ResultsWindowAlone, DrawsTheStrongestUpToTheCapAndSaysSo) {
                                                     .arg(QLocale().toString(4900))
                                                     .arg(QLocale().toString(2000)));
     EXPECT_TRUE(said);
+}
+
+// A scoring engine's run: its seed and what it fitted stand where the selection loop's
+// iterations would, lambda is not used, and Apply suggests the engine's own default.
+TEST(ResultsWindowAlone, SummaryOfAnEnsembleRunNamesSeedSubsetsAndNoLambda) {
+    viewer::RunResults run =
+        viewer_testing::results_of(3, {0.0, 0.9, -0.8, 0.7, 0.0, 0.2, 0.1, -0.95, 0.0}, 0.5);
+    run.record.engine = "ensemble";
+    run.record.seed = 7;
+    run.summary.network.runs = 12;
+    run.summary.network.subset_size = 2;
+    ResultsWindow window;
+    window.set_results(std::move(run));
+    ASSERT_TRUE(wait_until_ready(window));
+    QStringList texts;
+    for (const QLabel* label : window.findChildren<QLabel*>()) texts << label->text();
+    for (const char* expected : {"ensemble, seed 7", "12 subsets of 2 genes", "none (ensemble)",
+                                 "not used (ensemble)", "Suggested threshold: 0.75"})
+        EXPECT_TRUE(texts.contains(expected))
+            << expected << " not in " << texts.join(" | ").toStdString();
+    window.apply_suggested_threshold();
+    EXPECT_EQ(window.cut_network().threshold, 0.75);
+    EXPECT_EQ(window.cut_network().positive_edges + window.cut_network().negative_edges, 3);
 }
 
 // The smallest networks: no gene at all, and one gene whose only entry is its self-term.
