@@ -984,9 +984,16 @@ struct Part {
 
 // A course as the engines take it: one part, or the replicates of a course to be averaged.
 struct OutCourse {
-    const RawCourse* first = nullptr;  // where it starts, for messages
+    const RawCourse* first = nullptr;  // its file and start, for messages
+    Place start;
     std::vector<Part> parts;
 };
+
+// Where a replicate begins: its course's start, or its first point when the course holds
+// others.
+Place start_of(const RawCourse& c, const Part& part) {
+    return part.whole || part.js.empty() ? c.start : c.t_places[part.js.front()];
+}
 
 // Course c split into its replicates: without a replicate column the k-th point at a time
 // belongs to replicate k ("gene,0,0,10,10" holds two replicates of the times 0 and 10). With
@@ -1058,7 +1065,10 @@ std::vector<OutCourse> handle_replicates(const std::vector<RawCourse>& all,
     budget.take(static_cast<std::uint64_t>(groups) * sizeof(OutCourse));
     for (std::size_t k = 0; k < all.size(); ++k) {
         OutCourse& group = by_group[all[k].group];
-        if (group.first == nullptr) group.first = &all[k];
+        if (group.first == nullptr) {
+            group.first = &all[k];
+            group.start = all[k].start;
+        }
         if (!all[k].kept) continue;
         std::vector<Part> parts = split_replicates(all, k, budget);
         for (Part& part : parts) append(group.parts, std::move(part), budget);
@@ -1077,9 +1087,7 @@ std::vector<OutCourse> handle_replicates(const std::vector<RawCourse>& all,
         // Where the second replicate begins: its course's start, or its first point.
         const Part& second = first_replicated->parts[1];
         const RawCourse& c = all[second.raw];
-        const Place at =
-            second.whole || second.js.empty() ? c.start : c.t_places[second.js.front()];
-        fail(c.file, at,
+        fail(c.file, start_of(c, second),
              course_name(c) + " holds " + std::to_string(first_replicated->parts.size()) +
                  " replicates (the second starts here); say --replicates mean to average them at "
                  "each time point, or --replicates courses to take each as a course of its own");
@@ -1090,6 +1098,7 @@ std::vector<OutCourse> handle_replicates(const std::vector<RawCourse>& all,
         for (Part& part : group.parts) {
             OutCourse course;
             course.first = &all[part.raw];
+            course.start = start_of(all[part.raw], part);
             append(course.parts, std::move(part), budget);
             append(each, std::move(course), budget);
         }
@@ -1128,8 +1137,8 @@ std::vector<std::size_t> pick(const std::vector<OutCourse>& out, const TableOpti
         }
     }
     if (count > options.max_courses) {
-        const RawCourse& extra = *out[picked.back()].first;
-        fail(extra.file, extra.start,
+        const OutCourse& extra = out[picked.back()];
+        fail(extra.first->file, extra.start,
              "course " + std::to_string(options.max_courses + 1) + " of " + std::to_string(count) +
                  ": a data file holds at most " + std::to_string(options.max_courses) + " courses" +
                  (options.replicates == Replicates::kCourses
@@ -1232,7 +1241,7 @@ ExpressionSet finish(std::vector<RawCourse>& all,
                                       ? 0
                                       : course.parts.front().size_of(all[course.parts.front().raw]);
             if (T < 2) {
-                fail(course.first->file, course.first->start,
+                fail(course.first->file, course.start,
                      "a course needs at least 2 time points, this one has " + std::to_string(T));
             }
         }
@@ -1297,7 +1306,7 @@ ExpressionSet finish(std::vector<RawCourse>& all,
         }
         const std::size_t T = single ? parts.front().size_of(only) : joined.size();
         if (T < 2) {
-            fail(course.first->file, course.first->start,
+            fail(course.first->file, course.start,
                  "a course needs at least 2 time points, this one has " + std::to_string(T));
         }
         if (!single) {
