@@ -504,7 +504,10 @@ struct RowColumns {
     bool labelled() const { return course != std::string::npos || replicate != std::string::npos; }
 };
 
-RowColumns row_columns(const fs::path& file, const Header& header, const TableOptions& o) {
+RowColumns row_columns(const fs::path& file, const Header& header, const TableOptions& given_o) {
+    // Names given by position are a long table's; these tables go by the usual names then.
+    TableOptions defaults;
+    const TableOptions& o = given_o.columns_by_role ? given_o : defaults;
     RowColumns columns;
     const auto given = [&](const std::string& name, const std::string& fallback) {
         return lower(name) != lower(fallback);

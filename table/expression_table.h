@@ -60,6 +60,10 @@ struct TableOptions {
     std::array<std::string, 4> columns{"gene", "course", "time", "value"};
     // The replicate column of both; left at "replicate" it also takes "rep".
     std::string replicate_column = "replicate";
+    // The names were given by role (course=NAME): a table of times in rows must then have the
+    // course, time and replicate columns so named. Names given by position are a long table's:
+    // tables of times in rows then go by the usual names.
+    bool columns_by_role = false;
     Replicates replicates = Replicates::kUnset;
     // Picked ranges (1-based, inclusive), each course at most once; empty: all. Courses are
     // counted once the replicates are averaged or made courses.

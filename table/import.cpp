@@ -71,8 +71,8 @@ const char* const kTableOptionsHelp =
     "  --columns G,C,T,V[,R]  names of the gene, course, time and value columns of a\n"
     "                      long table and of its replicate column (default\n"
     "                      gene,course,time,value,replicate); or some of them by role,\n"
-    "                      say course=experiment,time=time_min,replicate=rep (these\n"
-    "                      three also name the columns of a table of times in rows)\n"
+    "                      say course=experiment,time=time_min,replicate=rep (so\n"
+    "                      named, they name the columns of a table of times in rows too)\n"
     "  --replicates mean|courses  average replicates at each time point (mean of 2^x,\n"
     "                      as log2; a missing value is left out) or take each as a\n"
     "                      course; a table with replicates is refused without it\n"
@@ -286,6 +286,7 @@ std::string set_table_option(std::string_view name, const std::string& value, Ta
             for (std::size_t k = 0; k < 4; ++k) o.columns[k] = parts[k];
             if (parts.size() == 5) o.replicate_column = parts[4];
         } else {
+            o.columns_by_role = true;
             for (const std::string& part : parts) {
                 const std::size_t eq = part.find('=');
                 if (eq == std::string::npos || eq + 1 == part.size()) return bad + form;

@@ -246,10 +246,12 @@ TEST(BatchTableArgs, ColumnsByPositionOrRoleAndReplicates) {
     const auto& o = roles.options.table_options;
     EXPECT_EQ(o.columns, (std::array<std::string, 4>{"gene", "experiment", "time_min", "value"}));
     EXPECT_EQ(o.replicate_column, "rep_id");
+    EXPECT_TRUE(o.columns_by_role);  // the named columns must be there
     EXPECT_EQ(o.replicates, netrevia::table::Replicates::kCourses);
     const auto five = parse_args({"--columns", "g,c,t,v,r", "a.csv"}).options.table_options;
     EXPECT_EQ(five.columns, (std::array<std::string, 4>{"g", "c", "t", "v"}));
     EXPECT_EQ(five.replicate_column, "r");
+    EXPECT_FALSE(five.columns_by_role);  // looked for, as the four names are
     const auto four = parse_args({"--columns", "g,c,t,v", "a.csv"}).options.table_options;
     EXPECT_EQ(four.replicate_column, "replicate");
     for (const char* bad : {"g,c,t", "g,c,t,v,r,x", "course=", "rep=x", "g,c=x,t,v"}) {

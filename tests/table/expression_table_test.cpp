@@ -328,11 +328,12 @@ TEST(ExpressionTable, CourseAndReplicateColumnsByName) {
     const ExpressionSet named = read({"hours,Condition,timeless\n0,c,1\n1,c,2\n"}, log2_options());
     EXPECT_EQ(named.names, (std::vector<std::string>{"timeless"}));
     EXPECT_EQ(named.courses[0].x, (std::vector<double>{1, 2}));
-    // --columns names them by role; a named column must be there.
+    // --columns names them by role; a column so named must be there.
     TableOptions o = log2_options();
     o.columns[1] = "batch";
     o.replicate_column = "r";
     o.replicates = netrevia::table::Replicates::kCourses;
+    o.columns_by_role = true;
     const ExpressionSet roles = read({"batch,r,time,A\nb,1,0,1\nb,1,1,2\nb,2,0,3\nb,2,1,4\n"}, o);
     ASSERT_EQ(roles.courses.size(), 2u);
     EXPECT_EQ(roles.courses[1].x, (std::vector<double>{3, 4}));
@@ -408,6 +409,23 @@ TEST(ExpressionTable, ReplicatesAveragedOrTakenAsCourses) {
     ASSERT_EQ(picked.courses.size(), 2u);
     EXPECT_EQ(picked.courses[0].x, (std::vector<double>{std::log2(48.0), std::log2(192.0)}));
     EXPECT_EQ(picked.courses[1].x, (std::vector<double>{9, 9}));
+    // A course column without a replicate column: a time that comes again within a course starts
+    // its next replicate. A long table's replicate column named by the fifth name of --columns.
+    TableOptions named = each;
+    named.columns = {"g", "c", "t", "v"};
+    named.replicate_column = "batch";
+    named.courses = {};
+    named.max_courses = netrevia::table::kNoCourseLimit;
+    const ExpressionSet labelled =
+        read({"condition,time,A\nx,0,1\nx,5,2\nx,0,3\nx,5,4\ny,0,5\ny,5,6\n",
+              "g,c,t,v,batch\nA,z,0,7,b1\nA,z,1,8,b1\nA,z,0,9,b2\nA,z,1,9,b2\n"},
+             named);
+    std::vector<std::vector<double>> xs;
+    for (const auto& c : labelled.courses) xs.push_back(c.x);
+    EXPECT_EQ(xs, (std::vector<std::vector<double>>{{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 9}}));
+    EXPECT_EQ(labelled.courses[1].t, (std::vector<double>{0, 5}));
+    EXPECT_EQ(netrevia::table::replicates_text(labelled),
+              "4 replicates of 2 courses taken each as a course");
     // Replicates' times must tell apart once joined, as a course's must.
     mean.courses = {};
     EXPECT_EQ(error_of({"rep,time,A\n1,0,1\n1,1,2\n2,1e-310,3\n2,1,4\n"}, mean),
