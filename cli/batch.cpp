@@ -18,6 +18,7 @@
 #include "inference/data_file.h"
 #include "inference/engines.h"
 #include "inference/input_error.h"
+#include "inference/regulators.h"
 #include "inference/run.h"
 #include "numeric/matrix_ref.h"
 #include "output/graphviz_file.h"
@@ -127,6 +128,7 @@ struct RunInput {
     inference::Experiment experiment;
     std::vector<exports::InputRecord> files;
     bool tables = false;
+    std::optional<exports::ReplicateRecord> replicates;
 };
 
 // Both readings of a file failed: it is neither a data file nor a table.
@@ -147,6 +149,12 @@ void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     input.experiment.renamed.clear();  // said in the summary above
     input.files = digests.records();
     input.tables = true;
+    const table::ExpressionSet& set = imported.set;
+    if (set.replicates != table::Replicates::kUnset) {
+        input.replicates = exports::ReplicateRecord{
+            set.replicates == table::Replicates::kMean ? "mean" : "courses", set.replicate_count,
+            set.replicated_courses, table::replicates_text(set)};
+    }
 }
 
 // A data file is read as a data file, tables as tables. One input with the extension of a
@@ -186,6 +194,39 @@ void prepare_input(const BatchOptions& o,
                                       "  read as a data file: " + as_data_file + "\n" +
                                       "  read as a table: " + e.what());
     }
+}
+
+// The genes the list names become the run's candidate regulators; the names no gene has are
+// listed in one warning. A list that names none of the genes is refused.
+exports::RegulatorRecord take_regulators(const std::string& file,
+                                         const std::vector<std::string>& listed,
+                                         const inference::Experiment& experiment,
+                                         std::ostream& err,
+                                         inference::RunOptions& run_options) {
+    const inference::RegulatorMatch match =
+        inference::match_regulators(experiment.full_names, listed);
+    if (match.genes == 0) {
+        throw inference::DataFileRejected(
+            "the list of regulators " + file +
+            (listed.empty() ? std::string(" names no gene")
+                            : " names none of the " + std::to_string(experiment.n()) +
+                                  " genes of " + experiment.origin + " (its " +
+                                  std::to_string(listed.size()) + " name(s), such as '" +
+                                  listed.front() + "', are matched to the full gene names)"));
+    }
+    if (!match.unknown.empty()) {
+        err << "netrevia-batch: warning: " << match.unknown.size() << " of the " << listed.size()
+            << " names in " << file << " are not among the genes and are left out:";
+        for (std::size_t k = 0; k < match.unknown.size(); ++k)
+            err << (k == 0 ? " '" : ", '") << match.unknown[k] << "'";
+        err << "\n";
+    }
+    run_options.regulators = match.mask;
+    exports::RegulatorRecord record;
+    record.listed = static_cast<int>(listed.size());
+    record.genes = match.genes;
+    record.unknown = static_cast<int>(match.unknown.size());
+    return record;
 }
 
 // The files of a finished run, as committed.
@@ -355,8 +396,8 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                 name == "--render" || name == "--layout" || name == "--threads" ||
                 name == "--engine" || name == "--max-memory" || name == "--seed" ||
                 name == "--top" || name == "--input" || name == "--decay" || name == "--export" ||
-                name == "--render-max-edges" || name == "--render-timeout" ||
-                table::is_table_option(name);
+                name == "--regulators" || name == "--render-max-edges" ||
+                name == "--render-timeout" || table::is_table_option(name);
             if (!takes_value) return fail("unknown option '" + name + "'");
             if (eq == std::string::npos) {
                 if (a + 1 >= args.size()) return fail("option '" + name + "' needs a value");
@@ -440,6 +481,9 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
                         value + "'");
                 }
                 o.exports = *set;
+            } else if (name == "--regulators") {
+                if (value.empty()) return fail("--regulators needs a file");
+                o.regulators_file = value;
             } else if (name == "--output-dir") {
                 if (value.empty()) return fail("--output-dir needs a folder");
                 o.output_dir = value;
@@ -472,6 +516,11 @@ ParsedArgs parse_args(const std::vector<std::string>& args) {
     if (o.top_edges > 0 && o.threshold_given)
         return fail("--top and --threshold exclude each other");
     if (!o.threshold_given) o.threshold = inference::describe(o.engine).default_threshold;
+    if (const inference::EngineDescription& engine = inference::describe(o.engine);
+        !o.regulators_file.empty() && !engine.no_regulators.empty()) {
+        return fail("--engine " + std::string(engine.name) +
+                    " takes no --regulators: " + std::string(engine.no_regulators));
+    }
     parsed.outcome = ParseOutcome::kRun;
     return parsed;
 }
@@ -606,9 +655,20 @@ int batch_main(const std::vector<std::string>& args,
 
     inference::RunSummary summary;
     try {
+        // The list first: a missing list stops the run before a large input is read.
+        std::vector<std::string> listed;
+        exports::InputDigests list_digest;
+        if (!o.regulators_file.empty())
+            listed = inference::read_regulator_list(o.regulators_file, &list_digest);
         prepare_input(o, run_options, input, out);
         record.inputs = input.files;
         record.tables = input.tables;
+        record.replicates = input.replicates;
+        if (!o.regulators_file.empty()) {
+            record.regulators =
+                take_regulators(o.regulators_file, listed, input.experiment, err, run_options);
+            record.regulators->file = list_digest.records().front();
+        }
         lock_output_folder();
         summary = inference::run_inference(input.experiment, o.lambda, o.threshold, run_options);
     } catch (const NeitherDataFileNorTable& e) {
@@ -676,9 +736,14 @@ int batch_main(const std::vector<std::string>& args,
         out << ")";
     }
     out << "\n";
+    if (record.regulators) {
+        out << "regulators:   " << net.regulator_count << " of " << net.n << " genes, from "
+            << o.regulators_file << "\n";
+    }
     if (!engine.working.empty()) {
         out << "engine:       " << engine.name << ", seed " << o.seed << "\n";
-        out << "runs:         " << net.runs << " subsets of " << net.subset_size << " genes"
+        out << "runs:         " << net.runs << " subsets of " << net.subset_size
+            << (record.regulators ? " regulators" : " genes")
             << (o.engine == selection::Engine::kTrees ? " (the signs)" : "") << "\n";
     }
     if (by_trees) {
@@ -700,7 +765,9 @@ int batch_main(const std::vector<std::string>& args,
     const int self_edges = summary.self_edges;
     const double largest = exports::largest_between_genes(net);
     const int edges = summary.positive_edges + summary.negative_edges;
-    const long long possible = static_cast<long long>(net.n) * (net.n - 1);
+    // With a list only the pairs from its genes are scored.
+    const long long possible =
+        static_cast<long long>(net.regulator_count > 0 ? net.regulator_count : net.n) * (net.n - 1);
     // --top with --no-self-loops counts the edges between distinct genes; GRN.dot keeps the
     // self-terms beyond the same cut, and says so.
     std::string top;

@@ -39,6 +39,7 @@ struct BatchOptions {
     std::string data_file;            // the first input, taken exactly as given
     std::vector<std::string> inputs;  // a data file, or one or more tables
     std::string input_kind;           // --input data|table; empty: detected
+    std::string regulators_file;      // --regulators FILE; empty: every gene may regulate
     table::TableOptions table_options;
     exports::ExportSet exports{true, false, false, true};  // --export; default edges,json
     bool self_loops = true;                                // --no-self-loops clears it

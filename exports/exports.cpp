@@ -80,6 +80,22 @@ std::string run_record_text(const inference::RunSummary& summary,
         json["runs"] = net.runs;
         json["subset_size"] = net.subset_size;
     }
+    if (record.replicates) {
+        const ReplicateRecord& r = *record.replicates;
+        json["replicates"] = {{"handling", r.handling},
+                              {"replicates", r.replicates},
+                              {"courses_with_replicates", r.courses},
+                              {"summary", r.summary}};
+    }
+    if (record.regulators) {
+        const RegulatorRecord& list = *record.regulators;
+        json["regulators"] = {{"path", list.file.path.string()},
+                              {"bytes", list.file.bytes},
+                              {"sha256", list.file.sha256},
+                              {"names_listed", list.listed},
+                              {"names_not_among_genes", list.unknown},
+                              {"genes", list.genes}};
+    }
     // Only the ensemble engine leaves such genes out; the trees never split on a constant one.
     if (record.engine == "ensemble") json["genes_without_change"] = net.flat_genes.size();
     if (record.engine == "trees" || record.engine == "consensus") {

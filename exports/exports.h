@@ -69,6 +69,24 @@ private:
     InputRecord current_;
 };
 
+// The list of candidate regulators a run took: the file as read, the names it lists, the genes
+// they name and the names that no gene has.
+struct RegulatorRecord {
+    InputRecord file;
+    int listed = 0;
+    int genes = 0;
+    int unknown = 0;
+};
+
+// The replicates of the tables a run read and what became of them: "mean" (averaged at each
+// time point) or "courses" (each its own course).
+struct ReplicateRecord {
+    std::string handling;
+    long long replicates = 0;  // of all courses that have more than one
+    long long courses = 0;     // courses that have more than one
+    std::string summary;       // as the run's summary says it
+};
+
 // What run.json records about the run besides the network itself.
 struct RunRecord {
     std::string tool = "netrevia-batch";    // the program that ran: the batch tool or the window
@@ -87,6 +105,8 @@ struct RunRecord {
     bool self_edges = true;  // self-terms in edges.tsv, GRN.sif and GRN.graphml
     std::uint64_t seed = 0;  // recorded for the ensemble, tree and consensus engines only
     double decay = -1.0;     // the tree engine's --decay; < 0: estimated per gene
+    std::optional<RegulatorRecord> regulators;  // --regulators; none: every gene may regulate
+    std::optional<ReplicateRecord> replicates;  // tables with replicates: what was done
 };
 
 // The exports of set for a finished run, in the order they are committed: edges.tsv, GRN.sif,

@@ -90,7 +90,7 @@ std::string file_kind(std::filesystem::file_type type) {
 
 // A data file is ASCII text (UTF-8 passes, as its names are only copied). A byte-order mark of
 // UTF-16 or UTF-32 makes every other byte a NUL, which no token survives: say so at once.
-void check_byte_order_mark(std::istream& in, const std::filesystem::path& file) {
+void check_byte_order_mark(std::istream& in, const std::filesystem::path& file, int unit) {
     std::array<char, 4> head{};
     in.read(head.data(), head.size());
     const auto got = static_cast<std::size_t>(in.gcount());
@@ -111,22 +111,21 @@ void check_byte_order_mark(std::istream& in, const std::filesystem::path& file) 
     if (encoding != nullptr) {
         throw InputError(std::string("input error: the file is ") + encoding +
                              " text; save it as UTF-8 or ASCII text",
-                         kDataFileUnit, file);
+                         unit, file);
     }
 }
 
 }  // namespace
 
-std::ifstream open_data_file(const std::filesystem::path& file) {
+std::ifstream open_input_file(const std::filesystem::path& file, int unit) {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (file.empty() || status.type() == fs::file_type::not_found) {
-        throw InputError("file not found", kDataFileUnit, file);
+        throw InputError("file not found", unit, file);
     }
     if (error) {
-        throw InputError("input error: cannot open the file: " + error.message(), kDataFileUnit,
-                         file);
+        throw InputError("input error: cannot open the file: " + error.message(), unit, file);
     }
     // Only a regular file ends: /dev/zero never does, a FIFO without a writer blocks the open,
     // a terminal waits for typing. The kind is that of the link's target.
@@ -134,7 +133,7 @@ std::ifstream open_data_file(const std::filesystem::path& file) {
         const bool directory = status.type() == fs::file_type::directory;
         throw InputError("input error: cannot open the file: it is " + file_kind(status.type()) +
                              (directory ? "" : ", not a regular file"),
-                         kDataFileUnit, file);
+                         unit, file);
     }
     errno = 0;
     std::ifstream in(file, std::ios::binary);
@@ -143,10 +142,14 @@ std::ifstream open_data_file(const std::filesystem::path& file) {
         throw InputError("input error: cannot open the file: " +
                              (reason != 0 ? std::generic_category().message(reason)
                                           : std::string("reason unknown")),
-                         kDataFileUnit, file);
+                         unit, file);
     }
-    check_byte_order_mark(in, file);
+    check_byte_order_mark(in, file, unit);
     return in;
+}
+
+std::ifstream open_data_file(const std::filesystem::path& file) {
+    return open_input_file(file, kDataFileUnit);
 }
 
 // The caller's array of one kind of value, filled by store().

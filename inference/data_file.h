@@ -36,6 +36,8 @@ inline constexpr int kMaxEnsembleBlocks = 64;  // the ensemble engine
 // it is not a regular file after following links (naming its kind), and when it starts with
 // the byte-order mark of UTF-16 or UTF-32 (asking for UTF-8 or ASCII).
 std::ifstream open_data_file(const std::filesystem::path& file);
+// The same checks for another input file, naming unit in its messages.
+std::ifstream open_input_file(const std::filesystem::path& file, int unit);
 
 // The three kinds of read on a data file, line-oriented; every read starts at the beginning
 // of the next unread line.

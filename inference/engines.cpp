@@ -18,25 +18,30 @@ constexpr double kEnsembleThreshold = 0.75;
 constexpr double kTreesThreshold = 0.07;
 constexpr double kConsensusThreshold = 0.8;
 
+// The linear model of the exact and fast engines is one matrix J for all genes together: every
+// course's solution and the selection span all n x n entries, with no regressors to leave out.
+constexpr std::string_view kWholeModel =
+    "its model fits every gene on the levels of all genes, with no choice of regulators";
+
 // clang-format off
 constexpr std::array<EngineDescription, 5> kEngines{{
     {"exact", Engine::kExact,
      "least-absolute-deviation fits and weighted medians, the reference method; up to 4 courses",
-     "", true, false, 1.0e-6},
+     "", true, false, 1.0e-6, kWholeModel},
     {"fast", Engine::kFast,
      "the same fits in their small form, for hundreds or thousands of genes; up to 4 courses",
-     "", true, false, 1.0e-6},
+     "", true, false, 1.0e-6, kWholeModel},
     {"ensemble", Engine::kEnsemble,
      "least squares on random gene subsets, ranked and averaged, for noisy data; up to 64 "
      "courses, no lambda",
-     "fitting least squares on random gene subsets", false, true, kEnsembleThreshold},
+     "fitting least squares on random gene subsets", false, true, kEnsembleThreshold, ""},
     {"trees", Engine::kTrees,
      "extremely randomized trees per gene, for saturating or combined regulation; up to 64 "
      "courses, no lambda, minutes for hundreds of genes",
-     "growing randomized trees for every gene", false, true, kTreesThreshold},
+     "growing randomized trees for every gene", false, true, kTreesThreshold, ""},
     {"consensus", Engine::kConsensus,
      "the ranks of the ensemble and tree engines averaged; up to 64 courses, no lambda",
-     "running the ensemble and the tree engine", false, true, kConsensusThreshold},
+     "running the ensemble and the tree engine", false, true, kConsensusThreshold, ""},
 }};
 // clang-format on
 

@@ -20,6 +20,9 @@ struct EngineDescription {
     bool uses_lambda;
     bool uses_seed;
     double default_threshold;  // the threshold when none is given
+    // Why the engine takes no list of candidate regulators (RunOptions::regulators), in one
+    // line; empty when it takes one.
+    std::string_view no_regulators;
 };
 
 // Every engine, the default (exact, the reference method) first.

@@ -195,7 +195,10 @@ void infer_by_trees(const Experiment& experiment,
     const int n = experiment.n();
     std::uint64_t held = 0;  // the courses themselves
     for (const Course& course : experiment.courses) held += course.levels.size() * kDouble;
-    const std::uint64_t need = trees::memory_need(n, intervals, options.threads);
+    const auto regulators =
+        static_cast<int>(std::count_if(options.regulators.begin(), options.regulators.end(),
+                                       [](unsigned char regulator) { return regulator != 0; }));
+    const std::uint64_t need = trees::memory_need(n, intervals, options.threads, regulators);
     if (held + need > memory_budget(options)) {
         reject_for_memory(experiment.origin + ", courses", held + need,
                           std::to_string(n) + " genes, " + std::to_string(intervals) +
@@ -211,10 +214,12 @@ void infer_by_trees(const Experiment& experiment,
     const std::vector<double> decay(static_cast<std::size_t>(n), options.decay);
     if (options.decay >= 0.0) input.decay = decay;
     input.cancel = options.cancel;
+    input.regulators = options.regulators;
     trees::Result result = trees::infer(input);
     if (result.cancelled) throw RunCancelled();
     network.R = options.engine == selection::Engine::kConsensus
-                    ? trees::consensus(result.R, result.ensemble_R, result.ensemble_R, n)
+                    ? trees::consensus(result.R, result.ensemble_R, result.ensemble_R, n,
+                                       options.regulators)
                     : std::move(result.R);
     network.subset_size = result.subset_size;
     network.runs = result.runs;
@@ -255,6 +260,7 @@ void infer_from_courses(const Experiment& experiment,
     input.courses = courses;
     input.seed = options.seed;
     input.threads = options.threads;
+    input.regulators = options.regulators;
     ensemble::Result result = ensemble::infer(input);
     network.R = std::move(result.R);
     network.subset_size = result.m;
@@ -337,9 +343,21 @@ InferredNetwork infer_network(const Experiment& experiment,
             experiment.origin + ": " + std::to_string(K) + " time courses, more than the " +
             std::to_string(engine_course_limit(options.engine)) + " this engine takes");
     }
+    if (!options.regulators.empty()) {
+        if (options.regulators.size() != static_cast<std::size_t>(n))
+            throw std::invalid_argument("the list of regulators needs one entry per gene");
+        if (!keeps_courses(options.engine)) {
+            throw DataFileRejected(experiment.origin +
+                                   ": the exact and fast engines take no list of regulators: "
+                                   "their model fits every gene on all genes");
+        }
+    }
     InferredNetwork network;
     network.n = n;
     network.K = K;
+    network.regulator_count =
+        static_cast<int>(std::count_if(options.regulators.begin(), options.regulators.end(),
+                                       [](unsigned char regulator) { return regulator != 0; }));
     network.gene_names = experiment.gene_names;
     network.full_names = experiment.full_names;
     network.renamed = experiment.renamed;

@@ -36,6 +36,10 @@ struct RunOptions {
     double decay = -1.0;     // kTrees, kConsensus: every gene's decay rate; < 0: estimated
     int top_edges = 0;       // > 0: the files draw this many largest |R(i,j)|, not the threshold
     bool top_edges_self = true;  // false: top_edges counts the entries between distinct genes
+    // kEnsemble, kTrees, kConsensus: regulators[g - 1] != 0 makes gene g a candidate regulator,
+    // and only edges from candidates are scored; every gene stays a target. Empty: every gene.
+    // One entry per gene of the experiment; the exact and fast engines refuse a list.
+    std::vector<unsigned char> regulators;
     // Progress of the set-up: called with k before dataset block k (from 1) is read and
     // solved, and with 0 once every block is solved and the selection begins.
     std::function<void(int k)> dataset_observer;
@@ -86,6 +90,8 @@ struct InferredNetwork {
     // Ensemble engine: genes (1-based) left out of the fits as they do not change; R is 0 in
     // their rows and columns.
     std::vector<int> flat_genes;
+    // Genes taken as candidate regulators (RunOptions::regulators); 0: every gene, no list.
+    int regulator_count = 0;
     int trees = 0;              // tree engine: trees per target
     std::vector<double> decay;  // tree engine: each gene's decay rate as used
 };
@@ -111,8 +117,10 @@ Experiment read_data_file(const std::filesystem::path& file, const RunOptions& o
 // Carries the experiment's courses through the engine of options: for the exact and fast
 // engines the per-dataset solutions and the network selection, for the ensemble engine the
 // estimator. Throws DataFileRejected when the experiment holds more courses than the engine
-// takes, needs more than the memory budget, or gives a non-finite particular solution or
-// result; std::bad_alloc when memory runs out; RunCancelled when options.cancel is set.
+// takes, a list of regulators goes to the exact or fast engine, the run needs more than the
+// memory budget, or gives a non-finite particular solution or result; std::invalid_argument
+// when the list does not have one entry per gene; std::bad_alloc when memory runs out; RunCancelled
+// when options.cancel is set.
 InferredNetwork infer_network(const Experiment& experiment,
                               const double& lambda,
                               const RunOptions& options = {});

@@ -50,7 +50,7 @@ compare() {  # label, then the arguments of one run
     fi
 }
 
-for engine in exact fast ensemble; do
+for engine in exact fast ensemble trees consensus; do
     for input in "${inputs[@]}"; do
         [[ -f $input ]] || continue
         compare "$engine $(basename "$input")" --engine "$engine" "$input"

@@ -94,6 +94,11 @@ struct RawCourse {
     fs::path file;
     Place start;
     bool kept = false;
+    // The course it belongs to, numbered from 0 over all tables: replicates share it.
+    std::size_t group = 0;
+    std::string label;                // the course column's text, if any
+    std::string replicate;            // the replicate column's text, if any
+    bool labelled_replicate = false;  // from a replicate column: its times may not repeat
     Arrangement arrangement = Arrangement::kGeneRows;
     std::vector<std::string> names;
     std::vector<Place> name_places;
@@ -128,17 +133,36 @@ public:
     CourseList(const TableOptions& options, MemoryBudget& budget)
         : options_(options), budget_(budget) {}
 
-    // Index of the new course in all.
-    std::size_t begin(const fs::path& file, Place start, Arrangement arrangement) {
+    // Index of the new course in all; a replicate of the course before belongs to its group.
+    // Which replicates become which course is known only at the end when each is a course:
+    // then all are kept (within the budget) and picked afterwards.
+    std::size_t begin(const fs::path& file,
+                      Place start,
+                      Arrangement arrangement,
+                      bool replicate_of_last = false) {
         RawCourse course;
         course.file = file;
         course.start = start;
         course.arrangement = arrangement;
-        const long long position = pick_position(static_cast<long long>(all.size()) + 1);
-        course.kept = position >= 0 && position < options_.max_courses;
+        if (!replicate_of_last || all.empty()) ++groups;
+        course.group = groups - 1;
+        const long long position = pick_position(static_cast<long long>(course.group) + 1);
+        course.kept = options_.replicates == Replicates::kCourses ||
+                      (position >= 0 && position < options_.max_courses);
         budget_.take(heap_bytes(course.file.native()));
         append(all, std::move(course), budget_);
         return all.size() - 1;
+    }
+
+    // A replicate of course group (long tables, whose replicates need not follow each other).
+    std::size_t begin_replicate(const fs::path& file, Place start, std::size_t group) {
+        const std::size_t k = begin(file, start, Arrangement::kValueRows, true);
+        RawCourse& c = all[k];
+        c.group = group;
+        const long long position = pick_position(static_cast<long long>(group) + 1);
+        c.kept = options_.replicates == Replicates::kCourses ||
+                 (position >= 0 && position < options_.max_courses);
+        return k;
     }
 
     // Where course number stands among the picks (from 0), or -1 when it is not picked.
@@ -153,6 +177,7 @@ public:
     }
 
     std::vector<RawCourse> all;
+    std::size_t groups = 0;
 
 private:
     const TableOptions& options_;
@@ -196,7 +221,7 @@ Header read_header(const fs::path& file, FieldReader& fields, MemoryBudget& budg
     return header;
 }
 
-enum class Role : unsigned char { kSkip, kName, kLabel, kTime, kValue };
+enum class Role : unsigned char { kSkip, kName, kLabel, kReplicate, kTime, kValue };
 
 // One record read against the header's columns: the name and label as text, times and values
 // as numbers (a missing value is NaN), other columns passed over unread. What does not parse
@@ -229,6 +254,9 @@ public:
                     break;
                 case Role::kLabel:
                     label_ = field_.text;
+                    break;
+                case Role::kReplicate:
+                    replicate_ = field_.text;
                     break;
                 case Role::kTime:
                     numbers_[c] = parse(field_.text, false, c);
@@ -267,6 +295,7 @@ public:
 
     const std::string& name() const { return name_; }
     const std::string& label() const { return label_; }
+    const std::string& replicate() const { return replicate_; }
     double number(std::size_t column) const { return numbers_[column]; }
 
 private:
@@ -288,6 +317,7 @@ private:
     std::vector<double> numbers_;
     std::string name_;
     std::string label_;
+    std::string replicate_;
     Field field_;
     std::size_t count_ = 0;
     Bad bad_time_;
@@ -419,15 +449,225 @@ void read_times_in_rows(const fs::path& file,
     end_group();
 }
 
+// Which header names a column stands for: the name options give it and, when that is the
+// default, the other names it goes by.
+bool names_course(const std::string& cell, const TableOptions& o) {
+    const std::string name = lower(cell);
+    if (name == lower(o.columns[1])) return true;
+    return o.columns[1] == "course" && (name == "experiment" || name == "condition");
+}
+bool names_replicate(const std::string& cell, const TableOptions& o) {
+    const std::string name = lower(cell);
+    if (name == lower(o.replicate_column)) return true;
+    return o.replicate_column == "replicate" && name == "rep";
+}
+// "time", or a name that begins with "time" and goes on with something else than a letter
+// ("time_min", "time (h)"), so that a gene named "timeless" is not taken for the time.
+bool names_time_loosely(const std::string& cell, const TableOptions& o) {
+    const std::string name = lower(cell);
+    if (name == lower(o.columns[2])) return true;
+    return o.columns[2] == "time" && name.size() > 4 && name.compare(0, 4, "time") == 0 &&
+           !(name[4] >= 'a' && name[4] <= 'z');
+}
+
+// The one column of the header for which named holds (except those in taken), or npos; two
+// such columns are refused.
+template <class Named>
+std::size_t find_column(const fs::path& file,
+                        const Header& header,
+                        const std::string& what,
+                        std::initializer_list<std::size_t> taken,
+                        Named named) {
+    std::size_t found = std::string::npos;
+    for (std::size_t j = 0; j < header.cells.size(); ++j) {
+        if (std::find(taken.begin(), taken.end(), j) != taken.end()) continue;
+        if (!named(header.cells[j].text)) continue;
+        if (found != std::string::npos) {
+            fail(file, {header.line, static_cast<int>(j) + 1},
+                 "columns " + std::to_string(found + 1) + " and " + std::to_string(j + 1) +
+                     " both name the " + what + "; name the one to read with --columns " + what +
+                     "=NAME");
+        }
+        found = j;
+    }
+    return found;
+}
+
+// The course, replicate and time columns of a table with time points in rows. Without a course
+// or replicate column the time is the first column, as ever; with one, it is the column named
+// time (or so named by --columns), else one whose name begins with "time" and no letter
+// follows, else the first column that is neither.
+struct RowColumns {
+    std::size_t course = std::string::npos;
+    std::size_t replicate = std::string::npos;
+    std::size_t time = 0;
+    bool labelled() const { return course != std::string::npos || replicate != std::string::npos; }
+};
+
+RowColumns row_columns(const fs::path& file, const Header& header, const TableOptions& given_o) {
+    // Names given by position are a long table's; these tables go by the usual names then.
+    TableOptions defaults;
+    const TableOptions& o = given_o.columns_by_role ? given_o : defaults;
+    RowColumns columns;
+    const auto given = [&](const std::string& name, const std::string& fallback) {
+        return lower(name) != lower(fallback);
+    };
+    columns.course = find_column(file, header, "course", {},
+                                 [&o](const std::string& c) { return names_course(c, o); });
+    columns.replicate = find_column(file, header, "replicate", {columns.course},
+                                    [&o](const std::string& c) { return names_replicate(c, o); });
+    if (given(o.columns[1], "course") && columns.course == std::string::npos) {
+        fail(file, {header.line, 1},
+             "no course column '" + shown(o.columns[1]) + "' in the header (--columns)");
+    }
+    if (given(o.replicate_column, "replicate") && columns.replicate == std::string::npos) {
+        fail(file, {header.line, 1},
+             "no replicate column '" + shown(o.replicate_column) + "' in the header (--columns)");
+    }
+    if (!columns.labelled()) return columns;
+    const std::size_t exact =
+        find_column(file, header, "time", {columns.course, columns.replicate},
+                    [&o](const std::string& c) { return lower(c) == lower(o.columns[2]); });
+    if (exact != std::string::npos) {
+        columns.time = exact;
+        return columns;
+    }
+    if (given(o.columns[2], "time")) {
+        fail(file, {header.line, 1},
+             "no time column '" + shown(o.columns[2]) + "' in the header (--columns)");
+    }
+    columns.time = std::string::npos;
+    for (std::size_t j = 0; j < header.cells.size(); ++j) {
+        if (j == columns.course || j == columns.replicate) continue;
+        if (names_time_loosely(header.cells[j].text, o)) {
+            columns.time = j;
+            break;
+        }
+    }
+    if (columns.time != std::string::npos) return columns;
+    for (std::size_t j = 0; j < header.cells.size(); ++j) {
+        if (j != columns.course && j != columns.replicate) {
+            columns.time = j;
+            break;
+        }
+    }
+    if (columns.time == std::string::npos)
+        fail(file, {header.line, 1}, "the header names no time column");
+    return columns;
+}
+
+// Time points in rows with a course column, a replicate column or both: each run of rows of
+// one course (and replicate) is one course (replicate); a course or a replicate whose rows are
+// not together is refused. The genes are the other columns.
+void read_labelled_rows(const fs::path& file,
+                        FieldReader& fields,
+                        const Header& header,
+                        const RowColumns& columns,
+                        CourseList& courses,
+                        MemoryBudget& budget) {
+    const std::size_t width = header.cells.size();
+    std::vector<std::size_t> genes;
+    for (std::size_t j = 0; j < width; ++j) {
+        if (j == columns.course || j == columns.replicate || j == columns.time) continue;
+        check_name(file, header.cells[j].text, {header.line, static_cast<int>(j) + 1});
+        append(genes, j, budget);
+    }
+    const std::size_t n = genes.size();
+    if (n == 0) fail(file, {header.line, 1}, "the header names no genes");
+    std::vector<Role> roles(width, Role::kValue);
+    if (columns.course != std::string::npos) roles[columns.course] = Role::kLabel;
+    if (columns.replicate != std::string::npos) roles[columns.replicate] = Role::kReplicate;
+    roles[columns.time] = Role::kTime;
+    RowReader row(std::move(roles), budget);
+    const int time_column = static_cast<int>(columns.time) + 1;
+
+    // Where each course (replicate of the current course) began, to refuse its rows' return.
+    std::unordered_map<std::string, long long> course_lines;
+    std::unordered_map<std::string, long long> replicate_lines;
+    std::size_t k = 0;
+    bool first = true;
+    do {
+        const long long line = fields.line();
+        budget.at(file, line);
+        row.read(fields);
+        row.check_width(file, line);
+        row.check_numbers(file, line);
+        const bool has_course = columns.course != std::string::npos;
+        const bool has_replicate = columns.replicate != std::string::npos;
+        if (has_course && row.label().empty())
+            fail(file, {line, static_cast<int>(columns.course) + 1}, "a row without a course");
+        if (has_replicate && row.replicate().empty()) {
+            fail(file, {line, static_cast<int>(columns.replicate) + 1},
+                 "a row without a replicate");
+        }
+        const bool new_course = first || (has_course && row.label() != courses.all[k].label);
+        const bool new_replicate =
+            !new_course && has_replicate && row.replicate() != courses.all[k].replicate;
+        if (new_course) {
+            auto [at, added] = course_lines.try_emplace(row.label(), line);
+            if (!added) {
+                fail(file, {line, static_cast<int>(columns.course) + 1},
+                     "the rows of course " + shown(row.label()) +
+                         " are not together: it began "
+                         "on line " +
+                         std::to_string(at->second) +
+                         " and another course came between; keep each course's rows together");
+            }
+            budget.take(kMapEntryBytes + 2 * heap_bytes(row.label()));
+            replicate_lines.clear();
+        }
+        if (new_course || new_replicate) {
+            auto [at, added] = replicate_lines.try_emplace(row.replicate(), line);
+            if (!added) {
+                fail(file, {line, static_cast<int>(columns.replicate) + 1},
+                     "the rows of replicate " + shown(row.replicate()) + " of course " +
+                         shown(courses.all[k].label) + " are not together: it began on line " +
+                         std::to_string(at->second) + " and another replicate came between");
+            }
+            budget.take(kMapEntryBytes + 2 * heap_bytes(row.replicate()));
+            k = courses.begin(file, {line, 1}, Arrangement::kTimeRows, !new_course);
+            RawCourse& c = courses.all[k];
+            c.label = row.label();
+            c.replicate = row.replicate();
+            c.labelled_replicate = has_replicate;
+            budget.take(heap_bytes(c.label) + heap_bytes(c.replicate));
+            if (c.kept) {
+                if (n > static_cast<std::size_t>(kMaxTableGenes)) {
+                    fail(file, c.start,
+                         std::to_string(n) + " genes; at most " + std::to_string(kMaxTableGenes) +
+                             " can be inferred");
+                }
+                for (std::size_t i = 0; i < n; ++i) {
+                    const Field& name = header.cells[genes[i]];
+                    budget.take(heap_bytes(name.text));
+                    append(c.names, name.text, budget);
+                    append(c.name_places, Place{header.line, static_cast<int>(genes[i]) + 1},
+                           budget);
+                }
+            }
+        }
+        first = false;
+        RawCourse& c = courses.all[k];
+        if (c.kept) {
+            append(c.t, row.number(columns.time), budget);
+            append(c.t_places, Place{line, time_column}, budget);
+            for (std::size_t i = 0; i < n; ++i) append(c.v, row.number(genes[i]), budget);
+        }
+    } while (fields.next_record());
+    budget.give_back(bytes_of(genes));
+}
+
 // Long tables: one value per row, in columns named by options.columns (gene, course, time,
-// value), in any order and beside other columns, each named once. Courses in order of first
-// appearance, genes in order of first appearance within each course, times sorted.
+// value), in any order and beside other columns, each named once, and perhaps a replicate
+// column. Courses in order of first appearance, genes in order of first appearance within each
+// course, times sorted; each replicate of a course is a course of the list, of the same group.
 void read_long(const fs::path& file,
                FieldReader& fields,
                const Header& header,
-               const std::array<std::string, 4>& columns,
+               const TableOptions& options,
                CourseList& courses,
                MemoryBudget& budget) {
+    const std::array<std::string, 4>& columns = options.columns;
     std::array<std::size_t, 4> at_column{};
     for (std::size_t k = 0; k < 4; ++k) {
         const std::string wanted = lower(columns[k]);
@@ -457,12 +697,21 @@ void read_long(const fs::path& file,
         }
         at_column[k] = found;
     }
+    const std::size_t replicate_column = find_column(
+        file, header, "replicate", {at_column[0], at_column[1], at_column[2], at_column[3]},
+        [&options](const std::string& c) { return names_replicate(c, options); });
+    if (lower(options.replicate_column) != "replicate" && replicate_column == std::string::npos) {
+        fail(file, {header.line, 1},
+             "no replicate column '" + shown(options.replicate_column) +
+                 "' in the header (--columns)");
+    }
     const std::size_t width = header.cells.size();
     std::vector<Role> roles(width, Role::kSkip);
     roles[at_column[0]] = Role::kName;
     roles[at_column[1]] = Role::kLabel;
     roles[at_column[2]] = Role::kTime;
     roles[at_column[3]] = Role::kValue;
+    if (replicate_column != std::string::npos) roles[replicate_column] = Role::kReplicate;
     RowReader row(std::move(roles), budget);
 
     struct Entry {
@@ -472,13 +721,19 @@ void read_long(const fs::path& file,
         double v;
         long long line;
     };
+    // One per course and replicate.
     struct Label {
         std::string text;
         std::size_t course;  // in courses.all
         std::unordered_map<std::string, std::uint32_t> genes;
     };
     std::vector<Label> labels;
-    std::unordered_map<std::string, std::uint32_t> label_index;
+    // Course label -> its group and its replicates' labels.
+    struct Group {
+        std::size_t group = 0;
+        std::unordered_map<std::string, std::uint32_t> replicates;
+    };
+    std::unordered_map<std::string, Group> label_index;
     std::vector<Entry> entries;
     auto place = [&at_column](long long line, std::size_t k) {
         return Place{line, static_cast<int>(at_column[k]) + 1};
@@ -490,12 +745,24 @@ void read_long(const fs::path& file,
         row.check_width(file, line);
         check_name(file, row.name(), place(line, 0));
         if (row.label().empty()) fail(file, place(line, 1), "a row without a course");
+        if (replicate_column != std::string::npos && row.replicate().empty()) {
+            fail(file, {line, static_cast<int>(replicate_column) + 1}, "a row without a replicate");
+        }
         row.check_numbers(file, line);
-        auto [known, new_label] =
-            label_index.try_emplace(row.label(), static_cast<std::uint32_t>(labels.size()));
+        auto [group, new_group] = label_index.try_emplace(row.label());
+        auto [known, new_label] = group->second.replicates.try_emplace(
+            row.replicate(), static_cast<std::uint32_t>(labels.size()));
         if (new_label) {
-            budget.take(kMapEntryBytes + 2 * heap_bytes(row.label()));
-            const std::size_t k = courses.begin(file, {line, 1}, Arrangement::kValueRows);
+            budget.take(2 * kMapEntryBytes + 2 * heap_bytes(row.label()) +
+                        2 * heap_bytes(row.replicate()));
+            const std::size_t k =
+                new_group ? courses.begin(file, {line, 1}, Arrangement::kValueRows)
+                          : courses.begin_replicate(file, {line, 1}, group->second.group);
+            RawCourse& c = courses.all[k];
+            if (new_group) group->second.group = c.group;
+            c.label = row.label();
+            c.replicate = row.replicate();
+            c.labelled_replicate = replicate_column != std::string::npos;
             append(labels, Label{row.label(), k, {}}, budget);
         }
         Label& label = labels[known->second];
@@ -536,7 +803,10 @@ void read_long(const fs::path& file,
         const Label& label = labels[second->course];
         fail(file, place(second->line, 3),
              "a second value for gene " + shown(courses.all[label.course].names[second->gene]) +
-                 " at time " + number_text(second->t) + " of course " + shown(label.text));
+                 " at time " + number_text(second->t) + " of course " + shown(label.text) +
+                 (replicate_column != std::string::npos
+                      ? ", replicate " + shown(courses.all[label.course].replicate)
+                      : std::string()));
     }
 
     // Every gene of a course needs a value at every time point of the course.
@@ -570,7 +840,8 @@ void read_long(const fs::path& file,
                 if (m == e || entries[m].gene != i || entries[m].t != times[j]) {
                     fail(file, c.name_places[i],
                          "gene " + shown(c.names[i]) + " has no row for time " +
-                             number_text(times[j]) + " of course " + shown(labels[l].text));
+                             number_text(times[j]) + " of course " + shown(labels[l].text) +
+                             (c.labelled_replicate ? ", replicate " + shown(c.replicate) : ""));
                 }
                 c.v.push_back(entries[m].v);
                 c.lines.push_back(entries[m].line);
@@ -658,7 +929,7 @@ void read_one(const fs::path& file,
 
     switch (layout) {
         case Layout::kLong:
-            read_long(file, fields, header, options.columns, courses, budget);
+            read_long(file, fields, header, options, courses, budget);
             break;
         case Layout::kDream: {
             const bool time_column = header_names_time(header.cells.front());
@@ -677,6 +948,11 @@ void read_one(const fs::path& file,
         case Layout::kDetect: {
             if (format.orientation == Orientation::kGenesInRows) {
                 read_genes_in_rows(file, fields, header, courses, budget);
+                break;
+            }
+            const RowColumns columns = row_columns(file, header, options);
+            if (columns.labelled()) {
+                read_labelled_rows(file, fields, header, columns, courses, budget);
             } else {
                 read_times_in_rows(file, fields, header, true, false, options, courses, budget);
             }
@@ -698,18 +974,156 @@ void check_picks(const TableOptions& options) {
     }
 }
 
-// The picked courses in the order given (indices into all), 1-based over all courses of all
-// tables; at most max_courses of them.
-std::vector<std::size_t> pick(const std::vector<RawCourse>& all, const TableOptions& options) {
+// One replicate: the points js (ascending) of course all[raw], or all its points (whole, the
+// course without replicates, which costs nothing more).
+struct Part {
+    std::size_t raw = 0;
+    bool whole = true;
+    std::vector<std::size_t> js;
+
+    std::size_t size_of(const RawCourse& c) const { return whole ? c.t.size() : js.size(); }
+    std::size_t j(std::size_t m) const { return whole ? m : js[m]; }
+};
+
+// A course as the engines take it: one part, or the replicates of a course to be averaged.
+struct OutCourse {
+    const RawCourse* first = nullptr;  // its file and start, for messages
+    Place start;
+    std::vector<Part> parts;
+};
+
+// Where a replicate begins: its course's start, or its first point when the course holds
+// others.
+Place start_of(const RawCourse& c, const Part& part) {
+    return part.whole || part.js.empty() ? c.start : c.t_places[part.js.front()];
+}
+
+// Course c split into its replicates: without a replicate column the k-th point at a time
+// belongs to replicate k ("gene,0,0,10,10" holds two replicates of the times 0 and 10). With
+// one, a time that comes twice is refused.
+std::vector<Part> split_replicates(const std::vector<RawCourse>& all,
+                                   std::size_t k,
+                                   MemoryBudget& budget) {
+    const RawCourse& c = all[k];
+    const std::size_t T = c.t.size();
+    bool increasing = true;
+    for (std::size_t j = 1; j < T && increasing; ++j) increasing = c.t[j] > c.t[j - 1];
+    if (increasing) return {Part{k, true, {}}};
+    budget.take(static_cast<std::uint64_t>(T) * (2 * sizeof(std::size_t) + sizeof(std::uint32_t)));
+    std::vector<std::size_t> by_time(T);
+    for (std::size_t j = 0; j < T; ++j) by_time[j] = j;
+    std::stable_sort(by_time.begin(), by_time.end(),
+                     [&c](std::size_t a, std::size_t b) { return c.t[a] < c.t[b]; });
+    std::vector<std::uint32_t> occurrence(T, 0);
+    std::uint32_t most = 0;
+    for (std::size_t m = 1; m < T; ++m) {
+        if (c.t[by_time[m]] != c.t[by_time[m - 1]]) continue;
+        occurrence[by_time[m]] = occurrence[by_time[m - 1]] + 1;
+        most = std::max(most, occurrence[by_time[m]]);
+    }
+    if (most > 0 && c.labelled_replicate) {
+        std::size_t j = 0;
+        while (occurrence[j] == 0) ++j;
+        fail(c.file, c.t_places[j],
+             "time " + number_text(c.t[j]) + " comes twice in replicate " + shown(c.replicate) +
+                 (c.label.empty() ? "" : " of course " + shown(c.label)) +
+                 "; time points must increase strictly within a replicate");
+    }
+    if (most == 0) {
+        budget.give_back(static_cast<std::uint64_t>(T) *
+                         (2 * sizeof(std::size_t) + sizeof(std::uint32_t)));
+        return {Part{k, true, {}}};
+    }
+    const std::size_t count = static_cast<std::size_t>(most) + 1;
+    budget.take(static_cast<std::uint64_t>(count) * (sizeof(Part) + sizeof(std::size_t)));
+    std::vector<Part> parts(count);
+    for (Part& part : parts) {
+        part.raw = k;
+        part.whole = false;
+    }
+    std::vector<std::size_t> sizes(parts.size(), 0);
+    for (std::uint32_t r : occurrence) ++sizes[r];
+    for (std::size_t r = 0; r < parts.size(); ++r) parts[r].js.reserve(sizes[r]);
+    for (std::size_t j = 0; j < T; ++j) parts[occurrence[j]].js.push_back(j);
+    // What stays taken: the points of the parts (T indices) and the parts themselves, which the
+    // caller gives back once it has moved them.
+    budget.give_back(static_cast<std::uint64_t>(T) * (sizeof(std::size_t) + sizeof(std::uint32_t)) +
+                     count * sizeof(std::size_t));
+    return parts;
+}
+
+// What a course is called in messages: its label, else its number.
+std::string course_name(const RawCourse& c) {
+    return c.label.empty() ? "course " + std::to_string(c.group + 1) : "course " + shown(c.label);
+}
+
+// The courses as the engines take them: each course's replicates averaged (or, without
+// replicates, the course itself), or each replicate a course, course by course.
+std::vector<OutCourse> handle_replicates(const std::vector<RawCourse>& all,
+                                         const TableOptions& options,
+                                         std::size_t groups,
+                                         ExpressionSet& set,
+                                         MemoryBudget& budget) {
+    std::vector<OutCourse> by_group(groups);
+    budget.take(static_cast<std::uint64_t>(groups) * sizeof(OutCourse));
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        OutCourse& group = by_group[all[k].group];
+        if (group.first == nullptr) {
+            group.first = &all[k];
+            group.start = all[k].start;
+        }
+        if (!all[k].kept) continue;
+        std::vector<Part> parts = split_replicates(all, k, budget);
+        for (Part& part : parts) append(group.parts, std::move(part), budget);
+        if (parts.size() > 1) budget.give_back(bytes_of(parts));
+    }
+    const OutCourse* first_replicated = nullptr;
+    for (const OutCourse& group : by_group) {
+        if (group.parts.size() < 2) continue;
+        if (first_replicated == nullptr) first_replicated = &group;
+        ++set.replicated_courses;
+        set.replicate_count += static_cast<long long>(group.parts.size());
+    }
+    if (first_replicated == nullptr) return by_group;
+    set.replicates = options.replicates;
+    if (options.replicates == Replicates::kUnset) {
+        // Where the second replicate begins: its course's start, or its first point.
+        const Part& second = first_replicated->parts[1];
+        const RawCourse& c = all[second.raw];
+        fail(c.file, start_of(c, second),
+             course_name(c) + " holds " + std::to_string(first_replicated->parts.size()) +
+                 " replicates (the second starts here); say --replicates mean to average them at "
+                 "each time point, or --replicates courses to take each as a course of its own");
+    }
+    if (options.replicates == Replicates::kMean) return by_group;
+    std::vector<OutCourse> each;
+    for (OutCourse& group : by_group) {
+        for (Part& part : group.parts) {
+            OutCourse course;
+            course.first = &all[part.raw];
+            course.start = start_of(all[part.raw], part);
+            append(course.parts, std::move(part), budget);
+            append(each, std::move(course), budget);
+        }
+    }
+    return each;
+}
+
+// The picked courses in the order given (indices into out), 1-based over all courses of all
+// tables once the replicates are handled; at most max_courses of them.
+std::vector<std::size_t> pick(const std::vector<OutCourse>& out, const TableOptions& options) {
     std::vector<std::size_t> picked;
     long long count = 0;
     if (options.courses.empty()) {
-        count = static_cast<long long>(all.size());
+        count = static_cast<long long>(out.size());
     } else {
         for (const auto& [first, last] : options.courses) {
-            if (last > static_cast<long long>(all.size())) {
+            if (last > static_cast<long long>(out.size())) {
                 throw TableError("--courses " + std::to_string(first) + "-" + std::to_string(last) +
-                                 ": the tables hold " + std::to_string(all.size()) + " courses");
+                                 ": the tables hold " + std::to_string(out.size()) + " courses" +
+                                 (options.replicates == Replicates::kCourses
+                                      ? ", each replicate counted as a course"
+                                      : ""));
             }
             count += static_cast<long long>(last) - first + 1;
         }
@@ -726,25 +1140,24 @@ std::vector<std::size_t> pick(const std::vector<RawCourse>& all, const TableOpti
         }
     }
     if (count > options.max_courses) {
-        const RawCourse& extra = all[picked.back()];
-        fail(extra.file, extra.start,
+        const OutCourse& extra = out[picked.back()];
+        fail(extra.first->file, extra.start,
              "course " + std::to_string(options.max_courses + 1) + " of " + std::to_string(count) +
-                 ": a data file holds at most " + std::to_string(options.max_courses) +
-                 " courses; pick some with --courses (say --courses 1-" +
+                 ": a data file holds at most " + std::to_string(options.max_courses) + " courses" +
+                 (options.replicates == Replicates::kCourses
+                      ? " (with --replicates courses each replicate is a course)"
+                      : "") +
+                 "; pick some with --courses (say --courses 1-" +
                  std::to_string(options.max_courses) + ")");
     }
     return picked;
 }
 
-void check_times(const RawCourse& c) {
-    if (c.t.size() < 2) {
-        fail(c.file, c.start,
-             "a course needs at least 2 time points, this one has " + std::to_string(c.t.size()));
-    }
-    for (std::size_t j = 1; j < c.t.size(); ++j) {
-        const double h = c.t[j] - c.t[j - 1];
+void check_times(const RawCourse& c, const Part& part) {
+    for (std::size_t m = 1; m < part.size_of(c); ++m) {
+        const double h = c.t[part.j(m)] - c.t[part.j(m - 1)];
         if (!(h > 0.0) || !std::isnormal(h)) {
-            fail(c.file, c.t_places[j], "time points must increase strictly");
+            fail(c.file, c.t_places[part.j(m)], "time points must increase strictly");
         }
     }
 }
@@ -794,15 +1207,20 @@ double to_log2(double v, Scale scale) {
 }
 
 // The picked courses of all tables, checked, in the first course's gene order and on the
-// base-2 log scale.
+// base-2 log scale. Replicates averaged: at each time point of any replicate, the mean of 2^x
+// over the replicates that hold a value there, as log2 again; a missing value is left out of
+// the mean, and a time point that no replicate holds a value at is missing.
 ExpressionSet finish(std::vector<RawCourse>& all,
+                     std::size_t groups,
                      const TableOptions& options,
                      Scale scale,
                      MemoryBudget& budget) {
-    const std::vector<std::size_t> picked = pick(all, options);
     ExpressionSet set;
     set.scale = scale;
-    RawCourse& front = all[picked.front()];
+    if (all.empty()) throw TableError("no table given");
+    std::vector<OutCourse> out = handle_replicates(all, options, groups, set, budget);
+    const std::vector<std::size_t> picked = pick(out, options);
+    RawCourse& front = all[out[picked.front()].parts.front().raw];
     budget.at(front.file, front.start.line);
     set.names = front.names;
     for (const std::string& name : set.names) budget.take(sizeof(std::string) + heap_bytes(name));
@@ -814,11 +1232,28 @@ ExpressionSet finish(std::vector<RawCourse>& all,
     std::unordered_map<std::string, std::size_t> index;
     budget.take(set.names.size() * kMapEntryBytes);
     for (std::size_t i = 0; i < set.names.size(); ++i) index.emplace(set.names[i], i);
+    // uses[k]: picked courses still to be made of all[k], which gives its values back after the
+    // last.
+    budget.take(static_cast<std::uint64_t>(all.size()) * sizeof(std::size_t));
+    std::vector<std::size_t> uses(all.size(), 0);
     for (std::size_t k : picked) {
-        RawCourse& c = all[k];
-        budget.at(c.file, c.start.line);
-        check_times(c);
-        match_genes(c, set.names, index, budget);
+        const OutCourse& course = out[k];
+        // Averaged replicates are counted once their times are joined.
+        if (course.parts.size() <= 1) {
+            const std::size_t T = course.parts.empty()
+                                      ? 0
+                                      : course.parts.front().size_of(all[course.parts.front().raw]);
+            if (T < 2) {
+                fail(course.first->file, course.start,
+                     "a course needs at least 2 time points, this one has " + std::to_string(T));
+            }
+        }
+        for (const Part& part : course.parts) {
+            RawCourse& c = all[part.raw];
+            budget.at(c.file, c.start.line);
+            check_times(c, part);
+            if (uses[part.raw]++ == 0) match_genes(c, set.names, index, budget);
+        }
     }
     const std::size_t n = set.names.size();
 
@@ -828,7 +1263,8 @@ ExpressionSet finish(std::vector<RawCourse>& all,
         long long count = 0;
         const RawCourse* first_course = nullptr;
         Place first;
-        for (std::size_t k : picked) {
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            if (uses[k] == 0) continue;
             RawCourse& c = all[k];
             for (std::size_t i = 0; i < n; ++i) {
                 for (std::size_t j = 0; j < c.t.size(); ++j) {
@@ -852,37 +1288,142 @@ ExpressionSet finish(std::vector<RawCourse>& all,
     }
 
     for (std::size_t k : picked) {
-        RawCourse& c = all[k];
-        budget.at(c.file, c.start.line);
-        const std::size_t T = c.t.size();
-        TimeCourse out;
-        budget.take(static_cast<std::uint64_t>(n) * T * sizeof(double));
-        out.x.resize(n * T);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < T; ++j) {
-                const double v = c.v[c.index(c.order[i], j)];
-                double& x = out.x[i * T + j];
-                x = std::isnan(v) ? kMissing : to_log2(v, scale);
-                if (!std::isnan(x) && !std::isfinite(std::exp2(x))) {
-                    fail(c.file, c.place(c.order[i], j),
-                         "the value is too large for the linear scale of the inference");
+        OutCourse& course = out[k];
+        const std::vector<Part>& parts = course.parts;
+        budget.at(course.first->file, course.first->start.line);
+        // The time points: the part's, or those of any replicate, each with the first part that
+        // holds it and where (for messages); slots[p][m]: the time point of point m of part p.
+        const bool single = parts.size() == 1;
+        RawCourse& only = all[parts.front().raw];
+        std::vector<double> joined;
+        std::vector<std::vector<std::size_t>> slots;
+        std::vector<std::size_t> source_part;
+        std::vector<std::size_t> source_j;
+        std::uint64_t slot_bytes = 0;
+        if (!single) {
+            for (const Part& part : parts)
+                for (std::size_t m = 0; m < part.size_of(all[part.raw]); ++m)
+                    append(joined, all[part.raw].t[part.j(m)], budget);
+            std::sort(joined.begin(), joined.end());
+            joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
+        }
+        const std::size_t T = single ? parts.front().size_of(only) : joined.size();
+        if (T < 2) {
+            fail(course.first->file, course.start,
+                 "a course needs at least 2 time points, this one has " + std::to_string(T));
+        }
+        if (!single) {
+            slot_bytes = static_cast<std::uint64_t>(T) * 2 * sizeof(std::size_t) +
+                         parts.size() * sizeof(std::vector<std::size_t>);
+            for (const Part& part : parts)
+                slot_bytes += part.size_of(all[part.raw]) * sizeof(std::size_t);
+            budget.take(slot_bytes);
+            source_part.assign(T, SIZE_MAX);
+            source_j.assign(T, 0);
+            slots.resize(parts.size());
+            for (std::size_t p = 0; p < parts.size(); ++p) {
+                const RawCourse& c = all[parts[p].raw];
+                slots[p].resize(parts[p].size_of(c));
+                std::size_t s = 0;
+                for (std::size_t m = 0; m < parts[p].size_of(c); ++m) {
+                    const std::size_t j = parts[p].j(m);
+                    while (joined[s] != c.t[j]) ++s;
+                    slots[p][m] = s;
+                    if (source_part[s] == SIZE_MAX) {
+                        source_part[s] = p;
+                        source_j[s] = j;
+                    }
                 }
             }
         }
-        budget.give_back(bytes_of(c.v));
-        std::vector<double>().swap(c.v);
+        const auto time = [&](std::size_t s) {
+            return single ? only.t[parts.front().j(s)] : joined[s];
+        };
+        const auto place = [&](std::size_t i, std::size_t s) {
+            if (single)
+                return std::pair<const RawCourse*, Place>{
+                    &only, only.place(only.order[i], parts.front().j(s))};
+            const RawCourse& c = all[parts[source_part[s]].raw];
+            return std::pair<const RawCourse*, Place>{&c, c.place(c.order[i], source_j[s])};
+        };
+        for (std::size_t s = 1; s < T && !single; ++s) {
+            if (!std::isnormal(joined[s] - joined[s - 1])) {
+                const RawCourse& c = all[parts[source_part[s]].raw];
+                fail(c.file, c.t_places[source_j[s]],
+                     "time points of the replicates lie too close together to tell apart");
+            }
+        }
+        // x of gene i at point j of c, checked to have a linear level.
+        const auto log2_value = [scale](const RawCourse& c, std::size_t i, std::size_t j) {
+            const double v = c.v[c.index(c.order[i], j)];
+            if (std::isnan(v)) return kMissing;
+            const double x = to_log2(v, scale);
+            if (!std::isfinite(std::exp2(x))) {
+                fail(c.file, c.place(c.order[i], j),
+                     "the value is too large for the linear scale of the inference");
+            }
+            return x;
+        };
+        TimeCourse made;
+        budget.take(static_cast<std::uint64_t>(n) * T * sizeof(double));
+        made.x.resize(n * T);
+        if (single) {
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::size_t s = 0; s < T; ++s)
+                    made.x[i * T + s] = log2_value(only, i, parts.front().j(s));
+        } else {
+            // The mean of 2^x as m + log2(mean of 2^(x - m)), m the largest x: no level
+            // overflows or underflows to 0 on the way. Parts in order, so that the sums are
+            // the same on every run.
+            const std::uint64_t sum_bytes =
+                static_cast<std::uint64_t>(n) * T * (sizeof(double) + sizeof(std::uint32_t));
+            budget.take(sum_bytes);
+            std::vector<double> sum(n * T, 0.0);
+            std::vector<std::uint32_t> count(n * T, 0);
+            std::fill(made.x.begin(), made.x.end(), -std::numeric_limits<double>::infinity());
+            for (int pass = 0; pass < 2; ++pass) {
+                for (std::size_t p = 0; p < parts.size(); ++p) {
+                    const RawCourse& c = all[parts[p].raw];
+                    for (std::size_t m = 0; m < slots[p].size(); ++m) {
+                        const std::size_t j = parts[p].j(m);
+                        for (std::size_t i = 0; i < n; ++i) {
+                            const double x = log2_value(c, i, j);
+                            if (std::isnan(x)) continue;
+                            const std::size_t at = i * T + slots[p][m];
+                            if (pass == 0) {
+                                made.x[at] = std::max(made.x[at], x);
+                            } else {
+                                sum[at] += std::exp2(x - made.x[at]);
+                                ++count[at];
+                            }
+                        }
+                    }
+                }
+            }
+            for (std::size_t at = 0; at < made.x.size(); ++at)
+                made.x[at] = count[at] > 0 ? made.x[at] + std::log2(sum[at] / count[at]) : kMissing;
+            budget.give_back(sum_bytes);
+        }
+        bool last_use = false;  // of only, whose times then become the course's
+        for (const Part& part : parts) {
+            RawCourse& c = all[part.raw];
+            if (--uses[part.raw] > 0) continue;
+            last_use = true;
+            budget.give_back(bytes_of(c.v));
+            std::vector<double>().swap(c.v);
+        }
         // Missing values: refused, or filled linearly in time on the base-2 log scale between
         // the nearest given values of the same gene in the same course. A course's first and
         // last values have no neighbour on one side and are never filled.
         for (std::size_t i = 0; i < n; ++i) {
-            double* x = out.x.data() + i * T;
+            double* x = made.x.data() + i * T;
             for (std::size_t j = 0; j < T; ++j) {
                 if (!std::isnan(x[j])) continue;
-                const Place at = c.place(c.order[i], j);
+                const auto [c, where] = place(i, j);
                 if (!options.fill_interpolate) {
                     long long missing = 0;
-                    for (double value : out.x) missing += std::isnan(value) ? 1 : 0;
-                    fail(c.file, at,
+                    for (double value : made.x) missing += std::isnan(value) ? 1 : 0;
+                    fail(c->file, where,
                          "missing value for gene " + shown(set.names[i]) + " (" +
                              std::to_string(missing) +
                              " in this course); --fill interpolate fills them within a course");
@@ -890,22 +1431,31 @@ ExpressionSet finish(std::vector<RawCourse>& all,
                 std::size_t next = j + 1;
                 while (next < T && std::isnan(x[next])) ++next;
                 if (j == 0 || next == T) {
-                    fail(c.file, at,
+                    fail(c->file, where,
                          "missing value for gene " + shown(set.names[i]) +
                              " at the start or end of a course, where it cannot be "
                              "interpolated");
                 }
                 const std::size_t prev = j - 1;
                 for (std::size_t m = j; m < next; ++m) {
-                    const double share = (c.t[m] - c.t[prev]) / (c.t[next] - c.t[prev]);
+                    const double share = (time(m) - time(prev)) / (time(next) - time(prev));
                     x[m] = x[prev] + (x[next] - x[prev]) * share;
                     ++set.filled;
                 }
                 j = next;
             }
         }
-        out.t = std::move(c.t);
-        append(set.courses, std::move(out), budget);
+        if (single && parts.front().whole && last_use) {
+            made.t = std::move(only.t);
+        } else if (single) {
+            budget.take(static_cast<std::uint64_t>(T) * sizeof(double));
+            made.t.resize(T);
+            for (std::size_t s = 0; s < T; ++s) made.t[s] = time(s);
+        } else {
+            budget.give_back(slot_bytes);
+            made.t = std::move(joined);
+        }
+        append(set.courses, std::move(made), budget);
     }
     return set;
 }
@@ -930,6 +1480,15 @@ std::string_view scale_name(Scale scale) {
             break;
     }
     return "unset";
+}
+
+std::string replicates_text(const ExpressionSet& set) {
+    if (set.replicates == Replicates::kUnset) return {};
+    std::string text = std::to_string(set.replicate_count) + " replicates of " +
+                       std::to_string(set.replicated_courses) +
+                       (set.replicated_courses == 1 ? " course " : " courses ");
+    return text + (set.replicates == Replicates::kMean ? "averaged at each time point"
+                                                       : "taken each as a course");
 }
 
 TableFormat detect_format(const fs::path& file,
@@ -981,7 +1540,7 @@ ExpressionSet read_table_texts(const std::vector<fs::path>& files,
         TableText text(texts[f], files[f]);
         read_one(files[f], text, options, scale, courses, budget);
     }
-    return finish(courses.all, options, scale, budget);
+    return finish(courses.all, courses.groups, options, scale, budget);
 }
 
 ExpressionSet read_tables(const std::vector<fs::path>& files,
@@ -1014,7 +1573,7 @@ ExpressionSet read_tables(const std::vector<fs::path>& files,
         read_one(file, text, options, scale, courses, budget);
         observed.finish();
     }
-    return finish(courses.all, options, scale, budget);
+    return finish(courses.all, courses.groups, options, scale, budget);
 }
 
 }  // namespace netrevia::table

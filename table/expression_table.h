@@ -33,6 +33,8 @@ struct Place {
 enum class Layout { kDetect, kWide, kDream, kLong };
 enum class Orientation { kDetect, kGenesInRows, kTimesInRows };
 enum class Scale { kUnset, kLinear, kLog2, kLn, kLog10 };
+// What becomes of replicates: refused (unset), averaged at each time point, or each a course.
+enum class Replicates { kUnset, kMean, kCourses };
 
 inline constexpr int kDefaultMaxCourses = 4;  // room of the data file
 inline constexpr int kNoCourseLimit = INT_MAX;
@@ -51,8 +53,20 @@ struct TableOptions {
     std::vector<double> times;
     double interval = 0.0;
     int points = 0;
-    std::array<std::string, 4> columns{"gene", "course", "time", "value"};  // long tables
-    // Picked ranges (1-based, inclusive), each course at most once; empty: all.
+    // Gene, course, time and value columns of long tables. The course and time names also
+    // find those columns of tables with time points in rows; left at "course" and "time" they
+    // also take "experiment" and "condition", and names that begin with "time" and go on with
+    // no letter ("time_min").
+    std::array<std::string, 4> columns{"gene", "course", "time", "value"};
+    // The replicate column of both; left at "replicate" it also takes "rep".
+    std::string replicate_column = "replicate";
+    // The names were given by role (course=NAME): a table of times in rows must then have the
+    // course, time and replicate columns so named. Names given by position are a long table's:
+    // tables of times in rows then go by the usual names.
+    bool columns_by_role = false;
+    Replicates replicates = Replicates::kUnset;
+    // Picked ranges (1-based, inclusive), each course at most once; empty: all. Courses are
+    // counted once the replicates are averaged or made courses.
     std::vector<std::pair<int, int>> courses;
     int max_courses = kDefaultMaxCourses;
     // Bytes the reader may hold of the tables; 0: inference::default_memory_budget().
@@ -72,11 +86,23 @@ struct ExpressionSet {
     Scale scale = Scale::kLog2;  // what the tables held
     long long floored = 0;       // linear values <= 0 replaced by the floor
     long long filled = 0;        // missing values interpolated
+    // Replicates as handled: kUnset when the tables hold none. replicate_count replicates of
+    // replicated_courses courses, counted over the courses kept: the picked ones when they are
+    // averaged, all when each is a course.
+    Replicates replicates = Replicates::kUnset;
+    long long replicate_count = 0;
+    long long replicated_courses = 0;
 };
 
-// Reads the tables in order (each wide table is one course; DREAM and long tables may hold
-// several), picks the courses, checks that every course holds the same genes, and converts the
-// values to base-2 logarithms. Throws TableError naming file, line and column. Each table is
+// "6 replicates of 2 courses averaged at each time point" and the like; empty without
+// replicates.
+std::string replicates_text(const ExpressionSet& set);
+
+// Reads the tables in order (each wide table is one course, unless a course column or a time
+// point that comes again says otherwise; DREAM and long tables may hold several), averages the
+// replicates or makes each a course (options.replicates; refused when unset), picks the
+// courses, checks that every course holds the same genes, and converts the values to base-2
+// logarithms. Throws TableError naming file, line and column. Each table is
 // read once, in pieces; only the numbers of the picked courses are kept (with their gene
 // names and where they stand), and everything kept grows only once the memory budget allows
 // it. Only regular files are read; a file given twice is refused. With an observer, each

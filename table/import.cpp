@@ -68,11 +68,25 @@ const char* const kTableOptionsHelp =
     "  --orientation genes|times     what the rows of a wide table hold (detected)\n"
     "  --times T1,T2,...  time points of a table without a time column\n"
     "  --interval H --points P       the same as --times 0,H,...,(P-1)H\n"
-    "  --columns G,C,T,V  names of the gene, course, time and value columns of a long\n"
-    "                      table (default gene,course,time,value)\n"
-    "  --courses LIST     pick courses, say 1,3-4 (counted over all tables in order)\n"
+    "  --columns G,C,T,V[,R]  names of the gene, course, time and value columns of a\n"
+    "                      long table and of its replicate column (default\n"
+    "                      gene,course,time,value,replicate); or some of them by role,\n"
+    "                      say course=experiment,time=time_min,replicate=rep (so\n"
+    "                      named, they name the columns of a table of times in rows too)\n"
+    "  --replicates mean|courses  average replicates at each time point (mean of 2^x,\n"
+    "                      as log2; a missing value is left out) or take each as a\n"
+    "                      course; a table with replicates is refused without it\n"
+    "  --courses LIST     pick courses, say 1,3-4 (counted over all tables in order,\n"
+    "                      once the replicates are averaged or made courses)\n"
     "  --floor V          replace linear values of 0 or below by V (refused otherwise)\n"
-    "  --fill interpolate fill missing values (empty, NA, NaN) linearly within a course\n";
+    "  --fill interpolate fill missing values (empty, NA, NaN) linearly within a course\n"
+    "Times in rows: a column named course, experiment or condition holds the course and\n"
+    "one named replicate or rep the replicate (any case); the rows of a course (and of\n"
+    "a replicate) stand together, and courses follow in the order they first appear.\n"
+    "With such a column the time column is the one named time, else one whose name\n"
+    "begins with time and no letter (time_min), else the first other column. Without\n"
+    "a replicate column, a time point that comes again within a course (a header\n"
+    "gene,0,0,10,10 or a second row for the same time) starts another replicate.\n";
 
 std::vector<std::string> make_short_names(const std::vector<std::string>& full_names,
                                           std::vector<std::string>& renamed) {
@@ -177,6 +191,8 @@ void write_summary(std::ostream& out, const ImportedTables& tables, std::string_
         << (set.scale == Scale::kLog2 ? " (unchanged)" : "") << "\n";
     out << "floored:      " << set.floored << "\n";
     out << "filled:       " << set.filled << "\n";
+    if (const std::string replicates = replicates_text(set); !replicates.empty())
+        out << "replicates:   " << replicates << "\n";
     for (const std::string& note : tables.renamed)
         out << "warning:      " << note << "; " << named_in << "\n";
 }
@@ -189,7 +205,7 @@ bool has_table_extension(const std::filesystem::path& file) {
 bool is_table_option(std::string_view name) {
     for (const char* option :
          {"--table-layout", "--delimiter", "--orientation", "--scale", "--floor", "--fill",
-          "--times", "--interval", "--points", "--columns", "--courses"}) {
+          "--times", "--interval", "--points", "--columns", "--courses", "--replicates"}) {
         if (name == option) return true;
     }
     return false;
@@ -261,8 +277,42 @@ std::string set_table_option(std::string_view name, const std::string& value, Ta
         o.points = *v;
     } else if (name == "--columns") {
         const std::vector<std::string> parts = split(value, ',');
-        if (parts.size() != 4) return bad + " (four names: gene,course,time,value)";
-        for (std::size_t k = 0; k < 4; ++k) o.columns[k] = parts[k];
+        const std::string form =
+            " (gene,course,time,value[,replicate], or role=name, say course=experiment)";
+        if (parts.front().find('=') == std::string::npos) {
+            if (parts.size() != 4 && parts.size() != 5) return bad + form;
+            for (const std::string& part : parts)
+                if (part.empty() || part.find('=') != std::string::npos) return bad + form;
+            for (std::size_t k = 0; k < 4; ++k) o.columns[k] = parts[k];
+            if (parts.size() == 5) o.replicate_column = parts[4];
+        } else {
+            o.columns_by_role = true;
+            for (const std::string& part : parts) {
+                const std::size_t eq = part.find('=');
+                if (eq == std::string::npos || eq + 1 == part.size()) return bad + form;
+                const std::string role = part.substr(0, eq);
+                const std::string column = part.substr(eq + 1);
+                if (role == "gene")
+                    o.columns[0] = column;
+                else if (role == "course")
+                    o.columns[1] = column;
+                else if (role == "time")
+                    o.columns[2] = column;
+                else if (role == "value")
+                    o.columns[3] = column;
+                else if (role == "replicate")
+                    o.replicate_column = column;
+                else
+                    return bad + " (the roles are gene, course, time, value and replicate)";
+            }
+        }
+    } else if (name == "--replicates") {
+        if (value == "mean")
+            o.replicates = Replicates::kMean;
+        else if (value == "courses")
+            o.replicates = Replicates::kCourses;
+        else
+            return bad + " (mean or courses)";
     } else if (name == "--courses") {
         o.courses.clear();
         for (const std::string& part : split(value, ',')) {

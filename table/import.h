@@ -60,7 +60,7 @@ bool has_table_extension(const std::filesystem::path& file);
 
 // Options shared by the import tool and the batch tool. A table option is one of
 // --table-layout --delimiter --orientation --scale --floor --fill --times --interval --points
-// --columns --courses, each with a value.
+// --columns --courses --replicates, each with a value.
 bool is_table_option(std::string_view name);
 // Sets the option; returns an error text, empty on success.
 std::string set_table_option(std::string_view name, const std::string& value, TableOptions& o);

@@ -18,6 +18,7 @@ constexpr double kTimeGrid = 1.0e-6;  // time points are rounded to this grid
 // the noise moves a log2 value by at most 858 and no noisy value of a stable course (at most
 // about 2^5) overflows a double: the reader takes every file.
 constexpr double kMaxNoise = 100.0;
+constexpr int kMaxReplicates = 100;
 
 // Shortest-enough, locale-independent text of v: 10 significant digits, like %.10g.
 std::string number_text(double v) {
@@ -133,6 +134,8 @@ Simulation simulate(const SimulationOptions& opt) {
             "written on a grid of 1e-06");
     if (!(opt.noise >= 0.0 && opt.noise <= kMaxNoise))
         throw std::invalid_argument("--noise must be 0 to 100 (log2 units)");
+    if (opt.replicates < 1 || opt.replicates > kMaxReplicates)
+        throw std::invalid_argument("--replicates must be 1 to 100");
 
     Rng rng(opt.seed);
     Simulation sim;
@@ -188,10 +191,12 @@ Simulation simulate(const SimulationOptions& opt) {
         sim.courses.push_back(std::move(c));
     }
     // Multiplicative lognormal noise, x * 2^(sigma z), i.e. sigma z added to the log2 value;
-    // drawn after all courses so that the clean values do not depend on --noise.
-    if (opt.noise > 0.0) {
-        for (std::size_t k = 0; k < sim.courses.size(); ++k) {
-            for (double& v : sim.courses[k].x) {
+    // drawn after all courses so that the clean values do not depend on --noise, and for the
+    // further replicates after the first, so that replicate 1 is what one replicate gives.
+    const auto add_noise = [&](std::vector<Course>& courses) {
+        if (opt.noise == 0.0) return;
+        for (std::size_t k = 0; k < courses.size(); ++k) {
+            for (double& v : courses[k].x) {
                 v *= std::exp2(opt.noise * rng.normal());
                 // A course that decayed to the bottom of the range has no room below it.
                 if (!(v > 0.0))
@@ -202,6 +207,12 @@ Simulation simulate(const SimulationOptions& opt) {
                         "--dt or --input");
             }
         }
+    };
+    const std::vector<Course> clean = opt.replicates > 1 ? sim.courses : std::vector<Course>{};
+    add_noise(sim.courses);
+    for (int r = 2; r <= opt.replicates; ++r) {
+        sim.further_replicates.push_back(clean);
+        add_noise(sim.further_replicates.back());
     }
     return sim;
 }
@@ -251,6 +262,28 @@ void write_truth_file(std::ostream& out, const Simulation& sim, const Simulation
         // system d/dt [x; 1] = [J u; 0 0] [x; 1], so CONST -> gene is a true edge.
         const double u = sim.net.u[static_cast<std::size_t>(i - 1)];
         if (opt.constant_gene && opt.input && u != 0.0) edge("CONST", u);
+    }
+}
+
+void write_table(std::ostream& out, const Simulation& sim, const SimulationOptions& opt) {
+    const std::size_t genes = static_cast<std::size_t>(opt.genes);
+    const bool replicates = opt.replicates > 1;
+    out << "course" << (replicates ? "\treplicate" : "") << "\ttime";
+    for (const std::string& name : sim.names) out << "\t" << name;
+    out << "\n";
+    for (std::size_t k = 0; k < sim.courses.size(); ++k) {
+        for (int r = 1; r <= opt.replicates; ++r) {
+            const Course& c = r == 1 ? sim.courses[k]
+                                     : sim.further_replicates[static_cast<std::size_t>(r - 2)][k];
+            for (std::size_t p = 0; p < c.t.size(); ++p) {
+                out << "course" << k + 1;
+                if (replicates) out << "\t" << r;
+                out << "\t" << time_text(c.t[p]);
+                for (std::size_t i = 0; i < sim.names.size(); ++i)
+                    out << "\t" << number_text(i < genes ? std::log2(c.x[p * genes + i]) : 0.0);
+                out << "\n";
+            }
+        }
     }
 }
 

@@ -38,6 +38,7 @@ struct SimulationOptions {
     bool constant_gene = false;                 // extra gene CONST, log2 value 0
     double weight_min = 0.5, weight_max = 1.5;  // |J(i,j)| of the planted edges
     double margin = 0.5;                        // J(i,i) = -(sum_j |J(i,j)| + margin)
+    int replicates = 1;  // noisy copies of each course: the noise drawn anew for each copy
 };
 
 // The planted system: J column-major n x n (n = genes), u the constant input (zero without
@@ -59,7 +60,9 @@ struct Course {
 struct Simulation {
     std::vector<std::string> names;  // G01.. (and CONST last with the constant gene)
     PlantedNetwork net;
-    std::vector<Course> courses;
+    std::vector<Course> courses;  // replicate 1 of every course
+    // Replicates 2 .. R, each of every course: the same clean values, noise drawn anew.
+    std::vector<std::vector<Course>> further_replicates;
 };
 
 // Gives every gene 1 to 3 distinct regulators among the other genes (at most n - 1), signs
@@ -81,5 +84,11 @@ Simulation simulate(const SimulationOptions& opt);
 // table (off-diagonal edges; with --input and the constant gene also CONST -> gene, weight u).
 void write_data_file(std::ostream& out, const Simulation& sim, const SimulationOptions& opt);
 void write_truth_file(std::ostream& out, const Simulation& sim, const SimulationOptions& opt);
+
+// Every replicate of every course as one tab-separated table, time points in rows: a header
+// "course<TAB>replicate<TAB>time<TAB>G01..." (without the replicate column for one replicate),
+// then per course (course1, course2, ...) and replicate (1, 2, ...) one row per time point
+// with the log2 values as the data file writes them; LF line ends.
+void write_table(std::ostream& out, const Simulation& sim, const SimulationOptions& opt);
 
 }  // namespace netrevia::tools

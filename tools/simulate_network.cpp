@@ -18,7 +18,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: netrevia-simulate [--genes N] [--courses K] [--points T[,T...]] [--seed S]\n"
     "                         [--dt D] [--noise SIGMA] [--irregular] [--input]\n"
-    "                         [--constant-gene] [--out-data FILE] [--out-truth FILE]\n"
+    "                         [--constant-gene] [--replicates R] [--out-data FILE]\n"
+    "                         [--out-truth FILE] [--out-table FILE]\n"
     "Plants a random sparse stable network, simulates time courses of it and writes a\n"
     "data file and the true network (regulator, target, sign, weight).\n"
     "\n"
@@ -34,8 +35,13 @@ constexpr const char* kUsage =
     "  --irregular        intervals D * U(0.5, 1.5) instead of D\n"
     "  --input            a constant input: dx/dt = J x + u, around a positive steady state\n"
     "  --constant-gene    adds a gene CONST whose log2 value is 0 at every time point\n"
+    "  --replicates R     R copies of each course, each with noise of its own (--noise);\n"
+    "                     1 to 100 (default 1); the data file holds the first, the\n"
+    "                     table (--out-table, required for R > 1) all of them\n"
     "  --out-data FILE    the data file (default simulated.dat)\n"
     "  --out-truth FILE   the true network (default simulated_truth.tsv)\n"
+    "  --out-table FILE   also every course and replicate as one table, time points in\n"
+    "                     rows, with course and replicate columns (log2 values)\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
     "Exit codes: 0 success, 1 nothing could be simulated or a file not written, 2 a bad\n"
@@ -78,7 +84,7 @@ bool same_file(const std::string& a, const std::string& b) {
 int main(int argc, char** argv) {
     using namespace netrevia::tools;
     SimulationOptions opt;
-    std::string data_path = "simulated.dat", truth_path = "simulated_truth.tsv";
+    std::string data_path = "simulated.dat", truth_path = "simulated_truth.tsv", table_path;
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         for (std::size_t a = 0; a < args.size(); ++a) {
@@ -107,6 +113,10 @@ int main(int argc, char** argv) {
                 data_path = value();
             else if (o == "--out-truth")
                 truth_path = value();
+            else if (o == "--out-table")
+                table_path = value();
+            else if (o == "--replicates")
+                opt.replicates = number<int>(o, value());
             else if (o == "--points") {
                 opt.points.clear();
                 std::string list = value();
@@ -125,16 +135,31 @@ int main(int argc, char** argv) {
                 throw std::invalid_argument("unknown option " + o);
             }
         }
-        if (same_file(data_path, truth_path))
-            throw std::invalid_argument("--out-data and --out-truth name the same file " +
-                                        data_path);
+        if (opt.replicates > 1 && table_path.empty())
+            throw std::invalid_argument(
+                "--replicates needs --out-table: a data file holds one replicate");
+        // A link to a file not yet there is seen for what it is only once the other is written,
+        // so the names are compared before each file is written.
+        const auto check_names = [&] {
+            if (same_file(data_path, truth_path))
+                throw std::invalid_argument("--out-data and --out-truth name the same file " +
+                                            data_path);
+            if (!table_path.empty() &&
+                (same_file(table_path, data_path) || same_file(table_path, truth_path)))
+                throw std::invalid_argument(
+                    "--out-table names the file of --out-data or "
+                    "--out-truth: " +
+                    table_path);
+        };
+        check_names();
         const Simulation sim = simulate(opt);
         write(data_path, [&](std::ostream& out) { write_data_file(out, sim, opt); });
-        // A link to a file not yet there is seen for what it is only now.
-        if (same_file(data_path, truth_path))
-            throw std::invalid_argument("--out-data and --out-truth name the same file " +
-                                        data_path);
+        check_names();
         write(truth_path, [&](std::ostream& out) { write_truth_file(out, sim, opt); });
+        if (!table_path.empty()) {
+            check_names();
+            write(table_path, [&](std::ostream& out) { write_table(out, sim, opt); });
+        }
     } catch (const std::invalid_argument& e) {
         std::cerr << "netrevia-simulate: " << e.what() << " (see netrevia-simulate --help)\n";
         return 2;

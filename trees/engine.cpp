@@ -16,12 +16,16 @@ namespace {
 using numeric::ConstMatrixRef;
 using numeric::MatrixRef;
 
-// Ranks of |v| over the off-diagonal cells of an n x n matrix, scaled to [0, 1]; NaN ranks
-// lowest, ties share their mean rank. Diagonal cells stay 0.
-std::vector<double> scaled_ranks(std::span<const double> v, int n) {
+// Ranks of |v| over the off-diagonal cells of an n x n matrix (of the columns of the candidate
+// regulators when a list is given), scaled to [0, 1]; NaN ranks lowest, ties share their mean
+// rank. Diagonal cells, and the columns of the other genes, stay 0.
+std::vector<double> scaled_ranks(std::span<const double> v,
+                                 int n,
+                                 std::span<const unsigned char> regulators) {
     std::vector<std::pair<double, std::size_t>> order;
     order.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(n > 0 ? n - 1 : 0));
     for (int j = 0; j < n; ++j) {
+        if (!regulators.empty() && regulators[static_cast<std::size_t>(j)] == 0) continue;
         for (int i = 0; i < n; ++i) {
             if (i == j) continue;
             const std::size_t cell = static_cast<std::size_t>(i) +
@@ -85,7 +89,7 @@ std::vector<double> estimate_decay(const Design& design, int n) {
     return alpha;
 }
 
-std::uint64_t memory_need(int n, long long N, int threads) {
+std::uint64_t memory_need(int n, long long N, int threads, int regulators) {
     const auto genes = static_cast<std::uint64_t>(n);
     const auto cases = static_cast<std::uint64_t>(std::max(N, 0LL));
     const auto workers = static_cast<std::uint64_t>(numeric::resolve_thread_count(threads));
@@ -99,7 +103,9 @@ std::uint64_t memory_need(int n, long long N, int threads) {
     // Per worker: cases, candidates, outputs, importances and the node stack.
     const std::uint64_t work =
         workers * ((cases + genes + 2 * cases + 2) * kInt + (cases + 2 * genes) * kDouble);
-    return designs + matrices + work;
+    // With a list, the ensemble's cross products of the regulators with every gene, two r x n.
+    const std::uint64_t list = 2 * static_cast<std::uint64_t>(regulators) * genes * kDouble;
+    return designs + matrices + work + list;
 }
 
 Result infer(const Input& input) {
@@ -115,6 +121,7 @@ Result infer(const Input& input) {
         signs.courses = input.courses;
         signs.seed = input.seed;
         signs.threads = input.threads;
+        signs.regulators = input.regulators;
         ensemble::Result e = ensemble::infer(signs);
         result.ensemble_R = std::move(e.R);
         result.subset_size = e.m;
@@ -182,11 +189,14 @@ Result infer(const Input& input) {
 std::vector<double> consensus(std::span<const double> first,
                               std::span<const double> second,
                               std::span<const double> signs,
-                              int n) {
-    const std::vector<double> a = scaled_ranks(first, n);
-    const std::vector<double> b = scaled_ranks(second, n);
+                              int n,
+                              std::span<const unsigned char> regulators) {
+    const std::vector<double> a = scaled_ranks(first, n, regulators);
+    const std::vector<double> b = scaled_ranks(second, n, regulators);
     std::vector<double> R(a.size(), 0.0);
     for (std::size_t cell = 0; cell < R.size(); ++cell) {
+        const std::size_t j = cell / static_cast<std::size_t>(std::max(n, 1));
+        if (!regulators.empty() && regulators[j] == 0) continue;
         const double mean = (a[cell] + b[cell]) / 2.0;
         R[cell] = signs[cell] < 0.0 ? -mean : mean;
     }

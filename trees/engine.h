@@ -80,8 +80,9 @@ Design make_design(int n, std::span<const ensemble::Course> courses);
 std::vector<double> estimate_decay(const Design& design, int n);
 
 // Bytes the engine's arrays take for n genes, N intervals and `threads` workers, the ensemble
-// run for the signs included, besides the courses themselves.
-std::uint64_t memory_need(int n, long long N, int threads);
+// run for the signs included (with a list of `regulators` candidates, its cross products),
+// besides the courses themselves.
+std::uint64_t memory_need(int n, long long N, int threads, int regulators = 0);
 
 // The whole engine. Requires ensemble::subset_size(n, N) != 0 for n >= 2 and every course with
 // n columns; checks nothing. Throws only std::bad_alloc. The result is bit for bit the same for
@@ -91,10 +92,13 @@ Result infer(const Input& input);
 // The consensus of two n x n results (diagonals ignored): for each, |R(i, j)| over the n(n-1)
 // pairs of distinct genes ranked from 0 (smallest) to n(n-1) - 1, ties sharing their mean rank,
 // and the ranks scaled to [0, 1]; the consensus is the mean of the two scaled ranks, with the
-// sign of `signs` (+ where it is 0), and 0 on the diagonal.
+// sign of `signs` (+ where it is 0), and 0 on the diagonal. With regulators (one entry per gene,
+// as Input::regulators) only the pairs from a candidate regulator j are ranked and scored;
+// the others are 0.
 std::vector<double> consensus(std::span<const double> first,
                               std::span<const double> second,
                               std::span<const double> signs,
-                              int n);
+                              int n,
+                              std::span<const unsigned char> regulators = {});
 
 }  // namespace netrevia::trees

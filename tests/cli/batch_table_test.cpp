@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
+#include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -189,6 +192,75 @@ TEST_F(BatchOnTables, OverflowingRateIsRefusedNamingTheTableAndCourse) {
                               "not finite: (2.1430172143725346e+301 - 1.0715086071862673e+301) / "
                               "1e-300 = inf\n");
     EXPECT_FALSE(fs::exists(dir_ / "GRN.dat"));
+}
+
+// The simulator's table of courses and replicates reads back to the data it made: each course
+// of the table is the data file's course (its first replicate), through the batch tool, and
+// run.json says what became of the replicates.
+TEST_F(BatchOnTables, SimulatedCoursesAndReplicatesReadBackToTheDataFile) {
+    const auto simulate = [this](const std::string& name, int replicates) {
+        const std::string command = std::string(SIMULATE_PATH) +
+                                    " --genes 8 --courses 2 --points 7,9 --seed 5 --noise 0.2" +
+                                    " --replicates " + std::to_string(replicates) + " --out-data " +
+                                    (dir_ / (name + ".dat")).string() + " --out-truth " +
+                                    (dir_ / (name + "_truth.tsv")).string() + " --out-table " +
+                                    (dir_ / (name + ".tsv")).string() + " > /dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    };
+    simulate("one", 1);
+    simulate("three", 3);
+    const auto grn = [this](const std::string& folder, std::vector<std::string> args) {
+        fs::create_directories(dir_ / folder);
+        args.insert(args.begin(),
+                    {"--engine", "ensemble", "--output-dir", (dir_ / folder).string()});
+        EXPECT_EQ(run(args), 0) << err_.str();
+        return read(dir_ / folder / "GRN.dat") + read(dir_ / folder / "GRN.dot");
+    };
+    const std::string data = grn("data", {(dir_ / "one.dat").string()});
+    EXPECT_EQ(grn("one", {"--scale", "log2", (dir_ / "one.tsv").string()}), data);
+    // Replicate 1 of each course is the data file's course: courses 1 and 4 of the six.
+    EXPECT_EQ(grn("firsts", {"--scale", "log2", "--replicates", "courses", "--courses", "1,4",
+                             (dir_ / "three.tsv").string()}),
+              data);
+    EXPECT_NE(out_.str().find("replicates:   6 replicates of 2 courses taken each as a course\n"),
+              std::string::npos)
+        << out_.str();
+    grn("mean", {"--scale", "log2", "--replicates", "mean", (dir_ / "three.tsv").string()});
+    const auto json = nlohmann::json::parse(read(dir_ / "mean" / "run.json"));
+    EXPECT_EQ(json["replicates"], (nlohmann::json{{"handling", "mean"},
+                                                  {"replicates", 6},
+                                                  {"courses_with_replicates", 2},
+                                                  {"summary",
+                                                   "6 replicates of 2 courses averaged at each "
+                                                   "time point"}}));
+    EXPECT_EQ(json["courses"].size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "firsts" / "run.json"))["replicates"]["handling"],
+              "courses");
+    EXPECT_FALSE(nlohmann::json::parse(read(dir_ / "one" / "run.json")).contains("replicates"));
+}
+
+TEST(BatchTableArgs, ColumnsByPositionOrRoleAndReplicates) {
+    const auto roles = parse_args({"--columns", "course=experiment,time=time_min,replicate=rep_id",
+                                   "--replicates", "courses", "a.csv"});
+    ASSERT_EQ(roles.outcome, ParseOutcome::kRun) << roles.error;
+    const auto& o = roles.options.table_options;
+    EXPECT_EQ(o.columns, (std::array<std::string, 4>{"gene", "experiment", "time_min", "value"}));
+    EXPECT_EQ(o.replicate_column, "rep_id");
+    EXPECT_TRUE(o.columns_by_role);  // the named columns must be there
+    EXPECT_EQ(o.replicates, netrevia::table::Replicates::kCourses);
+    const auto five = parse_args({"--columns", "g,c,t,v,r", "a.csv"}).options.table_options;
+    EXPECT_EQ(five.columns, (std::array<std::string, 4>{"g", "c", "t", "v"}));
+    EXPECT_EQ(five.replicate_column, "r");
+    EXPECT_FALSE(five.columns_by_role);  // looked for, as the four names are
+    const auto four = parse_args({"--columns", "g,c,t,v", "a.csv"}).options.table_options;
+    EXPECT_EQ(four.replicate_column, "replicate");
+    for (const char* bad : {"g,c,t", "g,c,t,v,r,x", "course=", "rep=x", "g,c=x,t,v"}) {
+        EXPECT_EQ(parse_args({"--columns", bad, "a.csv"}).outcome, ParseOutcome::kError) << bad;
+    }
+    EXPECT_EQ(parse_args({"--orientation", "times", "a.csv"}).options.table_options.orientation,
+              netrevia::table::Orientation::kTimesInRows);
+    EXPECT_EQ(parse_args({"--replicates", "median", "a.csv"}).error,
+              "--replicates does not take 'median' (mean or courses)");
 }
 
 }  // namespace

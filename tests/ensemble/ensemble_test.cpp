@@ -287,5 +287,175 @@ TEST(Infer, FewerThanTwoGenesGiveAnEmptyOrZeroNetwork) {
     EXPECT_TRUE(infer(none.input(0)).R.empty());
 }
 
+// ---- With a list of candidate regulators ----
+
+// The courses as an Input with the genes of `listed` (1-based) as candidate regulators.
+struct ListedInput {
+    std::vector<unsigned char> mask;
+    Input input;
+};
+ListedInput with_list(
+    Courses& c, int n, const std::vector<int>& listed, std::uint64_t seed = 0, int threads = 1) {
+    ListedInput l{std::vector<unsigned char>(static_cast<std::size_t>(n), 0),
+                  c.input(n, seed, threads)};
+    for (const int g : listed) l.mask[static_cast<std::size_t>(g - 1)] = 1;
+    l.input.regulators = l.mask;
+    return l;
+}
+
+TEST(ListSizes, TwoThirdsOfTheRegulatorsAndThirtyRunsPerPair) {
+    EXPECT_EQ(list_subset_size(40, 200), 10);
+    EXPECT_EQ(list_subset_size(13, 200), 9);  // ceil(26/3)
+    EXPECT_EQ(list_subset_size(3, 200), 2);
+    EXPECT_EQ(list_subset_size(2, 200), 2);
+    EXPECT_EQ(list_subset_size(1, 200), 1);
+    EXPECT_EQ(list_subset_size(0, 200), 0);
+    EXPECT_EQ(list_subset_size(40, 7), 4);  // 7 intervals > 4 + 2 unknowns
+    EXPECT_EQ(list_subset_size(40, 4), 1);
+    EXPECT_EQ(list_subset_size(40, 3), 0);
+
+    EXPECT_EQ(list_run_count(40, 10), 120);
+    EXPECT_EQ(list_run_count(7, 5), 42);
+    EXPECT_EQ(list_run_count(3, 2), 45);
+    EXPECT_EQ(list_run_count(2, 2), 1);  // every run would be the same
+    EXPECT_EQ(list_run_count(1, 1), 1);
+    EXPECT_EQ(list_run_count(5, 0), 0);
+    EXPECT_EQ(list_run_count(2, 3), 0);
+}
+
+// Gene 1 drives gene 2; gene 3 only decays, more slowly than gene 1, so its level falls with
+// gene 1's. With gene 1 as the only candidate there is one run of one regulator and two pairs.
+// Fitted with its own level, gene 3's slope on gene 1 is 0 (the fit is exact): it ranks
+// lowest, and gene 1 -> gene 2 scores 1 with its sign. Without its own level gene 3's decay
+// would be laid on gene 1.
+TEST(ListInfer, EveryTargetKeepsItsDecayOffTheRegulators) {
+    const int n = 3;
+    // clang-format off
+    const std::vector<double> J = {-1.0, -0.8,  0.0,
+                                    0.0, -0.5,  0.0,
+                                    0.0,  0.0, -0.6};
+    // clang-format on
+    Courses c = euler_courses(n, J, {0.0, 0.0, 0.0}, {{2.0, 1.0, 3.0}, {4.0, 2.0, 1.0}}, 8, 0.1);
+    ListedInput l = with_list(c, n, {1});
+    const Result r = infer(l.input);
+    EXPECT_EQ(r.regulators, 1);
+    EXPECT_EQ(r.m, 1);
+    EXPECT_EQ(r.runs, 1);
+    EXPECT_EQ(r.R, (std::vector<double>{0.0, -1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}));
+}
+
+// Only the columns of listed genes are scored and every gene is a target. In a linear system
+// each target's true regulator outranks the other candidates of that target, with its sign.
+// Gene 6 is listed but regulates nothing.
+TEST(ListInfer, ScoresOnlyEdgesFromTheListAndRanksEachTargetsRegulatorFirst) {
+    const int n = 6;
+    std::vector<double> J(static_cast<std::size_t>(n * n), 0.0);
+    auto at = [&J](int i, int j) -> double& {
+        return J[static_cast<std::size_t>((i - 1) + (j - 1) * 6)];
+    };
+    for (int g = 1; g <= n; ++g) at(g, g) = -0.5 - 0.1 * g;
+    at(3, 1) = 1.2;
+    at(4, 2) = -0.9;
+    at(5, 1) = 0.8;
+    at(2, 1) = 0.5;
+    Courses c = euler_courses(n, J, std::vector<double>(6, 0.2),
+                              {{1.0, 2.0, 3.0, 1.5, 2.5, 0.5},
+                               {3.0, 1.0, 2.0, 0.5, 1.0, 2.0},
+                               {2.0, 3.0, 1.0, 2.0, 0.5, 1.5}},
+                              9, 0.05);
+    ListedInput l = with_list(c, n, {1, 2, 6});
+    const Result r = infer(l.input);
+    EXPECT_EQ(r.m, 2);
+    EXPECT_EQ(r.runs, 45);
+    auto R = [&r](int i, int j) { return r.R[static_cast<std::size_t>((i - 1) + (j - 1) * 6)]; };
+    for (int i = 1; i <= n; ++i) {
+        int strongest = 0;
+        for (int j = 1; j <= n; ++j) {
+            const bool listed = j == 1 || j == 2 || j == 6;
+            if (i == j || !listed) {
+                EXPECT_EQ(R(i, j), 0.0) << i << " " << j;
+                continue;
+            }
+            EXPECT_NE(R(i, j), 0.0) << i << " " << j;  // held by some run
+            if (strongest == 0 || std::abs(R(i, j)) > std::abs(R(i, strongest))) strongest = j;
+        }
+        const int truth = i == 4 ? 2 : (i == 1 || i == 6 ? 0 : 1);
+        if (truth == 0) continue;
+        EXPECT_EQ(strongest, truth) << i;
+        EXPECT_EQ(R(i, truth) > 0.0, at(i, truth) > 0.0) << i;
+    }
+}
+
+// Two candidates and five genes: m = r = 2, so one run ranks its 2 x 4 pairs, and the scores
+// are exactly the scaled ranks 0, 1/7, ..., 1. A lone pair (two genes, one candidate) ties
+// with itself: 0.5, with the sign of its slope.
+TEST(ListInfer, OneRunGivesTheScaledRanksAndALonePairOneHalf) {
+    const int n = 5;
+    Courses c = random_courses(n, 3, 6, 21);
+    ListedInput l = with_list(c, n, {2, 4});
+    const Result r = infer(l.input);
+    ASSERT_EQ(r.runs, 1);
+    std::vector<double> scores;
+    for (int j : {2, 4}) {
+        for (int i = 1; i <= n; ++i)
+            if (i != j)
+                scores.push_back(std::abs(r.R[static_cast<std::size_t>((i - 1) + (j - 1) * n)]));
+    }
+    std::sort(scores.begin(), scores.end());
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(scores[static_cast<std::size_t>(k)], k / 7.0) << k;
+
+    Courses two = random_courses(2, 2, 5, 4);
+    ListedInput lone = with_list(two, 2, {1});
+    const Result single = infer(lone.input);
+    EXPECT_EQ(single.runs, 1);
+    EXPECT_EQ(std::abs(single.R[1]), 0.5);
+    EXPECT_EQ(single.R[0] + single.R[2] + single.R[3], 0.0);
+}
+
+// A listed gene that does not change is left out, as if neither the courses nor the list held
+// it: the others' scores are bit for bit those without it.
+TEST(ListInfer, AListedGeneWithoutChangeIsLeftOut) {
+    const int n = 7;
+    Courses c = random_courses(n, 3, 9, 5);
+    for (std::vector<double>& Y : c.levels) {
+        for (int j = 0; j < 9; ++j) Y[static_cast<std::size_t>(j + 2 * 9)] = 2.5;
+    }
+    ListedInput l = with_list(c, n, {1, 3, 4, 6, 7});
+    const Result r = infer(l.input);
+    EXPECT_EQ(r.flat_genes, std::vector<int>{3});
+    EXPECT_EQ(r.regulators, 4);
+    Courses rest = without_gene(c, n, 2);
+    ListedInput fewer = with_list(rest, n - 1, {1, 3, 5, 6});
+    const Result without = infer(fewer.input);
+    EXPECT_EQ(r.runs, without.runs);
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const double expected =
+                i == 2 || j == 2
+                    ? 0.0
+                    : without.R[static_cast<std::size_t>((i - (i > 2)) + (j - (j > 2)) * (n - 1))];
+            EXPECT_EQ(r.R[static_cast<std::size_t>(i + j * n)], expected) << i << j;
+        }
+    }
+}
+
+// 300 runs of 10 of 100 candidates, more than one block of runs: the same bytes for every
+// thread count; another seed draws other subsets.
+TEST(ListInfer, SameResultForEveryThreadCountAndOtherSeedsDiffer) {
+    const int n = 120;
+    Courses c = random_courses(n, 4, 7, 9);
+    std::vector<int> listed;
+    for (int g = 1; g <= 100; ++g) listed.push_back(g + (g > 50 ? 20 : 0));
+    ListedInput one = with_list(c, n, listed, 3, 1);
+    const Result first = infer(one.input);
+    EXPECT_EQ(first.runs, 300);
+    for (int threads : {2, 3}) {
+        ListedInput more = with_list(c, n, listed, 3, threads);
+        EXPECT_EQ(infer(more.input).R, first.R) << threads;
+    }
+    ListedInput other = with_list(c, n, listed, 4, 1);
+    EXPECT_NE(infer(other.input).R, first.R);
+}
+
 }  // namespace
 }  // namespace netrevia::ensemble

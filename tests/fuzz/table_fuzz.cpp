@@ -1,10 +1,10 @@
 // Fuzz target of the table reader. The bytes are one table, read under five sets of options
-// that together reach every layout, the delimiters, the time options, course picks, floors
-// and fills, within a memory budget of 64 MiB; a TableError is the expected answer to most
-// inputs. Invariants: nothing but TableError leaves the reader, and its message holds no
-// control byte (text from the table is escaped); an accepted set has at most 2000 genes and
-// courses of at least 2 strictly increasing time points with n x T finite values; the data
-// file made of it reads back through the data-file reader to the same names and the same
+// that together reach every layout, the delimiters, the time options, course picks, floors,
+// fills and both ways with replicates, within a memory budget of 64 MiB; a TableError is the
+// expected answer to most inputs. Invariants: nothing but TableError leaves the reader, and its
+// message holds no control byte (text from the table is escaped); an accepted set has at most 2000
+// genes and courses of at least 2 strictly increasing time points with n x T finite values; the
+// data file made of it reads back through the data-file reader to the same names and the same
 // numbers, bit for bit; and the experiment made of it for the engines has distinct
 // 9-character names and the levels 2^x (or is refused for a rate that is not finite).
 #include <cmath>
@@ -39,6 +39,7 @@ std::vector<table::TableOptions> option_sets() {
     sets[0].scale = table::Scale::kLog2;  // everything detected
     sets[0].fill_interpolate = true;
     sets[0].max_courses = table::kNoCourseLimit;
+    sets[0].replicates = table::Replicates::kMean;
     sets[1].floor = 0.001;  // no scale: DREAM files only
     sets[1].courses = {{2, 3}, {1, 1}};
     sets[2].scale = table::Scale::kLinear;  // no time column, runs of blanks
@@ -54,6 +55,7 @@ std::vector<table::TableOptions> option_sets() {
     sets[4].layout = table::Layout::kWide;
     sets[4].orientation = table::Orientation::kTimesInRows;
     sets[4].scale = table::Scale::kLog10;
+    sets[4].replicates = table::Replicates::kCourses;
     for (table::TableOptions& o : sets) o.memory_budget = std::uint64_t{64} << 20;
     return sets;
 }

@@ -27,6 +27,10 @@ TEST(Engines, EachEngineIsFoundByNameAndByKind) {
         EXPECT_EQ(engine.uses_seed, !iterates) << engine.name;
         EXPECT_EQ(engine.uses_lambda, iterates) << engine.name;
         EXPECT_EQ(engine_course_limit(engine.engine), iterates ? 4 : 64) << engine.name;
+        // The engines that fit gene subsets or trees take a list of regulators; the others
+        // say in one line why not.
+        EXPECT_EQ(engine.no_regulators.empty(), !iterates) << engine.name;
+        EXPECT_EQ(engine.no_regulators.find('\n'), std::string_view::npos);
     }
     EXPECT_EQ(engines().front().name, "exact");
     EXPECT_EQ(find_engine("Exact"), nullptr);

@@ -306,7 +306,7 @@ TEST_F(EnsembleRun, ReadsUpToSixtyFourCoursesAndHandsThemOverUnchanged) {
     const std::vector<double> t = {0.0, 0.5, 1.0, 1.5};
     std::vector<ensemble::Course> courses;
     for (const std::vector<double>& Y : levels) courses.push_back({4, t, Y});
-    EXPECT_EQ(network.R, ensemble::infer({5, courses, 9, 1}).R);
+    EXPECT_EQ(network.R, ensemble::infer({5, courses, 9, 1, {}}).R);
 }
 
 TEST_F(EnsembleRun, MoreThanSixtyFourCoursesAreRejected) {

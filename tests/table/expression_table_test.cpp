@@ -270,7 +270,7 @@ TEST(ExpressionTable, NonPositiveLinearValuesRefusedOrFloored) {
 // Missing values are filled linearly in time between the nearest given values of the course;
 // never at a course's ends.
 TEST(ExpressionTable, MissingValuesFilledOnlyInsideACourse) {
-    const std::string gap = "gene,0,1,3,4\nA,1,NA,,5\nB,0,1,2,3\n";
+    const std::string gap = "gene,2,3,5,6\nA,1,NA,,5\nB,0,1,2,3\n";
     EXPECT_EQ(error_of({gap}, log2_options()),
               "file t1, line 2, column 3: missing value for gene A (2 in this course); --fill "
               "interpolate fills them within a course");
@@ -309,6 +309,137 @@ TEST(ExpressionTable, CoursesArePickedAndLimited) {
     o.courses = {{4, 5}, {1, 3}, {2, 2}};
     EXPECT_EQ(error_of(five, o), "--courses names course 2 twice; name each course once");
 }
+// Times in rows with a course column (and a replicate column): one course per run of rows, in
+// the order they first appear; the time column found by name, the other columns genes.
+TEST(ExpressionTable, CourseAndReplicateColumnsByName) {
+    const ExpressionSet uv = read({"experiment\ttime_min\tuvrD\tlexA\n"
+                                   "uv20\t0\t1\t2\nuv20\t5\t3\t4\n"
+                                   "uv5\t0\t5\t6\nuv5\t5\t7\t8\nuv5\t10\t9\t10\n"},
+                                  log2_options());
+    EXPECT_EQ(uv.names, (std::vector<std::string>{"uvrD", "lexA"}));
+    ASSERT_EQ(uv.courses.size(), 2u);
+    EXPECT_EQ(uv.courses[0].x, (std::vector<double>{1, 3, 2, 4}));
+    EXPECT_EQ(uv.courses[1].t, (std::vector<double>{0, 5, 10}));
+    EXPECT_EQ(uv.courses[1].x, (std::vector<double>{5, 7, 9, 6, 8, 10}));
+    // Any column may hold them; a gene named "timeless" is no time column, "hours" first is.
+    const ExpressionSet moved = read({"timeless,Condition,hours\n1,c,0\n2,c,1\n"}, log2_options());
+    EXPECT_EQ(moved.names, (std::vector<std::string>{"hours"}));
+    EXPECT_EQ(moved.courses[0].t, (std::vector<double>{1, 2}));
+    const ExpressionSet named = read({"hours,Condition,timeless\n0,c,1\n1,c,2\n"}, log2_options());
+    EXPECT_EQ(named.names, (std::vector<std::string>{"timeless"}));
+    EXPECT_EQ(named.courses[0].x, (std::vector<double>{1, 2}));
+    // --columns names them by role; a column so named must be there.
+    TableOptions o = log2_options();
+    o.columns[1] = "batch";
+    o.replicate_column = "r";
+    o.replicates = netrevia::table::Replicates::kCourses;
+    o.columns_by_role = true;
+    const ExpressionSet roles = read({"batch,r,time,A\nb,1,0,1\nb,1,1,2\nb,2,0,3\nb,2,1,4\n"}, o);
+    ASSERT_EQ(roles.courses.size(), 2u);
+    EXPECT_EQ(roles.courses[1].x, (std::vector<double>{3, 4}));
+    EXPECT_EQ(error_of({"course,time,A\nb,0,1\nb,1,2\n"}, o),
+              "file t1, line 1, column 1: no course column 'batch' in the header (--columns)");
+    const std::vector<std::pair<std::string, std::string>> refused{
+        {"course,time,A\na,0,1\nb,0,2\na,1,3\n",
+         "file t1, line 4, column 1: the rows of course a are not together: it began on line 2 "
+         "and another course came between; keep each course's rows together"},
+        {"course,rep,time,A\na,1,0,1\na,2,0,2\na,1,1,3\n",
+         "file t1, line 4, column 2: the rows of replicate 1 of course a are not together: it "
+         "began on line 2 and another replicate came between"},
+        {"course,rep,time,A\na,1,0,1\na,1,0,2\n",
+         "file t1, line 3, column 3: time 0 comes twice in replicate 1 of course a; time points "
+         "must increase strictly within a replicate"},
+        {"course,time,A\na,0,1\na,2,2\na,1,3\n",
+         "file t1, line 4, column 2: time points must increase strictly"},
+        {"course,time,A\n,0,1\n", "file t1, line 2, column 1: a row without a course"},
+        {"course,condition,time,A\na,a,0,1\n",
+         "file t1, line 1, column 2: columns 1 and 2 both name the course; name the one to read "
+         "with --columns course=NAME"},
+    };
+    for (const auto& [table, message] : refused)
+        EXPECT_EQ(error_of({table}, log2_options()), message);
+}
+
+// Replicates in each layout: refused without --replicates, averaged on the linear scale at
+// each time point (a missing value left out), or each a course, course by course.
+TEST(ExpressionTable, ReplicatesAveragedOrTakenAsCourses) {
+    using netrevia::table::Replicates;
+    const std::string wide = "gene,0,0,10,10,20\nA,1,3,2,NA,4\nB,0,0,5,3,1\n";
+    EXPECT_EQ(error_of({wide}, log2_options()),
+              "file t1, line 1, column 3: course 1 holds 2 replicates (the second starts here); "
+              "say --replicates mean to average them at each time point, or --replicates "
+              "courses to take each as a course of its own");
+    TableOptions mean = log2_options();
+    mean.replicates = Replicates::kMean;
+    const ExpressionSet m = read({wide}, mean);
+    ASSERT_EQ(m.courses.size(), 1u);
+    EXPECT_EQ(m.courses[0].t, (std::vector<double>{0, 10, 20}));
+    EXPECT_EQ(m.courses[0].x, (std::vector<double>{std::log2(5.0), 2, 4, 0, std::log2(20.0), 1}));
+    EXPECT_EQ(netrevia::table::replicates_text(m),
+              "2 replicates of 1 course averaged at each time point");
+    // Levels beyond the range of a double on the way (2^-1100 is 0, twice 2^1023.5 overflows)
+    // still average to their own value.
+    EXPECT_EQ(read({"gene,0,0,1,1\nA,-1100,-1100,1023.5,1023.5\n"}, mean).courses[0].x,
+              (std::vector<double>{-1100, 1023.5}));
+    TableOptions each = log2_options();
+    each.replicates = Replicates::kCourses;
+    each.fill_interpolate = true;
+    // Replicate 2 holds 0 and 10 only; its missing value at its end cannot be filled.
+    EXPECT_EQ(error_of({wide}, each),
+              "file t1, line 2, column 5: missing value for gene A at the start or end of a "
+              "course, where it cannot be interpolated");
+    // Times in rows, the same time twice, and a long table's replicate column: course by course,
+    // replicate by replicate, and --courses counts the courses so made.
+    const std::string rows = "time,A\n0,1\n1,2\n0,3\n1,4\n";
+    const std::string long_table =
+        "gene,course,rep,time,value\nA,c,r2,0,5\nA,d,x,0,9\nA,d,x,1,9\nA,c,r1,0,6\n"
+        "A,c,r2,1,7\nA,c,r1,1,8\n";
+    each.max_courses = netrevia::table::kNoCourseLimit;
+    const ExpressionSet s = read({rows, long_table}, each);
+    ASSERT_EQ(s.courses.size(), 5u);
+    EXPECT_EQ(s.replicate_count, 4);
+    EXPECT_EQ(s.replicated_courses, 2);
+    std::vector<double> firsts;
+    for (const auto& c : s.courses) firsts.push_back(c.x[0]);
+    EXPECT_EQ(firsts, (std::vector<double>{1, 3, 5, 6, 9}));
+    each.courses = {{3, 4}};
+    EXPECT_EQ(read({rows, long_table}, each).courses[1].x, (std::vector<double>{6, 8}));
+    mean.courses = {{2, 3}};
+    const ExpressionSet picked = read({rows, long_table}, mean);
+    ASSERT_EQ(picked.courses.size(), 2u);
+    EXPECT_EQ(picked.courses[0].x, (std::vector<double>{std::log2(48.0), std::log2(192.0)}));
+    EXPECT_EQ(picked.courses[1].x, (std::vector<double>{9, 9}));
+    // A course column without a replicate column: a time that comes again within a course starts
+    // its next replicate. A long table's replicate column named by the fifth name of --columns.
+    TableOptions named = each;
+    named.columns = {"g", "c", "t", "v"};
+    named.replicate_column = "batch";
+    named.courses = {};
+    named.max_courses = netrevia::table::kNoCourseLimit;
+    const ExpressionSet labelled =
+        read({"condition,time,A\nx,0,1\nx,5,2\nx,0,3\nx,5,4\ny,0,5\ny,5,6\n",
+              "g,c,t,v,batch\nA,z,0,7,b1\nA,z,1,8,b1\nA,z,0,9,b2\nA,z,1,9,b2\n"},
+             named);
+    std::vector<std::vector<double>> xs;
+    for (const auto& c : labelled.courses) xs.push_back(c.x);
+    EXPECT_EQ(xs, (std::vector<std::vector<double>>{{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 9}}));
+    EXPECT_EQ(labelled.courses[1].t, (std::vector<double>{0, 5}));
+    EXPECT_EQ(netrevia::table::replicates_text(labelled),
+              "4 replicates of 2 courses taken each as a course");
+    // Replicates' times must tell apart once joined, as a course's must.
+    mean.courses = {};
+    EXPECT_EQ(error_of({"rep,time,A\n1,0,1\n1,1,2\n2,1e-310,3\n2,1,4\n"}, mean),
+              "file t1, line 4, column 2: time points of the replicates lie too close together "
+              "to tell apart");
+    // Each replicate a course: the course limit counts them and says so.
+    each.courses = {};
+    each.max_courses = netrevia::table::kDefaultMaxCourses;
+    // The fifth is the second replicate of t3, which starts on its line 4.
+    EXPECT_EQ(error_of({"time,A\n0,1\n1,2\n", rows, rows}, each),
+              "file t3, line 4, column 1: course 5 of 5: a data file holds at most 4 courses "
+              "(with --replicates courses each replicate is a course); pick some with --courses "
+              "(say --courses 1-4)");
+}
 
 // Everything the reader keeps comes out of the memory budget before it is allocated; courses
 // that are not picked are read and checked but not kept, so they cost nothing.
@@ -344,9 +475,9 @@ TEST(ExpressionTable, MemoryBudgetCountsOnlyWhatIsKept) {
     for (int j = 0; j < 512; ++j) course << "\n" << j << "\t1\t2";
     o.memory_budget = 30000;
     EXPECT_EQ(error_of({course.str()}, o),
-              "file t1, line 3, column 1: holding the tables up to here takes 31184 bytes, more "
+              "file t1, line 3, column 1: holding the tables up to here takes 32200 bytes, more "
               "than the memory budget of 30000 bytes");
-    o.memory_budget = 32000;
+    o.memory_budget = 33000;
     EXPECT_EQ(read({course.str()}, o).courses[0].x.size(), 1024u);
     // A long table: its rows while it is read (32 KiB here), then its values with their lines
     // (16 KiB), are taken from the budget before they exist; the second fails at the last row.
@@ -356,10 +487,21 @@ TEST(ExpressionTable, MemoryBudgetCountsOnlyWhatIsKept) {
     o = log2_options();
     o.memory_budget = 64 << 10;
     EXPECT_EQ(error_of({rows.str()}, o),
-              "file t1, line 1025, column 1: holding the tables up to here takes 73248 bytes, "
+              "file t1, line 1025, column 1: holding the tables up to here takes 73952 bytes, "
               "more than the memory budget of 65536 bytes");
     o.memory_budget = 128 << 10;
     EXPECT_EQ(read({rows.str()}, o).courses[0].t.size(), 512u);
+    // Averaged replicates: the sums and counts (12 bytes a value, 24 KiB here) are taken
+    // before they exist, at the course's start.
+    std::string twice = "gene,0,0,1,1";
+    for (int i = 0; i < 1000; ++i) twice += "\nG" + std::to_string(i) + ",1,1,1,1";
+    o.replicates = netrevia::table::Replicates::kMean;
+    o.memory_budget = 229000;
+    EXPECT_EQ(error_of({twice}, o),
+              "file t1, line 1, column 1: holding the tables up to here takes 229256 bytes, more "
+              "than the memory budget of 229000 bytes");
+    o.memory_budget = 230000;
+    EXPECT_EQ(read({twice}, o).courses[0].x, std::vector<double>(2000, 1.0));
 }
 
 // Each bad table gives one message naming file, line and column.
@@ -382,7 +524,7 @@ TEST(ExpressionTable, BadTablesNameTheirPlace) {
          "file t1, line 2, column 4: the row has 5 fields, the header 3"},
         {{"gene,0,1\nA,1,2x\n"}, "file t1, line 2, column 3: '2x' is not a number"},
         {{"gene,0,1\nA,1,inf\n"}, "file t1, line 2, column 3: 'inf' is not a number"},
-        {{"time,A\n0,1\n0,2\n"}, "file t1, line 3, column 1: time points must increase strictly"},
+        {{"time,A\n0,1\n-1,2\n"}, "file t1, line 3, column 1: time points must increase strictly"},
         {{"gene,0,2,1\nA,1,2,3\n"},
          "file t1, line 1, column 4: time points must increase strictly"},
         {{"note,gene,course,time,value\n\"two\nlines\",A,c,0,1\nx,A,c,1,y\n"},

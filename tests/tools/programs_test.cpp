@@ -77,6 +77,12 @@ TEST_F(Programs, SimulatorFilesAtTheLimitsRunAndBeyondThemAreRefused) {
         {{"--noise", "300"}, noise},
         {{"--out-truth", "./d.dat"},
          "netrevia-simulate: --out-data and --out-truth name the same file d.dat" + help},
+        {{"--replicates", "2", "--noise", "0.1"},
+         "netrevia-simulate: --replicates needs --out-table: a data file holds one replicate" +
+             help},
+        {{"--out-table", "d.dat"},
+         "netrevia-simulate: --out-table names the file of --out-data or --out-truth: d.dat" +
+             help},
     };
     for (const auto& r : refused) {
         std::vector<std::string> args = {"--out-data", "d.dat"};

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iomanip>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -316,6 +318,92 @@ TEST(Simulate, InputHoldsAPositiveSteadyStateAndConstIsItsRegulator) {
     EXPECT_EQ(const_edges, opt.genes);
 }
 
+// Replicates are the same clean courses with noise of their own: replicate 1 is what one
+// replicate gives (the data file stays byte for byte), the others differ from it by the noise
+// of two draws (log2 spread sqrt(2) sigma), and without noise every replicate is the same.
+TEST(Simulate, ReplicatesShareTheCleanCoursesAndDrawTheirOwnNoise) {
+    SimulationOptions opt;
+    opt.points = {30};
+    opt.input = true;
+    opt.noise = 0.1;
+    const std::string one = data_text(opt);
+    opt.replicates = 3;
+    EXPECT_EQ(data_text(opt), one);
+    const Simulation sim = simulate(opt);
+    ASSERT_EQ(sim.further_replicates.size(), 2u);
+    for (const std::vector<Course>& replicate : sim.further_replicates) {
+        ASSERT_EQ(replicate.size(), sim.courses.size());
+        double sum2 = 0;
+        std::size_t count = 0;
+        for (std::size_t k = 0; k < sim.courses.size(); ++k) {
+            EXPECT_EQ(replicate[k].t, sim.courses[k].t);
+            for (std::size_t v = 0; v < sim.courses[k].x.size(); ++v, ++count) {
+                const double d = std::log2(replicate[k].x[v] / sim.courses[k].x[v]);
+                sum2 += d * d;
+            }
+        }
+        EXPECT_NEAR(std::sqrt(sum2 / static_cast<double>(count)), std::sqrt(2.0) * 0.1, 0.01);
+    }
+    EXPECT_NE(sim.further_replicates[0][0].x, sim.further_replicates[1][0].x);
+    opt.noise = 0.0;
+    const Simulation clean = simulate(opt);
+    EXPECT_EQ(clean.further_replicates[1][2].x, clean.courses[2].x);
+}
+
+// The table: a header of course, replicate, time and the names, then the rows of each course
+// and replicate in turn, the first replicate's values written as the data file writes them.
+TEST(WriteTable, CoursesAndReplicatesInRowsWithTheDataFilesNumbers) {
+    SimulationOptions opt;
+    opt.genes = 3;
+    opt.courses = 2;
+    opt.points = {3, 4};
+    opt.noise = 0.05;
+    opt.replicates = 2;
+    opt.constant_gene = true;
+    const Simulation sim = simulate(opt);
+    std::ostringstream out;
+    write_table(out, sim, opt);
+    std::istringstream lines(out.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "course\treplicate\ttime\tG01\tG02\tG03\tCONST");
+    std::vector<std::string> keys;
+    std::vector<std::vector<std::string>> values;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string course, replicate, time;
+        std::getline(fields, course, '\t');
+        std::getline(fields, replicate, '\t');
+        std::getline(fields, time, '\t');
+        keys.push_back(course + " " + replicate + " " + time);
+        values.emplace_back();
+        for (std::string v; std::getline(fields, v, '\t');) values.back().push_back(v);
+        EXPECT_EQ(values.back().size(), 4u);
+        EXPECT_EQ(values.back().back(), "0");
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"course1 1 0", "course1 1 0.02", "course1 1 0.04",
+                                              "course1 2 0", "course1 2 0.02", "course1 2 0.04",
+                                              "course2 1 0", "course2 1 0.02", "course2 1 0.04",
+                                              "course2 1 0.06", "course2 2 0", "course2 2 0.02",
+                                              "course2 2 0.04", "course2 2 0.06"}));
+    const ParsedFile data = parse(data_text(opt));
+    for (std::size_t p = 0; p < 4; ++p) {
+        for (std::size_t g = 0; g < 3; ++g) {
+            std::ostringstream text;
+            text << std::setprecision(10) << data.rows[1][g][p];
+            EXPECT_EQ(values[6 + p][g], text.str()) << p << " " << g;
+        }
+    }
+    EXPECT_NE(values[0], values[3]);  // replicate 2 has noise of its own
+
+    std::ostringstream single;
+    opt.replicates = 1;
+    write_table(single, simulate(opt), opt);
+    const std::string text = single.str();
+    EXPECT_EQ(text.substr(0, text.find('\n')), "course\ttime\tG01\tG02\tG03\tCONST");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+}
+
 // The message simulate() refuses the options with; empty when it takes them.
 std::string refusal(const SimulationOptions& opt) {
     try {
@@ -364,6 +452,11 @@ TEST(Simulate, RejectsOptionsTheDataFileCannotHold) {
     for (const double noise : {-1e-9, 100.001, inf, nan})
         EXPECT_EQ(refusal(with(0.02, false, noise)), noise_bounds) << noise;
     EXPECT_EQ(refusal(with(1e-6, false, 100.0)), "");
+    for (const int replicates : {0, 101}) {
+        SimulationOptions o = with(0.02, false, 0.1);
+        o.replicates = replicates;
+        EXPECT_EQ(refusal(o), "--replicates must be 1 to 100") << replicates;
+    }
     EXPECT_EQ(refusal(with(2e-6, true, 0.0)), "");
     EXPECT_EQ(refusal(with(1000.0, true, 0.0)), "");
 }

@@ -173,6 +173,15 @@ TEST(TreeConsensus, MeanOfScaledRanksWithTiesAndSigns) {
     const std::vector<double> expected{0, -0.4, 0.5, 0.45, 0, -0.75, 0.4, -0.5, 0};
     ASSERT_EQ(R.size(), expected.size());
     for (std::size_t e = 0; e < R.size(); ++e) EXPECT_DOUBLE_EQ(R[e], expected[e]) << e;
+
+    // With genes 1 and 3 as the candidates only (2,1) (3,1) (1,3) (2,3) are ranked: |0.1 0.4 0
+    // 0.9| ranks 1, 2, 0, 3 of 3 in both; gene 2's column stays 0.
+    const std::vector<unsigned char> regulators{1, 0, 1};
+    const std::vector<double> listed = consensus(first, first, signs, 3, regulators);
+    const std::vector<double> expected_listed{0, -1.0 / 3, 2.0 / 3, 0, 0, 0, 0, -1, 0};
+    ASSERT_EQ(listed.size(), expected_listed.size());
+    for (std::size_t e = 0; e < listed.size(); ++e)
+        EXPECT_DOUBLE_EQ(listed[e], expected_listed[e]) << e;
 }
 
 }  // namespace
