@@ -23,7 +23,7 @@ struct Courses {
         for (std::size_t c = 0; c < t.size(); ++c) {
             views.push_back({static_cast<int>(t[c].size()), t[c], levels[c]});
         }
-        return {n, views, seed, threads};
+        return {n, views, seed, threads, {}};
     }
 };
 
