@@ -34,6 +34,7 @@ const char* const kLayouts[] = {"wide", "dream", "long"};
 const char* const kDelimiters[] = {"tab", "comma", "semicolon", "space"};
 const char* const kOrientations[] = {"genes", "times"};
 const char* const kScales[] = {"linear", "log2", "ln", "log10"};
+const char* const kReplicates[] = {"mean", "courses"};
 
 enum TimesFrom { kFromFile, kListed, kEvery };
 
@@ -169,6 +170,12 @@ void ImportDialog::build() {
     courses_->setPlaceholderText(tr("all, or pick some: 1,3-4"));
     courses_->setToolTip(tr("--courses, counted from 1"));
     form->addRow(tr("Courses:"), courses_);
+    replicates_ = list("replicates",
+                       {tr("none expected (a table with replicates is refused)"),
+                        tr("averaged at each time point"), tr("each a course of its own")},
+                       tr("--replicates: what becomes of two values for the same course and "
+                          "time point (a replicate column, or a time point given twice)"));
+    form->addRow(tr("Replicates:"), replicates_);
 
     auto* floor_row = new QHBoxLayout;
     floor_ = new QCheckBox(tr("replace values of 0 or below by"), this);
@@ -264,6 +271,9 @@ std::vector<std::string> ImportDialog::arguments() const {
         default:
             break;
     }
+    if (replicates_->currentIndex() > 0) {
+        add("--replicates", kReplicates[replicates_->currentIndex() - 1]);
+    }
     if (!blanks_removed(courses_->text()).isEmpty()) {
         add("--courses", blanks_removed(courses_->text()));
     }
@@ -331,6 +341,8 @@ void ImportDialog::show_reading(const TableReading& reading) {
                 .arg(QString::fromStdString(describe_contents(choice.genes, choice.time_points)),
                      QString::fromStdString(choice.format),
                      QString::fromUtf8(table::scale_name(set.scale).data()));
+        if (const std::string replicates = table::replicates_text(set); !replicates.empty())
+            found += QStringLiteral("; ") + QString::fromStdString(replicates);
         if (set.floored > 0) found += tr("; %1 values floored").arg(set.floored);
         if (set.filled > 0) found += tr("; %1 values filled").arg(set.filled);
         found += QLatin1Char('.');

@@ -21,11 +21,12 @@ class QTimer;
 namespace netrevia::importer {
 
 // Sets up how an expression table is read, as netrevia-batch reads it: the layout, delimiter and
-// orientation (detected, each changeable), the scale, the time points, the courses, a floor for
-// values of 0 or below and the filling of missing values. Every change reads the table again and
-// shows what it holds, or the batch tool's refusal (file, line, column) with the cell it names
-// marked in the preview of the first records; the dialog stays open until a table reads or the
-// user cancels. The arguments it sets are shown as the batch tool's command line.
+// orientation (detected, each changeable), the scale, the time points, the courses, what becomes
+// of replicates, a floor for values of 0 or below and the filling of missing values. Every change
+// reads the table again and shows what it holds, or the batch tool's refusal (file, line, column)
+// with the cell it names marked in the preview of the first records; the dialog stays open until a
+// table reads or the user cancels. The arguments it sets are shown as the batch tool's command
+// line.
 class ImportDialog final : public QDialog {
 public:
     // file: the table; data_file_problem: why it is no data file, shown small (may be empty).
@@ -62,6 +63,7 @@ private:
     QLineEdit* interval_ = nullptr;
     QLineEdit* points_ = nullptr;
     QLineEdit* courses_ = nullptr;
+    QComboBox* replicates_ = nullptr;
     QCheckBox* floor_ = nullptr;
     QLineEdit* floor_value_ = nullptr;
     QCheckBox* fill_ = nullptr;

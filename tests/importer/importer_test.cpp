@@ -184,6 +184,31 @@ TEST_F(ImportDialogTest, EveryOptionBecomesItsArgument) {
     EXPECT_FALSE(child<QPushButton>(missing, "use")->isEnabled());
 }
 
+// A table with replicates is refused until the user says what becomes of them; each choice
+// reads it as the batch tool's --replicates does.
+TEST_F(ImportDialogTest, ReplicatesAreRefusedUntilAveragedOrMadeCourses) {
+    const QString file = QStringLiteral(EXAMPLES_DIR "/five_genes_replicates.tsv");
+    ImportDialog dialog(file, QString());
+    child<QComboBox>(dialog, "scale")->setCurrentIndex(2);  // log2
+    EXPECT_NE(child<QLabel>(dialog, "problem")->text().indexOf("--replicates mean"), -1);
+    EXPECT_FALSE(child<QPushButton>(dialog, "use")->isEnabled());
+
+    auto* replicates = child<QComboBox>(dialog, "replicates");
+    replicates->setCurrentIndex(1);
+    EXPECT_EQ(child<QLabel>(dialog, "problem")->text(), "");
+    EXPECT_EQ(child<QLabel>(dialog, "found")->text(),
+              "Found: 5 genes, 2 courses of 6 time points (wide table, time points in rows, "
+              "tabs); values log2, converted to log2; 6 replicates of 2 courses averaged at each "
+              "time point.");
+    EXPECT_EQ(dialog.arguments(),
+              (std::vector<std::string>{"--scale", "log2", "--replicates", "mean"}));
+
+    replicates->setCurrentIndex(2);
+    EXPECT_NE(child<QLabel>(dialog, "found")->text().indexOf("6 courses"), -1);
+    EXPECT_EQ(dialog.arguments(),
+              (std::vector<std::string>{"--scale", "log2", "--replicates", "courses"}));
+}
+
 // Bytes that are no table at all (NULs, a lone quote, no line end) are refused in words, with
 // whatever preview they allow; nothing escapes the dialog.
 TEST_F(ImportDialogTest, GarbageIsRefusedInWords) {
