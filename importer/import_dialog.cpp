@@ -357,14 +357,18 @@ void ImportDialog::show_reading(const TableReading& reading) {
     } else {
         QString found = tr("Not read: the table is refused.");
         // Without a time column a DREAM file looks like a table of time points in rows whose
-        // first gene is the time; the reader cannot tell, the user can.
-        const bool first_is_time =
-            !preview_.rowCount() ||
-            preview_.data(preview_.index(0, 0))
-                    .toString()
-                    .compare(QStringLiteral("time"), Qt::CaseInsensitive) == 0;
+        // first gene is the time; the reader cannot tell, the user can. A header that names a
+        // time column ("time", "time_min"; beside course and replicate columns it need not be
+        // the first) has one.
+        bool names_time = preview_.rowCount() == 0;
+        for (int c = 0; c < preview_.columnCount() && !names_time; ++c) {
+            const QString cell = preview_.data(preview_.index(0, c)).toString().toLower();
+            names_time =
+                cell == QStringLiteral("time") || (cell.startsWith(QStringLiteral("time")) &&
+                                                   !(cell.size() > 4 && cell.at(4).isLetter()));
+        }
         if (reading.format && reading.format->layout == table::Layout::kWide &&
-            reading.format->orientation == table::Orientation::kTimesInRows && !first_is_time) {
+            reading.format->orientation == table::Orientation::kTimesInRows && !names_time) {
             found +=
                 tr(" Its rows look like time points, but the first column is no time: if "
                    "the file has no time column (as DREAM files may), give the time points "

@@ -165,6 +165,8 @@ TEST_F(ImportDialogTest, RefusalKeepsTheDialogOpenUntilTheTableReads) {
 TEST_F(ImportDialogTest, EveryOptionBecomesItsArgument) {
     if (!fs::exists(kDream100)) GTEST_SKIP() << "no DREAM4 data at " << kDream100;
     ImportDialog dialog(QString::fromStdString(kDream100.string()), QString());
+    // Its header names genes only: the dialog says the times are to be given.
+    EXPECT_NE(child<QLabel>(dialog, "found")->text().indexOf("the first column is no time"), -1);
     child<QRadioButton>(dialog, "times_every")->click();
     QTest::keyClicks(child<QLineEdit>(dialog, "interval"), "50");
     QTest::keyClicks(child<QLineEdit>(dialog, "points"), "21");
@@ -189,6 +191,8 @@ TEST_F(ImportDialogTest, EveryOptionBecomesItsArgument) {
 TEST_F(ImportDialogTest, ReplicatesAreRefusedUntilAveragedOrMadeCourses) {
     const QString file = QStringLiteral(EXAMPLES_DIR "/five_genes_replicates.tsv");
     ImportDialog dialog(file, QString());
+    // Its time column stands after the course and replicate columns: no hint to give times.
+    EXPECT_EQ(child<QLabel>(dialog, "found")->text(), "Not read: the table is refused.");
     child<QComboBox>(dialog, "scale")->setCurrentIndex(2);  // log2
     EXPECT_NE(child<QLabel>(dialog, "problem")->text().indexOf("--replicates mean"), -1);
     EXPECT_FALSE(child<QPushButton>(dialog, "use")->isEnabled());
