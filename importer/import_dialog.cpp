@@ -221,7 +221,10 @@ void ImportDialog::build() {
     view_->setModel(&preview_);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::NoSelection);
-    view_->horizontalHeader()->setDefaultSectionSize(80);
+    // Wide enough for the ten significant digits tables often carry ("-0.018662357"), rather
+    // than eliding them to "2....".
+    view_->horizontalHeader()->setDefaultSectionSize(
+        view_->fontMetrics().horizontalAdvance(QStringLiteral("-0.0000000000")) + 12);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
     view_->setMinimumHeight(7 * (view_->fontMetrics().height() + 6));
     top->addWidget(
