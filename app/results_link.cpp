@@ -31,6 +31,7 @@ viewer::RunResults run_results(FinishedRun run) {
     // What the run read, hashed as it was read (a file replaced since is recorded as it was).
     record.inputs = std::move(run.inputs);
     record.tables = run.tables;
+    record.replicates = std::move(run.replicates);
     // run.json is written when the user exports, perhaps long after the run: it records the
     // run's own wall time, as the batch tool's does.
     record.start = std::chrono::steady_clock::now() - run.wall_time;

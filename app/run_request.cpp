@@ -42,7 +42,9 @@ InputSummary read_data_file_summary(const std::filesystem::path& file) {
     return summarize(inference::read_data_file(file, options));
 }
 
-inference::RunSummary run_request(const RunRequest& request, const inference::RunOptions& hooks) {
+inference::RunSummary run_request(const RunRequest& request,
+                                  const inference::RunOptions& hooks,
+                                  RunNotes& notes) {
     inference::RunOptions options = hooks;
     options.output_dir = request.output_dir;
     options.engine = request.engine;
@@ -57,6 +59,7 @@ inference::RunSummary run_request(const RunRequest& request, const inference::Ru
     table_options.max_courses = inference::engine_course_limit(request.engine);
     const table::ImportedTables imported =
         table::import_tables(files, table_options, hooks.input_observer);
+    notes.replicates = exports::replicate_record(imported.set);
     return inference::run_inference(table::to_experiment(imported, files), request.lambda,
                                     request.threshold, options);
 }

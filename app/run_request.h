@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exports/exports.h"
 #include "inference/experiment.h"
 #include "inference/run.h"
 #include "selection/select_network.h"
@@ -56,11 +57,19 @@ struct RunRequest {
     std::filesystem::path output_dir = ".";  // where GRN.dat and GRN.dot go
 };
 
+// What run.json says of a run's input besides its files, as the run found it.
+struct RunNotes {
+    std::optional<exports::ReplicateRecord> replicates;  // tables with replicates
+};
+
 // The run netrevia-batch makes of the same file, engine, seed and parameters, so that both give
 // the same GRN.dat and GRN.dot: a data file through inference::run_inference, a table read by
 // table::import_tables with the engine's course limit and handed to the engine as
 // table::to_experiment makes it. hooks carries the notice, progress and cancel members of the
-// run's options. Throws what those throw (table::TableError for a refused table).
-inference::RunSummary run_request(const RunRequest& request, const inference::RunOptions& hooks);
+// run's options; notes receives what the run found of its input. Throws what those throw
+// (table::TableError for a refused table).
+inference::RunSummary run_request(const RunRequest& request,
+                                  const inference::RunOptions& hooks,
+                                  RunNotes& notes);
 
 }  // namespace netrevia::app

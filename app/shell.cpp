@@ -119,6 +119,7 @@ struct Shell::ActiveRun {
     std::chrono::steady_clock::duration wall_time{};
     // Hashes each input as the run reads it, for run.json: written by the worker only.
     exports::InputDigests digests;
+    RunNotes notes;  // written by the worker only
 
     std::mutex mutex;
     std::condition_variable notice_dismissed;
@@ -489,7 +490,7 @@ void Shell::start_run(Dialog& dialog, RunRequest request) {
     auto work = [this, run, hooks] {
         // Nothing may leave the worker by exception: the window reports it in finish_run.
         try {
-            platform_.run_inference(run->request, hooks);
+            platform_.run_inference(run->request, hooks, run->notes);
         } catch (...) {
             run->failure = std::current_exception();
         }
@@ -621,6 +622,7 @@ void Shell::show_results(Dialog& dialog, ActiveRun& run) {
     finished.seed = run.request.seed;
     finished.inputs = run.digests.records();
     finished.tables = run.request.input.table;
+    finished.replicates = run.notes.replicates;
     finished.wall_time = run.wall_time;
     // The window is extra: a failure there must not turn a successful run into a failed one.
     try {

@@ -41,7 +41,8 @@ struct FinishedRun {
     // The input as the run read it (size and SHA-256 of the bytes read), for run.json.
     std::vector<exports::InputRecord> inputs;
     bool tables = false;
-    std::chrono::steady_clock::duration wall_time{};  // from Infer to the network's counts
+    std::optional<exports::ReplicateRecord> replicates;  // what became of a table's replicates
+    std::chrono::steady_clock::duration wall_time{};     // from Infer to the network's counts
 };
 
 // Work started on a worker thread by Platform::start_background; the destructor waits for it.
@@ -83,8 +84,8 @@ struct Platform {
     // The inference run the request asks for (run_request), writing GRN.dat and GRN.dot into
     // its output folder; hooks carries the notice, progress and cancel members of the run's
     // options. Throws what inference::run_inference throws.
-    std::function<inference::RunSummary(const RunRequest& request,
-                                        const inference::RunOptions& hooks)>
+    std::function<inference::RunSummary(
+        const RunRequest& request, const inference::RunOptions& hooks, RunNotes& notes)>
         run_inference;
     // Starts work on a worker thread. While it runs, tick is called on this thread a few times
     // a second; once it has returned, done is called on this thread. Destroying the job waits

@@ -149,12 +149,7 @@ void read_tables(const BatchOptions& o, RunInput& input, std::ostream& out) {
     input.experiment.renamed.clear();  // said in the summary above
     input.files = digests.records();
     input.tables = true;
-    const table::ExpressionSet& set = imported.set;
-    if (set.replicates != table::Replicates::kUnset) {
-        input.replicates = exports::ReplicateRecord{
-            set.replicates == table::Replicates::kMean ? "mean" : "courses", set.replicate_count,
-            set.replicated_courses, table::replicates_text(set)};
-    }
+    input.replicates = exports::replicate_record(imported.set);
 }
 
 // A data file is read as a data file, tables as tables. One input with the extension of a

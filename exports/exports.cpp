@@ -273,4 +273,11 @@ std::string flat_genes_warning(const inference::InferredNetwork& network) {
     return text;
 }
 
+std::optional<ReplicateRecord> replicate_record(const table::ExpressionSet& set) {
+    if (set.replicates == table::Replicates::kUnset) return std::nullopt;
+    return ReplicateRecord{set.replicates == table::Replicates::kMean ? "mean" : "courses",
+                           set.replicate_count, set.replicated_courses,
+                           table::replicates_text(set)};
+}
+
 }  // namespace netrevia::exports

@@ -10,6 +10,7 @@
 
 #include "inference/run.h"
 #include "output/result_files.h"
+#include "table/expression_table.h"
 
 namespace netrevia::exports {
 
@@ -86,6 +87,9 @@ struct ReplicateRecord {
     long long courses = 0;     // courses that have more than one
     std::string summary;       // as the run's summary says it
 };
+
+// The record of the replicates set held and how they were handled; none without replicates.
+std::optional<ReplicateRecord> replicate_record(const table::ExpressionSet& set);
 
 // What run.json records about the run besides the network itself.
 struct RunRecord {

@@ -10,6 +10,7 @@
 #include "fake_dialog.h"
 #include "output/io_error.h"
 #include "support/support.h"
+#include "table/import.h"
 
 namespace netrevia::app {
 namespace {
@@ -23,7 +24,8 @@ protected:
         Platform p;
         p.message_box = [](Dialog*, std::string_view, std::string_view) {};
         p.post_quit = [](int) {};
-        p.run_inference = [this](const RunRequest& request, const inference::RunOptions& hooks) {
+        p.run_inference = [this](const RunRequest& request, const inference::RunOptions& hooks,
+                                 RunNotes& notes) {
             inference::RunSummary summary;
             summary.network.n = 3;
             summary.positive_edges = 2;
@@ -41,6 +43,7 @@ protected:
                 EXPECT_TRUE(hooks.extra_files(summary).empty());  // the window writes no export
             }
             if (fail_commit) throw output::IoError("write error", 3, "GRN.dat");
+            notes.replicates = exports::ReplicateRecord{"mean", 6, 2, "as read"};
             return summary;
         };
         p.show_results = [this](Dialog&, FinishedRun run) { shown.push_back(std::move(run)); };
@@ -78,10 +81,40 @@ TEST_F(ShellResultsTest, ASuccessfulRunHandsOverItsSummaryOnce) {
     EXPECT_EQ(shown[0].inputs[0].sha256,
               "8d109c0c834724e126dfb29b8c45f209940a320f55491ffcdff2b9566b1686af");
     EXPECT_FALSE(shown[0].tables);
+    ASSERT_TRUE(shown[0].replicates);  // what the run noted of its input, for run.json
+    EXPECT_EQ(shown[0].replicates->summary, "as read");
     EXPECT_EQ(dialog.visible(kUpperStatusLine), "The computation is finished! ");
     dialog.click(kInferButton);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].inputs.size(), 1u);  // each run hashes its own reading
+}
+
+// A table with replicates, run as the window runs it, notes what the batch tool's run.json
+// records of them.
+TEST(RunRequest, NotesTheReplicatesOfATableAsTheBatchToolRecordsThem) {
+    const test_support::TempDir folder("netrevia-run-request");
+    RunRequest request;
+    request.data_path = EXAMPLES_DIR "/five_genes_replicates.tsv";
+    request.input.table = true;
+    ASSERT_EQ(table::set_table_option("--scale", "log2", request.input.table_options), "");
+    ASSERT_EQ(table::set_table_option("--replicates", "courses", request.input.table_options), "");
+    request.engine = selection::Engine::kEnsemble;
+    request.threshold = 0.75;
+    request.output_dir = folder.path();
+    RunNotes notes;
+    const inference::RunSummary summary = run_request(request, inference::RunOptions{}, notes);
+    EXPECT_EQ(summary.network.K, 6);
+    ASSERT_TRUE(notes.replicates);
+    EXPECT_EQ(notes.replicates->handling, "courses");
+    EXPECT_EQ(notes.replicates->replicates, 6);
+    EXPECT_EQ(notes.replicates->courses, 2);
+    EXPECT_EQ(notes.replicates->summary, "6 replicates of 2 courses taken each as a course");
+
+    RunNotes none;
+    request.data_path = EXAMPLES_DIR "/twenty_genes.dat";
+    request.input.table = false;
+    run_request(request, inference::RunOptions{}, none);
+    EXPECT_FALSE(none.replicates);
 }
 
 TEST_F(ShellResultsTest, ARunThatFailsAtTheCommitShowsNothing) {

@@ -105,7 +105,8 @@ protected:
             messages.push_back(std::string(caption) + ": " + std::string(text));
             if (while_message_shown) while_message_shown();
         };
-        p.run_inference = [this](const RunRequest& request, const inference::RunOptions& hooks) {
+        p.run_inference = [this](const RunRequest& request, const inference::RunOptions& hooks,
+                                 RunNotes&) {
             runs.push_back({request.data_path, request.lambda, request.threshold, request});
             run_behaviour(hooks);
             return inference::RunSummary{};
