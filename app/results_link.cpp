@@ -34,7 +34,6 @@ viewer::RunResults run_results(FinishedRun run) {
     record.replicates = std::move(run.replicates);
     // run.json is written when the user exports, perhaps long after the run: it records the
     // run's own wall time, as the batch tool's does.
-    record.start = std::chrono::steady_clock::now() - run.wall_time;
     record.wall_time = run.wall_time;
     record.self_edges = true;
     return results;

@@ -131,6 +131,23 @@ Design build_design(const Input& input, const std::vector<int>& genes) {
     return d;
 }
 
+// Sorts (|J|, entry) pairs and stores at each entry twice its rank among them, from 0, the
+// entries of a tie sharing the sum of its first and last rank (twice the mean rank, an integer).
+void store_tie_ranks(std::vector<std::pair<double, int>>& order, int* rank2) {
+    std::sort(order.begin(), order.end());
+    const int P = static_cast<int>(order.size());
+    for (int first = 0; first < P;) {
+        int last = first;
+        while (last + 1 < P && order[static_cast<std::size_t>(last + 1)].first ==
+                                   order[static_cast<std::size_t>(first)].first) {
+            ++last;
+        }
+        for (int e = first; e <= last; ++e)
+            rank2[order[static_cast<std::size_t>(e)].second] = first + last;
+        first = last + 1;
+    }
+}
+
 // Work storage of the fits on one thread.
 struct FitWork {
     Gram G;
@@ -207,18 +224,7 @@ void fit_run(const Design& d,
             w.order.emplace_back(std::isnan(magnitude) ? -1.0 : magnitude, (i - 1) + (a - 1) * m);
         }
     }
-    std::sort(w.order.begin(), w.order.end());
-    const int P = static_cast<int>(w.order.size());
-    for (int p = 0; p < P;) {
-        int q = p;
-        while (q + 1 < P && w.order[static_cast<std::size_t>(q + 1)].first ==
-                                w.order[static_cast<std::size_t>(p)].first) {
-            ++q;
-        }
-        for (int e = p; e <= q; ++e)
-            rank2.data[w.order[static_cast<std::size_t>(e)].second] = p + q;
-        p = q + 1;
-    }
+    store_tie_ranks(w.order, rank2.data);
 }
 
 // ---- With a list of candidate regulators ----------------------------------------------------
@@ -397,18 +403,7 @@ void fit_list_run(const CrossProducts& c,
             w.order.emplace_back(std::isnan(magnitude) ? -1.0 : magnitude, entry);
         }
     }
-    std::sort(w.order.begin(), w.order.end());
-    const int P = static_cast<int>(w.order.size());
-    for (int first = 0; first < P;) {
-        int last = first;
-        while (last + 1 < P && w.order[static_cast<std::size_t>(last + 1)].first ==
-                                   w.order[static_cast<std::size_t>(first)].first) {
-            ++last;
-        }
-        for (int e = first; e <= last; ++e)
-            rank2.data[w.order[static_cast<std::size_t>(e)].second] = first + last;
-        first = last + 1;
-    }
+    store_tie_ranks(w.order, rank2.data);
 }
 
 // The estimator with a list: genes are the changing genes (1-based, ascending), result has R

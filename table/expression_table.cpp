@@ -330,6 +330,28 @@ private:
              std::to_string(kMaxTableGenes) + " can be inferred");
 }
 
+// The gene names of a course of time points in rows, from the header: gene i (from 0) of n
+// stands in column column(i) (from 0).
+template <class Column>
+void name_genes(const fs::path& file,
+                const Header& header,
+                std::size_t n,
+                Column column,
+                RawCourse& c,
+                MemoryBudget& budget) {
+    if (n > static_cast<std::size_t>(kMaxTableGenes)) {
+        fail(file, c.start,
+             std::to_string(n) + " genes; at most " + std::to_string(kMaxTableGenes) +
+                 " can be inferred");
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Field& name = header.cells[column(i)];
+        budget.take(heap_bytes(name.text));
+        append(c.names, name.text, budget);
+        append(c.name_places, Place{header.line, static_cast<int>(column(i)) + 1}, budget);
+    }
+}
+
 // Genes in rows: "gene,t1,t2,..." then one row per gene. The table is one course.
 void read_genes_in_rows(const fs::path& file,
                         FieldReader& fields,
@@ -414,20 +436,9 @@ void read_times_in_rows(const fs::path& file,
         if (j == 0) {
             k = courses.begin(file, {line, 1}, Arrangement::kTimeRows);
             RawCourse& c = courses.all[k];
-            if (c.kept) {
-                if (n > static_cast<std::size_t>(kMaxTableGenes)) {
-                    fail(file, c.start,
-                         std::to_string(n) + " genes; at most " + std::to_string(kMaxTableGenes) +
-                             " can be inferred");
-                }
-                for (std::size_t i = 0; i < n; ++i) {
-                    const Field& name = header.cells[first_gene + i];
-                    budget.take(heap_bytes(name.text));
-                    append(c.names, name.text, budget);
-                    append(c.name_places, Place{header.line, static_cast<int>(first_gene + i) + 1},
-                           budget);
-                }
-            }
+            if (c.kept)
+                name_genes(
+                    file, header, n, [&](std::size_t i) { return first_gene + i; }, c, budget);
         } else if (time_column && split && !(t > previous_time)) {
             // A DREAM course ends only at a blank line: a time that does not increase is a
             // fault of the file, not the start of another course.
@@ -631,20 +642,9 @@ void read_labelled_rows(const fs::path& file,
             c.replicate = row.replicate();
             c.labelled_replicate = has_replicate;
             budget.take(heap_bytes(c.label) + heap_bytes(c.replicate));
-            if (c.kept) {
-                if (n > static_cast<std::size_t>(kMaxTableGenes)) {
-                    fail(file, c.start,
-                         std::to_string(n) + " genes; at most " + std::to_string(kMaxTableGenes) +
-                             " can be inferred");
-                }
-                for (std::size_t i = 0; i < n; ++i) {
-                    const Field& name = header.cells[genes[i]];
-                    budget.take(heap_bytes(name.text));
-                    append(c.names, name.text, budget);
-                    append(c.name_places, Place{header.line, static_cast<int>(genes[i]) + 1},
-                           budget);
-                }
-            }
+            if (c.kept)
+                name_genes(
+                    file, header, n, [&](std::size_t i) { return genes[i]; }, c, budget);
         }
         first = false;
         RawCourse& c = courses.all[k];

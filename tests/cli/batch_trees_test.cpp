@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iomanip>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,14 @@ TEST_F(TreeRun, TreeFilesMatchGoldenForEveryThreadCount) {
     EXPECT_EQ(json["decay"], "estimated");
     EXPECT_EQ(json["decay_per_gene"].size(), 20u);
     EXPECT_EQ(json["threshold"], 0.07);
+    // The summary's median of the 20 rates: the mean of the two middle ones.
+    std::vector<double> rates = json["decay_per_gene"].get<std::vector<double>>();
+    std::sort(rates.begin(), rates.end());
+    std::ostringstream median;
+    median << "(median " << std::setprecision(6) << (rates[9] + rates[10]) / 2.0 << ")";
+    EXPECT_NE(rates[9], rates[10]);
+    EXPECT_NE(out_.str().find(median.str()), std::string::npos) << median.str() << "\n"
+                                                                << out_.str();
 
     ASSERT_EQ(
         run({"--engine", "trees", "--seed", "1", "--output-dir", dir_.string(), data.string()}), 0);
