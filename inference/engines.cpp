@@ -13,10 +13,10 @@ using selection::Engine;
 
 // Default thresholds, each chosen by the best mean F1 on simulated networks (docs/guide.md, the
 // ensemble engine, the tree engine): the ensemble's |R(i,j)| are mean scaled ranks in [0, 1],
-// the trees' importance shares in [0, 1], the consensus' mean scaled ranks of the two.
+// the trees' importance shares in [0, 1], the consensus' geometric means of the two.
 constexpr double kEnsembleThreshold = 0.75;
 constexpr double kTreesThreshold = 0.07;
-constexpr double kConsensusThreshold = 0.8;
+constexpr double kConsensusThreshold = 0.2;
 
 // The linear model of the exact and fast engines is one matrix J for all genes together: every
 // course's solution and the selection span all n x n entries, with no regressors to leave out.
@@ -40,7 +40,7 @@ constexpr std::array<EngineDescription, 5> kEngines{{
      "courses, no lambda, minutes for hundreds of genes",
      "growing randomized trees for every gene", false, true, kTreesThreshold, ""},
     {"consensus", Engine::kConsensus,
-     "the ranks of the ensemble and tree engines averaged; up to 64 courses, no lambda",
+     "the geometric mean of the ensemble and tree scores; up to 64 courses, no lambda",
      "running the ensemble and the tree engine", false, true, kConsensusThreshold, ""},
 }};
 // clang-format on

@@ -16,39 +16,6 @@ namespace {
 using numeric::ConstMatrixRef;
 using numeric::MatrixRef;
 
-// Ranks of |v| over the off-diagonal cells of an n x n matrix (of the columns of the candidate
-// regulators when a list is given), scaled to [0, 1]; NaN ranks lowest, ties share their mean
-// rank. Diagonal cells, and the columns of the other genes, stay 0.
-std::vector<double> scaled_ranks(std::span<const double> v,
-                                 int n,
-                                 std::span<const unsigned char> regulators) {
-    std::vector<std::pair<double, std::size_t>> order;
-    order.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(n > 0 ? n - 1 : 0));
-    for (int j = 0; j < n; ++j) {
-        if (!regulators.empty() && regulators[static_cast<std::size_t>(j)] == 0) continue;
-        for (int i = 0; i < n; ++i) {
-            if (i == j) continue;
-            const std::size_t cell = static_cast<std::size_t>(i) +
-                                     static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
-            const double magnitude = std::abs(v[cell]);
-            order.emplace_back(std::isnan(magnitude) ? -1.0 : magnitude, cell);
-        }
-    }
-    std::sort(order.begin(), order.end());
-    std::vector<double> rank(v.size(), 0.0);
-    const std::size_t P = order.size();
-    if (P < 2) return rank;
-    const double top = static_cast<double>(P - 1);
-    for (std::size_t p = 0; p < P;) {
-        std::size_t q = p;
-        while (q + 1 < P && order[q + 1].first == order[p].first) ++q;
-        const double mean = static_cast<double>(p + q) / 2.0 / top;
-        for (std::size_t e = p; e <= q; ++e) rank[order[e].second] = mean;
-        p = q + 1;
-    }
-    return rank;
-}
-
 }  // namespace
 
 Design make_design(int n, std::span<const ensemble::Course> courses) {
@@ -98,7 +65,7 @@ std::uint64_t memory_need(int n, long long N, int threads, int regulators) {
     // The design (X, D) twice: here and inside the ensemble run.
     const std::uint64_t designs = 4 * cases * genes * kDouble;
     // R, the ensemble's R, the ensemble's sums (ranks, counts, J) and subsets (about n^2 / 9
-    // runs of 10 genes), and the ranks of a consensus.
+    // runs of 10 genes), and a consensus.
     const std::uint64_t matrices = genes * genes * (5 * kDouble + kInt + 2 * kInt);
     // Per worker: cases, candidates, outputs, importances and the node stack.
     const std::uint64_t work =
@@ -191,17 +158,20 @@ std::vector<double> consensus(std::span<const double> first,
                               std::span<const double> signs,
                               int n,
                               std::span<const unsigned char> regulators) {
-    const std::vector<double> a = scaled_ranks(first, n, regulators);
-    const std::vector<double> b = scaled_ranks(second, n, regulators);
-    std::vector<double> R(a.size(), 0.0);
-    for (std::size_t cell = 0; cell < R.size(); ++cell) {
-        const std::size_t j = cell / static_cast<std::size_t>(std::max(n, 1));
+    std::vector<double> R(first.size(), 0.0);
+    const auto genes = static_cast<std::size_t>(std::max(n, 0));
+    for (std::size_t j = 0; j < genes; ++j) {
         if (!regulators.empty() && regulators[j] == 0) continue;
-        const double mean = (a[cell] + b[cell]) / 2.0;
-        R[cell] = signs[cell] < 0.0 ? -mean : mean;
+        for (std::size_t i = 0; i < genes; ++i) {
+            if (i == j) continue;
+            const std::size_t cell = i + j * genes;
+            const double product = std::abs(first[cell]) * std::abs(second[cell]);
+            // NaN and 0 score 0, never -0.
+            if (!(product > 0.0)) continue;
+            const double mean = std::sqrt(product);
+            R[cell] = signs[cell] < 0.0 ? -mean : mean;
+        }
     }
-    for (int i = 0; i < n; ++i)
-        R[static_cast<std::size_t>(i) * static_cast<std::size_t>(n + 1)] = 0.0;
     return R;
 }
 

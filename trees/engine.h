@@ -89,12 +89,12 @@ std::uint64_t memory_need(int n, long long N, int threads, int regulators = 0);
 // every thread count.
 Result infer(const Input& input);
 
-// The consensus of two n x n results (diagonals ignored): for each, |R(i, j)| over the n(n-1)
-// pairs of distinct genes ranked from 0 (smallest) to n(n-1) - 1, ties sharing their mean rank,
-// and the ranks scaled to [0, 1]; the consensus is the mean of the two scaled ranks, with the
-// sign of `signs` (+ where it is 0), and 0 on the diagonal. With regulators (one entry per gene,
-// as Input::regulators) only the pairs from a candidate regulator j are ranked and scored;
-// the others are 0.
+// The consensus of two n x n results (diagonals ignored): the geometric mean of the two scores,
+// sqrt(|first(i, j)| |second(i, j)|), with the sign of `signs` (+ where it is 0), and 0 on the
+// diagonal and where either score is 0 or NaN. A pair scores high only when both engines give
+// it weight, and the trees' importance shares, which set a target's few strong regulators far
+// above the rest, keep that separation (ranks would make it equal steps). With regulators (one
+// entry per gene, as Input::regulators) the columns of the other genes are 0.
 std::vector<double> consensus(std::span<const double> first,
                               std::span<const double> second,
                               std::span<const double> signs,

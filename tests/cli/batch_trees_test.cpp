@@ -24,7 +24,7 @@ TEST(BatchArgs, TreeEnginesThresholdsAndDecay) {
     EXPECT_EQ(parse_args({"--engine", "trees", "d.dat"}).options.engine, Engine::kTrees);
     EXPECT_EQ(parse_args({"--engine=consensus", "d.dat"}).options.engine, Engine::kConsensus);
     EXPECT_EQ(parse_args({"--engine", "trees", "d.dat"}).options.threshold, 0.07);
-    EXPECT_EQ(parse_args({"--engine", "consensus", "d.dat"}).options.threshold, 0.8);
+    EXPECT_EQ(parse_args({"--engine", "consensus", "d.dat"}).options.threshold, 0.2);
     EXPECT_EQ(parse_args({"--engine", "trees", "--threshold", "0.3", "d.dat"}).options.threshold,
               0.3);
     EXPECT_LT(parse_args({"d.dat"}).options.decay, 0.0);
@@ -93,8 +93,9 @@ TEST_F(TreeRun, TreeFilesMatchGoldenForEveryThreadCount) {
     EXPECT_EQ(given["decay"], 0.5);
 }
 
-// The consensus: the same bytes for 1 and 4 threads, other than either engine's alone, with
-// every score a mean of two scaled ranks in [0, 1] and 0 on the diagonal. --decay means nothing
+// The consensus: the same bytes for 1 and 4 threads, and every entry the geometric mean of the
+// two engines' entries of the same seed (their goldens), with the ensemble's sign; 0 on the
+// diagonal. GRN.dat rounds to 12 decimals, so the squares agree to 3e-12. --decay means nothing
 // to the ensemble engine: a warning.
 TEST_F(TreeRun, ConsensusIsThreadIndependentAndDecayWarnsElsewhere) {
     const fs::path data = fs::path(CLI_TEST_DIR) / "data" / "four_courses.dat";
@@ -112,17 +113,25 @@ TEST_F(TreeRun, ConsensusIsThreadIndependentAndDecayWarnsElsewhere) {
                    data.string()}),
               0);
     EXPECT_EQ(read(dir_ / "GRN.dat"), one);
-    const fs::path golden = fs::path(CLI_TEST_DIR) / "golden" / "four_courses_trees_seed_0";
-    EXPECT_FALSE(one == read(golden / "GRN.dat"));
+    const fs::path golden = fs::path(CLI_TEST_DIR) / "golden";
     std::istringstream values(one);
+    std::istringstream trees(read(golden / "four_courses_trees_seed_0" / "GRN.dat"));
+    std::istringstream ensemble(read(golden / "four_courses_ensemble_seed_0" / "GRN.dat"));
     int count = 0;
-    for (double v = 0.0; values >> v; ++count) {
-        EXPECT_LE(std::abs(v), 1.0);
+    int scored = 0;
+    for (double v = 0.0, t = 0.0, e = 0.0; values >> v && trees >> t && ensemble >> e; ++count) {
         if (count % 21 == 0) {
             EXPECT_EQ(v, 0.0) << count;  // the diagonal of 20 x 20
+            continue;
         }
+        EXPECT_NEAR(v * v, std::abs(t) * std::abs(e), 3e-12) << count;
+        if (v != 0.0) {
+            EXPECT_EQ(v < 0.0, e < 0.0) << count;
+        }
+        scored += std::abs(v) > 1e-3;
     }
     EXPECT_EQ(count, 400);
+    EXPECT_GT(scored, 300);
 
     ASSERT_EQ(run({"--engine", "ensemble", "--decay", "0.1", "--output-dir", dir_.string(),
                    data.string()}),

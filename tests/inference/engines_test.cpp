@@ -38,7 +38,7 @@ TEST(Engines, EachEngineIsFoundByNameAndByKind) {
     EXPECT_EQ(describe(selection::Engine::kEnsemble).default_threshold, 0.75);
     EXPECT_EQ(describe(selection::Engine::kFast).default_threshold, 1.0e-6);
     EXPECT_EQ(describe(selection::Engine::kTrees).default_threshold, 0.07);
-    EXPECT_EQ(describe(selection::Engine::kConsensus).default_threshold, 0.8);
+    EXPECT_EQ(describe(selection::Engine::kConsensus).default_threshold, 0.2);
 }
 
 // A refusal names the limit, what the input holds and the engines that can take it; at the

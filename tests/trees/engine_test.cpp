@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -161,27 +162,26 @@ TEST(TreeEngine, SeedThreadsDecayAndRegulators) {
     EXPECT_GT(std::abs(cell(listed.R, 5, 2, 1)), 0.5);
 }
 
-// Three genes by hand. The off-diagonal cells in storage order (2,1) (3,1) (1,2) (3,2) (1,3)
-// (2,3): first |0.1 0.4 0.2 0.2 0 0.9| ranks 1, 4, 2.5, 2.5, 0, 5; second |-3 1 2 5 4 0| ranks
-// 3, 1, 2, 5, 4, 0; scaled by 5 and averaged: 0.4, 0.5, 0.45, 0.75, 0.4, 0.5, with the signs
-// of the third matrix (+ where it is 0). Diagonal entries take no part.
-TEST(TreeConsensus, MeanOfScaledRanksWithTiesAndSigns) {
-    const std::vector<double> first{7, 0.1, 0.4, 0.2, 7, 0.2, 0.0, 0.9, 7};
-    const std::vector<double> second{-1, -3, 1, 2, 9, 5, 4, 0, 3};
-    const std::vector<double> signs{1, -1, 0, 1, 1, -2, 1, -1, 1};
+// Three genes by hand, on binary fractions so that every square root is exact. The
+// off-diagonal cells in storage order (2,1) (3,1) (1,2) (3,2) (1,3) (2,3): |first| x |second|
+// = 0.25, 1, 0.25, 0, 0.0625, NaN; their square roots 0.5, 1, 0.5, 0, 0.25, 0 (NaN scores 0),
+// with the signs of the third matrix (+ where it is 0, and never -0). Diagonal entries take no
+// part.
+TEST(TreeConsensus, GeometricMeanOfTheScoresWithTheSigns) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> first{7, 0.25, -0.5, 1, 7, 0.0, 0.125, nan, 7};
+    const std::vector<double> second{-1, -1, 2, 0.25, 9, 4, 0.5, 3, 3};
+    const std::vector<double> signs{1, -1, 0, 1, 1, -2, -1, -1, 1};
     const std::vector<double> R = consensus(first, second, signs, 3);
-    const std::vector<double> expected{0, -0.4, 0.5, 0.45, 0, -0.75, 0.4, -0.5, 0};
-    ASSERT_EQ(R.size(), expected.size());
-    for (std::size_t e = 0; e < R.size(); ++e) EXPECT_DOUBLE_EQ(R[e], expected[e]) << e;
+    const std::vector<double> expected{0, -0.5, 1, 0.5, 0, 0, -0.25, 0, 0};
+    EXPECT_EQ(R, expected);
+    for (std::size_t e = 0; e < R.size(); ++e) EXPECT_FALSE(std::signbit(R[e]) && R[e] == 0) << e;
+    EXPECT_EQ(consensus(second, first, signs, 3), expected);
 
-    // With genes 1 and 3 as the candidates only (2,1) (3,1) (1,3) (2,3) are ranked: |0.1 0.4 0
-    // 0.9| ranks 1, 2, 0, 3 of 3 in both; gene 2's column stays 0.
+    // With genes 1 and 3 as the candidates, gene 2's column stays 0.
     const std::vector<unsigned char> regulators{1, 0, 1};
-    const std::vector<double> listed = consensus(first, first, signs, 3, regulators);
-    const std::vector<double> expected_listed{0, -1.0 / 3, 2.0 / 3, 0, 0, 0, 0, -1, 0};
-    ASSERT_EQ(listed.size(), expected_listed.size());
-    for (std::size_t e = 0; e < listed.size(); ++e)
-        EXPECT_DOUBLE_EQ(listed[e], expected_listed[e]) << e;
+    EXPECT_EQ(consensus(first, second, signs, 3, regulators),
+              (std::vector<double>{0, -0.5, 1, 0, 0, 0, -0.25, 0, 0}));
 }
 
 }  // namespace

@@ -192,7 +192,7 @@ TEST(Results, SuggestedThresholdIsTheHintAsPrintedAndExportsTakeTheCut) {
     // The engines that score pairs suggest their own default, never a share of the largest
     // score (0.2 of about 1 would draw more than the default does).
     for (const auto& [engine, expected] : {std::pair{"ensemble", 0.75}, std::pair{"trees", 0.07},
-                                           std::pair{"consensus", 0.8}, std::pair{"fast", 0.1}}) {
+                                           std::pair{"consensus", 0.2}, std::pair{"fast", 0.1}}) {
         viewer::RunResults run = viewer_testing::results_of(3, small_R(), 1.0e-6);
         run.record.engine = engine;
         const Results scored(std::move(run));
