@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "inference/data_file.h"
+#include "inference/engines.h"
 #include "numeric/matrix_ref.h"
 #include "output/io_error.h"
 #include "output/network_exports.h"
@@ -47,6 +48,12 @@ std::string run_record_text(const inference::RunSummary& summary,
                            {"time_points", net.time_point_counts[static_cast<std::size_t>(k)]}});
     }
     const double largest = largest_between_genes(net);
+    // As the Results window suggests: the share of the largest entry for the engines that fit
+    // coefficients, the engine's own default for those whose entries are scores.
+    const inference::EngineDescription* described = inference::find_engine(record.engine);
+    const double hint = described != nullptr && !described->uses_lambda
+                            ? described->default_threshold
+                            : kSuggestedShare * largest;
     const int edges = summary.positive_edges + summary.negative_edges;
     const std::chrono::duration<double> wall =
         record.wall_time ? *record.wall_time : std::chrono::steady_clock::now() - record.start;
@@ -71,7 +78,7 @@ std::string run_record_text(const inference::RunSummary& summary,
           {"self", summary.self_edges},
           {"between_genes", edges - summary.self_edges}}},
         {"largest_abs_weight_between_genes", largest},
-        {"threshold_hint", kSuggestedShare * largest},
+        {"threshold_hint", hint},
         {"wall_seconds", wall.count()},
         {"files", files},
     };

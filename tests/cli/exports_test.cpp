@@ -127,6 +127,7 @@ TEST_F(ExportRun, TwentyGenesExportsAgreeWithTheMatrix) {
     EXPECT_EQ(json["data_file"]["path"], data);
     EXPECT_FALSE(json.contains("tables"));
     EXPECT_EQ(json["edges"]["drawn"], above);
+    EXPECT_EQ(json["threshold_hint"], 0.2 * json["largest_abs_weight_between_genes"].get<double>());
     EXPECT_EQ(json["files"], (std::vector<std::string>{"GRN.dat", "GRN.dot", "edges.tsv", "GRN.sif",
                                                        "GRN.graphml", "run.json"}));
     EXPECT_EQ(json["command_line"][0], "netrevia-batch");
@@ -255,7 +256,9 @@ TEST_F(ExportRun, EnsembleNamesGenesWithoutChangeAndScoresThemZero) {
         nonzero += R(1, g) != zero;
     }
     EXPECT_EQ(nonzero, 18);  // the others are fitted: only R(1,1) and R(1,7) are 0
-    EXPECT_EQ(nlohmann::json::parse(read(dir_ / "run.json"))["genes_without_change"], 1);
+    const auto record = nlohmann::json::parse(read(dir_ / "run.json"));
+    EXPECT_EQ(record["genes_without_change"], 1);
+    EXPECT_EQ(record["threshold_hint"], 0.75);  // the engine's default, as the window suggests
 
     for (std::size_t k = 0; k < 4; ++k) {
         for (std::size_t g = 0; g < 20; ++g) lines[25 + 29 * k + 9 + g] = "2 2 2 2 2 2";
