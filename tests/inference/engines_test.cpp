@@ -58,6 +58,7 @@ TEST(Engines, RefusalNamesTheLimitAndTheEnginesThatCanTakeTheInput) {
               "The ensemble engine needs at least 4 intervals (time points less one, all "
               "courses); this input has 3.");
     EXPECT_EQ(engine_refusal(ensemble, 3, 1, 4), "");
+    EXPECT_NE(engine_refusal(ensemble, 2, 1, 3), "");  // two genes are the least it fits
     EXPECT_EQ(engine_refusal(describe(selection::Engine::kTrees), 3, 1, 3)
                   .rfind("The trees engine needs at least 4 intervals", 0),
               0u);

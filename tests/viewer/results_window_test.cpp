@@ -126,6 +126,12 @@ TEST_F(ResultsWindowTest, InferOpensItWithTheRunsCutAndCtrlRBringsItBack) {
     EXPECT_EQ(link.window(), &window);
     EXPECT_EQ(window.cut_network().threshold, 0.39);
     EXPECT_EQ(edge_items_in(*window.scene()), 41);
+    // Ctrl+R still works after it: a second shortcut on the same keys would make them ambiguous.
+    window.close();
+    dialog.window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.window()));
+    QTest::keyClick(dialog.window(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_TRUE(window.isVisible());
 }
 
 TEST_F(ResultsWindowTest, CutRecountsAtOnceAndLeavesTheFilesAlone) {
