@@ -40,16 +40,6 @@ std::string format_number(double x) {
     return std::string(text, result.ptr);
 }
 
-// "632 bytes", "512.0 MiB", "4.5 GiB": sizes in messages.
-std::string format_size(std::uint64_t bytes) {
-    if (bytes < (std::uint64_t{1} << 20)) return std::to_string(bytes) + " bytes";
-    const bool gib = bytes >= (std::uint64_t{1} << 30);
-    const double value = static_cast<double>(bytes) / (gib ? 1073741824.0 : 1048576.0);
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", value, gib ? "GiB" : "MiB");
-    return text;
-}
-
 [[noreturn]] void reject_for_memory(std::string_view where,
                                     std::uint64_t need,
                                     std::string_view parts,
@@ -286,6 +276,16 @@ double top_edges_threshold(const std::vector<double>& R, int n, int K, bool with
 }
 
 }  // namespace
+
+// "632 bytes", "512.0 MiB", "4.5 GiB": sizes in messages.
+std::string format_size(std::uint64_t bytes) {
+    if (bytes < (std::uint64_t{1} << 20)) return std::to_string(bytes) + " bytes";
+    const bool gib = bytes >= (std::uint64_t{1} << 30);
+    const double value = static_cast<double>(bytes) / (gib ? 1073741824.0 : 1048576.0);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f %s", value, gib ? "GiB" : "MiB");
+    return text;
+}
 
 std::uint64_t default_memory_budget() {
     const long pages = sysconf(_SC_PHYS_PAGES);

@@ -67,6 +67,9 @@ public:
 // Half of the physical memory.
 std::uint64_t default_memory_budget();
 
+// "632 bytes", "512.0 MiB", "4.5 GiB": sizes in messages.
+std::string format_size(std::uint64_t bytes);
+
 // The most time courses the engine takes: 4 for the engines that solve each course for the
 // selection (the room of its tables), kMaxEnsembleBlocks for those that take them as they are.
 int engine_course_limit(selection::Engine engine);

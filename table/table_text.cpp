@@ -1,8 +1,9 @@
 #include "table/table_text.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
+
+#include "inference/run.h"
 
 namespace netrevia::table {
 
@@ -103,22 +104,14 @@ std::ifstream open_table(const fs::path& file) {
     return in;
 }
 
-std::string size_text(std::uint64_t bytes) {
-    if (bytes < (std::uint64_t{1} << 20)) return std::to_string(bytes) + " bytes";
-    const bool gib = bytes >= (std::uint64_t{1} << 30);
-    const double value = static_cast<double>(bytes) / (gib ? 1073741824.0 : 1048576.0);
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", value, gib ? "GiB" : "MiB");
-    return text;
-}
-
 void MemoryBudget::take(std::uint64_t bytes) {
     if (used_ <= limit_ && bytes <= limit_ - used_) {
         used_ += bytes;
         return;
     }
-    const std::string what = "holding the tables up to here takes " + size_text(used_ + bytes) +
-                             ", more than the memory budget of " + size_text(limit_);
+    const std::string what = "holding the tables up to here takes " +
+                             inference::format_size(used_ + bytes) +
+                             ", more than the memory budget of " + inference::format_size(limit_);
     if (file_ == nullptr) throw TableError(what);
     fail(*file_, {line_, 1}, what);
 }

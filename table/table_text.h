@@ -32,9 +32,6 @@ std::string shown(std::string_view text);
 // "file <path>: cannot open the table: <reason>".
 std::ifstream open_table(const std::filesystem::path& file);
 
-// "632 bytes", "64.0 MiB", "1.5 GiB".
-std::string size_text(std::uint64_t bytes);
-
 // What the reader holds of the tables, against a limit in bytes. Every array that grows with
 // the file takes its bytes from here before it is allocated; a reader that would go beyond
 // the limit stops with the place it had reached.
